@@ -1,0 +1,55 @@
+// The host interface of import plug-ins ("00IN"), as both sides of it see it: the result codes,
+// the picture-information record and the entry-point types. qorvi.spi exports these functions to
+// its host and calls the same functions in its child plug-ins.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace qorvi {
+
+// Result codes of the picture requests.
+enum SusieResult : int {
+    SusieNotImplemented = -1,
+    SusieSuccess = 0,
+    SusieUnsupported = 2,
+    SusieOutOfMemory = 4,
+    SusieReadError = 6,
+    SusieInternalError = 8,
+};
+
+// Low three bits of the input-kind flag: 0 file name with offset, 1 memory block with length.
+constexpr unsigned SusieInputMask = 7;
+constexpr unsigned SusieInputFile = 0;
+constexpr unsigned SusieInputMemory = 1;
+
+#pragma pack(push, 1)
+struct PictureInfo {
+    long left;
+    long top;
+    long width;
+    long height;
+    WORD x_density;
+    WORD y_density;
+    short colorDepth;
+    HLOCAL hInfo;
+};
+#pragma pack(pop)
+static_assert(sizeof(PictureInfo) == 26, "the host interface packs PictureInfo to bytes");
+
+using SusieProgressCallback = int(__stdcall*)(int nNum, int nDenom, long lData);
+
+using GetPluginInfoProc = int(__stdcall*)(int infono, LPSTR buf, int buflen);
+using IsSupportedProc = int(__stdcall*)(LPCSTR filename, DWORD dw);
+using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo);
+using GetPictureProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
+                                       HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
+                                       long lData);
+using GetPreviewProc = GetPictureProc;
+using ConfigurationDlgProc = int(__stdcall*)(HWND parent, int fnc);
+// Extensions some children export.
+using UseCMYKColorSpaceProc = int(__stdcall*)(BOOL value);
+using IsSupported2Proc = int(__stdcall*)(const void* data, DWORD size);
+
+}  // namespace qorvi

@@ -1,0 +1,109 @@
+// Child plug-in host: the other import plug-ins that qorvi.spi hands its work to.
+//
+// TSusiePlugin owns one child library. Every Call... goes through the guarded-call primitive
+// (GuardedCall.h): a missing entry point gives its fixed "missing" result, a fault or exception
+// raised inside the child gives its "fault" result, and unless PluginOption.ThreadSafeSPI is set
+// (read once per call) only one thread at a time is inside any one child.
+//
+// TSusiePluginList owns the children in dispatch order, finds them in a folder, picks the child
+// for a request (extension guess, then every enabled child in order), builds the format lists
+// qorvi.spi advertises and reads and writes the order string ("a.spi=1","b.spi=0"). It has no
+// lock: it is complete before the first request, and only the settings dialog changes it.
+#pragma once
+
+#include "hostplugins/SusieInterface.h"
+#include "plugin/WinHandles.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qorvi {
+
+class TSusiePlugin {
+public:
+    TSusiePlugin() = default;
+    virtual ~TSusiePlugin();
+    TSusiePlugin(const TSusiePlugin&) = delete;
+    TSusiePlugin& operator=(const TSusiePlugin&) = delete;
+
+    // Loads the library at `path` (ANSI) and keeps it when it reports the kind "00IN" exactly.
+    // Records FormatList from information strings 2, 4, 6, ... Faults raised by the child while
+    // it loads are contained and make the load fail. Sets neither FileName nor Enabled.
+    bool LoadFrom(const std::string& path);
+    // Frees the library and returns the object to its new state (Lock stays usable).
+    void Unload();
+
+    bool CallIsSupported(const std::string& fileName, DWORD value);
+    bool CallIsSupported2(const std::string& fileName, const void* data, DWORD size);
+    int CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo);
+    int CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                       SusieProgressCallback progress, long lData);
+    int CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                       SusieProgressCallback progress, long lData);
+    int CallConfigurationDlg(HWND parent, int fnc);
+    void CallUseCMYKColorSpace(int32_t value);
+
+    // The child's information string 1 in a modal box captioned FileName, centred over `owner`.
+    void ShowInformation(HWND owner);
+
+    HMODULE Module = nullptr;
+    GetPluginInfoProc GetPluginInfo = nullptr;
+    IsSupportedProc IsSupported = nullptr;
+    GetPictureInfoProc GetPictureInfo = nullptr;
+    GetPictureProc GetPicture = nullptr;
+    GetPreviewProc GetPreview = nullptr;
+    ConfigurationDlgProc ConfigurationDlg = nullptr;
+    UseCMYKColorSpaceProc UseCMYKColorSpace = nullptr;
+    IsSupported2Proc IsSupported2 = nullptr;
+    bool HasConfigurationDlg = false;
+    bool Enabled = false;
+    std::string FileName;
+    std::string FormatList;
+    CriticalSection Lock;
+};
+
+class TSusiePluginList {
+public:
+    TSusiePluginList() = default;
+    ~TSusiePluginList();
+    TSusiePluginList(const TSusiePluginList&) = delete;
+    TSusiePluginList& operator=(const TSusiePluginList&) = delete;
+
+    // List access.
+    int Count() const { return static_cast<int>(items_.size()); }
+    TSusiePlugin* Items(int index) const { return items_[static_cast<size_t>(index)].get(); }
+    void Add(std::unique_ptr<TSusiePlugin> plugin);
+    void Delete(int index);
+    void Move(int from, int to);
+
+    // Loads every "*.spi" of `folder` (ordinary files only), skipping "qorvi.spi" and names
+    // already in the list.
+    void LoadDirectory(const std::string& folder);
+    int IndexOfFileName(const std::string& name) const;
+    int IndexOfExtension(const std::string& ext) const;
+    TSusiePlugin* FindSupporting(const std::string& fileName, DWORD value);
+    TSusiePlugin* FindSupportingData(const std::string& fileName, const void* data, DWORD size);
+
+    void BuildFormatLists();
+    std::string GetPattern(int index) const;
+    std::string GetDescription(int index) const;
+
+    std::string GetOrderString() const;
+    void ApplyOrderString(const std::string& order);
+    void SetUseCMYKColorSpace(int32_t value);
+    void Clear();
+
+    std::vector<std::string> Patterns;
+    std::vector<std::string> Descriptions;
+
+private:
+    std::vector<std::unique_ptr<TSusiePlugin>> items_;
+};
+
+// Left and top for a form of `width` x `height` centred over `window`, kept on the primary
+// screen (shifted left/up to end at its right/bottom edge, never to a negative position).
+POINT CenterOverWindow(HWND window, int width, int height);
+
+}  // namespace qorvi

@@ -1,0 +1,7 @@
+#include "plugin/Settings.h"
+
+namespace qorvi {
+
+TPluginOption PluginOption;
+
+}  // namespace qorvi
