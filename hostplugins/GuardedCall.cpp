@@ -1,1 +1,96 @@
-// placeholder
+// The guard's frame and handler. Built with a frame pointer (see hostplugins/CMakeLists.txt):
+// __builtin_setjmp/__builtin_longjmp resume RunGuarded through its saved ebp and esp.
+#include "hostplugins/GuardedCall.h"
+
+#include <float.h>
+
+#include <cstddef>
+
+namespace qorvi {
+namespace {
+
+// Laid out so that the address on the chain is the address of the whole frame: the handler
+// receives it back as its establisher frame and finds the jump buffer and the code beside it.
+struct GuardFrame {
+    EXCEPTION_REGISTRATION_RECORD record;  // must stay first
+    void* jump[5];                         // __builtin_setjmp's buffer
+    DWORD code;
+};
+static_assert(offsetof(GuardFrame, record) == 0, "the chain points at the frame itself");
+
+EXCEPTION_REGISTRATION_RECORD* ChainHead() noexcept {
+    EXCEPTION_REGISTRATION_RECORD* head;
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+void SetChainHead(EXCEPTION_REGISTRATION_RECORD* head) noexcept {
+    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+}
+
+extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record,
+                                                      void* establisherFrame, CONTEXT*, void*) {
+    // During an unwind we are only being told that frames above us go away; the fault that
+    // started it is someone else's to take (a nested guard, or our own RtlUnwind below).
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+        return ExceptionContinueSearch;
+
+    // RtlUnwind on i386 does not preserve ebx, esi and edi: keep the frame where the compiler
+    // must read it back from memory (our own stack slot, addressed through ebp).
+    GuardFrame* volatile frame = static_cast<GuardFrame*>(establisherFrame);
+    frame->code = record->ExceptionCode;
+    // Let the child's own frames above ours run their unwind handlers (MSVC destructors, Delphi
+    // finally blocks) and take them off the chain; our record is left at its head.
+    RtlUnwind(establisherFrame, nullptr, record, nullptr);
+    __builtin_longjmp(frame->jump, 1);
+}
+
+// The C++ part of the guard, apart from the function that holds the setjmp buffer.
+__attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexcept {
+    try {
+        body(context);
+    } catch (...) {
+        return GuardCxxExceptionCode;
+    }
+    return 0;
+}
+
+void ClearFloatingPointStatus() noexcept {
+    // A child may leave x87 or SSE exception flags set; a later unmasked check in our own code
+    // would then fault on the child's account.
+    _clearfp();
+    if (__builtin_cpu_supports("sse")) {
+        unsigned csr;
+        asm volatile("stmxcsr %0" : "=m"(csr));
+        csr &= ~0x3Fu;  // the six sticky exception flags
+        asm volatile("ldmxcsr %0" : : "m"(csr));
+    }
+}
+
+}  // namespace
+
+__attribute__((noinline)) GuardResult RunGuarded(
+    GuardedBody body, void* context) noexcept {
+    GuardFrame frame;
+    // Accessed through a volatile pointer: after the long jump the compiler must not trust any
+    // value it held in a register across the body.
+    GuardFrame* volatile self = &frame;
+    self->code = 0;
+    self->record.Next = ChainHead();
+    self->record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&GuardHandler);
+
+    if (__builtin_setjmp(self->jump) == 0) {
+        SetChainHead(&self->record);
+        DWORD cxxCode = CallBody(body, context);
+        SetChainHead(self->record.Next);
+        if (cxxCode != 0) return GuardResult{false, cxxCode};
+        return GuardResult{true, 0};
+    }
+
+    // Resumed by the handler: RtlUnwind left our record at the head of the chain.
+    SetChainHead(self->record.Next);
+    ClearFloatingPointStatus();
+    return GuardResult{false, self->code};
+}
+
+}  // namespace qorvi

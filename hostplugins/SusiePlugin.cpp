@@ -1,1 +1,277 @@
-// placeholder
+// TSusiePlugin: one child import plug-in, and the placement of its information box.
+#include "hostplugins/GuardedCall.h"
+#include "hostplugins/Placement.h"
+#include "hostplugins/SusiePluginList.h"
+#include "plugin/Settings.h"
+
+#include <cstring>
+#include <string>
+
+namespace qorvi {
+namespace {
+
+// The buffer LoadFrom reads the kind and the extension patterns into, and the length it tells
+// the child: one byte less, so the last byte stays the terminator of a child that keeps to it.
+constexpr int kInfoBufferSize = 256;
+constexpr int kInfoLength = kInfoBufferSize - 1;
+
+// The buffer ShowInformation reads the child's information text into.
+constexpr int kAboutBufferSize = 1024;
+constexpr int kAboutLength = kAboutBufferSize - 1;
+
+// A child that never returns 0 for information numbers past its last format (one that returns
+// its buffer length for every number, say) would keep LoadFrom looping forever while the host
+// starts. Real children list a few dozen formats at most; past this many we stop reading.
+constexpr int kMaxFormatStrings = 512;
+
+// Decided once per call: the settings dialog may switch ThreadSafeSPI while calls run, and a
+// call must leave the lock exactly when it entered it.
+bool LockCalls() noexcept { return !__atomic_load_n(&PluginOption.ThreadSafeSPI, __ATOMIC_RELAXED); }
+
+// Calls the child's GetPluginInfo under the guard; a fault counts as "nothing written" (0).
+int GuardedPluginInfo(GetPluginInfoProc entry, int number, char* buffer, int length) noexcept {
+    int written = 0;
+    auto call = [&] { written = entry(number, buffer, length); };
+    if (!RunGuarded(call).completed) return 0;
+    return written;
+}
+
+// One information string for LoadFrom, or false when the child faulted (such a child is
+// refused). `text` is what the child wrote up to the first zero byte, never past our buffer.
+bool ReadInfoString(GetPluginInfoProc entry, int number, int& written, std::string& text) {
+    char buffer[kInfoBufferSize];
+    std::memset(buffer, 0, sizeof buffer);
+    int result = 0;
+    auto call = [&] { result = entry(number, buffer, kInfoLength); };
+    if (!RunGuarded(call).completed) return false;
+    written = result;
+    text.assign(buffer, strnlen(buffer, sizeof buffer));
+    return true;
+}
+
+template <class Proc>
+Proc Bind(HMODULE module, const char* name) noexcept {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+std::wstring Widen(const std::string& text) {
+    if (text.empty()) return std::wstring();
+    int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                    nullptr, 0);
+    if (count <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
+                        count);
+    return wide;
+}
+
+// The information box is placed by a hook on the showing thread: MessageBoxW creates and
+// activates its window itself, and the first activation is our one chance to move it.
+struct BoxPlacement {
+    HWND owner = nullptr;
+    UniqueHook hook;
+};
+thread_local BoxPlacement* tBoxPlacement = nullptr;
+
+LRESULT CALLBACK PlaceBoxHook(int code, WPARAM wParam, LPARAM lParam) {
+    BoxPlacement* placement = tBoxPlacement;
+    if (placement == nullptr) return CallNextHookEx(nullptr, code, wParam, lParam);
+    HHOOK hook = placement->hook.get();
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        RECT rect;
+        if (GetWindowRect(box, &rect)) {
+            POINT position =
+                CenterOverWindow(placement->owner, rect.right - rect.left, rect.bottom - rect.top);
+            SetWindowPos(box, nullptr, position.x, position.y, 0, 0,
+                         SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        LRESULT next = CallNextHookEx(hook, code, wParam, lParam);
+        placement->hook.reset();  // placed once; later activations are the user's
+        return next;
+    }
+    return CallNextHookEx(hook, code, wParam, lParam);
+}
+
+}  // namespace
+
+TSusiePlugin::~TSusiePlugin() { Unload(); }
+
+bool TSusiePlugin::LoadFrom(const std::string& path) {
+    // A file that is not a loadable library is passed over silently: no system error box for a
+    // missing dependency or a bad image while the host starts.
+    DWORD previousMode = 0;
+    const bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX,
+                                          &previousMode) != FALSE;
+    UniqueModule module(LoadLibraryA(path.c_str()));
+    if (quiet) SetThreadErrorMode(previousMode, nullptr);
+    if (!module) return false;
+    if (Module != nullptr) Unload();  // a second LoadFrom must not leak the first library
+    Module = module.release();
+
+    GetPluginInfo = Bind<GetPluginInfoProc>(Module, "GetPluginInfo");
+    if (GetPluginInfo == nullptr) {
+        Unload();
+        return false;
+    }
+
+    // Only import plug-ins: the kind must be "00IN" exactly, whole string, case-sensitive. A
+    // child that faults while it tells us is refused as well.
+    int written = 0;
+    std::string text;
+    if (!ReadInfoString(GetPluginInfo, 0, written, text) || text != "00IN") {
+        Unload();
+        return false;
+    }
+
+    std::string formats;
+    for (int index = 0; index < kMaxFormatStrings; ++index) {
+        if (!ReadInfoString(GetPluginInfo, 2 + 2 * index, written, text)) {
+            Unload();
+            return false;
+        }
+        if (written == 0) break;
+        if (index > 0) formats += ';';
+        formats += text;
+    }
+    FormatList = formats;
+
+    IsSupported = Bind<IsSupportedProc>(Module, "IsSupported");
+    GetPictureInfo = Bind<GetPictureInfoProc>(Module, "GetPictureInfo");
+    GetPicture = Bind<GetPictureProc>(Module, "GetPicture");
+    GetPreview = Bind<GetPreviewProc>(Module, "GetPreview");
+    ConfigurationDlg = Bind<ConfigurationDlgProc>(Module, "ConfigurationDlg");
+    HasConfigurationDlg = ConfigurationDlg != nullptr;
+    UseCMYKColorSpace = Bind<UseCMYKColorSpaceProc>(Module, "UseCMYKColorSpace");
+    IsSupported2 = Bind<IsSupported2Proc>(Module, "IsSupported2");
+    return true;
+}
+
+void TSusiePlugin::Unload() {
+    if (Module != nullptr) FreeLibrary(Module);
+    Module = nullptr;
+    GetPluginInfo = nullptr;
+    IsSupported = nullptr;
+    GetPictureInfo = nullptr;
+    GetPicture = nullptr;
+    GetPreview = nullptr;
+    ConfigurationDlg = nullptr;
+    UseCMYKColorSpace = nullptr;
+    IsSupported2 = nullptr;
+    HasConfigurationDlg = false;
+    Enabled = false;
+    FileName.clear();
+    FormatList.clear();
+}
+
+bool TSusiePlugin::CallIsSupported(const std::string& fileName, DWORD value) {
+    IsSupportedProc entry = IsSupported;
+    if (entry == nullptr) return false;
+    // The host interface's way of saying "no file name, look at dw": a null pointer.
+    LPCSTR name = fileName.empty() ? nullptr : fileName.c_str();
+    CriticalSectionGuard guard(Lock, LockCalls());
+    int result = 0;
+    auto call = [&] { result = entry(name, value); };
+    if (!RunGuarded(call).completed) return false;
+    return result != 0;
+}
+
+bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* data, DWORD size) {
+    IsSupported2Proc entry = IsSupported2;
+    if (entry == nullptr) {
+        // Children without the extension are asked the classic way, the data pointer standing
+        // in for the 32-bit value; CallIsSupported takes the lock, once.
+        return CallIsSupported(fileName, static_cast<DWORD>(reinterpret_cast<uintptr_t>(data)));
+    }
+    CriticalSectionGuard guard(Lock, LockCalls());
+    int result = 0;
+    auto call = [&] { result = entry(data, size); };
+    if (!RunGuarded(call).completed) return false;
+    return result != 0;
+}
+
+int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    GetPictureInfoProc entry = GetPictureInfo;
+    if (entry == nullptr) return SusieNotImplemented;
+    CriticalSectionGuard guard(Lock, LockCalls());
+    int result = SusieInternalError;
+    auto call = [&] { result = entry(buf, len, flag, lpInfo); };
+    if (!RunGuarded(call).completed) return SusieInternalError;
+    return result;
+}
+
+int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
+                                 HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
+    GetPictureProc entry = GetPicture;
+    if (entry == nullptr) return SusieNotImplemented;
+    CriticalSectionGuard guard(Lock, LockCalls());
+    int result = SusieInternalError;
+    auto call = [&] { result = entry(buf, len, flag, pHBInfo, pHBm, progress, lData); };
+    if (!RunGuarded(call).completed) return SusieInternalError;
+    return result;
+}
+
+int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
+                                 HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
+    GetPreviewProc entry = GetPreview;
+    if (entry == nullptr) return SusieNotImplemented;
+    CriticalSectionGuard guard(Lock, LockCalls());
+    int result = SusieInternalError;
+    auto call = [&] { result = entry(buf, len, flag, pHBInfo, pHBm, progress, lData); };
+    if (!RunGuarded(call).completed) return SusieInternalError;
+    return result;
+}
+
+int TSusiePlugin::CallConfigurationDlg(HWND parent, int fnc) {
+    ConfigurationDlgProc entry = ConfigurationDlg;
+    if (entry == nullptr) return SusieNotImplemented;
+    // Never locked: a child's settings dialog is modal and may run for minutes; the lock would
+    // hold every other request to this child for as long.
+    int result = SusieInternalError;
+    auto call = [&] { result = entry(parent, fnc); };
+    if (!RunGuarded(call).completed) return SusieInternalError;
+    return result;
+}
+
+void TSusiePlugin::CallUseCMYKColorSpace(int32_t value) {
+    UseCMYKColorSpaceProc entry = UseCMYKColorSpace;
+    if (entry == nullptr) return;
+    CriticalSectionGuard guard(Lock, LockCalls());
+    auto call = [&] { entry(value); };
+    (void)RunGuarded(call);  // the child's answer and a fault alike are ignored
+}
+
+void TSusiePlugin::ShowInformation(HWND owner) {
+    if (GetPluginInfo == nullptr) return;
+    char buffer[kAboutBufferSize];
+    std::memset(buffer, 0, sizeof buffer);
+    int written = GuardedPluginInfo(GetPluginInfo, 1, buffer, kAboutLength);
+    // The terminator goes at the reported length, but never outside the buffer: a length past
+    // the end is cut at the last byte, and a negative one (a child's garbage) means no text.
+    if (written < 0) written = 0;
+    buffer[written < kAboutBufferSize ? written : kAboutLength] = '\0';
+    const std::wstring text = Widen(std::string(buffer, strnlen(buffer, sizeof buffer)));
+    const std::wstring caption = Widen(FileName);
+
+    BoxPlacement placement;
+    placement.owner = owner;
+    placement.hook.reset(
+        SetWindowsHookExW(WH_CBT, PlaceBoxHook, nullptr, GetCurrentThreadId()));
+    BoxPlacement* previous = tBoxPlacement;
+    tBoxPlacement = &placement;
+    MessageBeep(MB_ICONINFORMATION);
+    MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
+    tBoxPlacement = previous;
+    // placement.hook unhooks here if the box never activated.
+}
+
+POINT CenterOverWindow(HWND window, int width, int height) {
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    const PlacementPoint p =
+        PlaceCentered(PlacementRect{rect.left, rect.top, rect.right, rect.bottom},
+                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
+    return POINT{p.left, p.top};
+}
+
+}  // namespace qorvi

@@ -1,1 +1,217 @@
-// placeholder
+#include "hostplugins/SusiePluginList.h"
+
+#include "hostplugins/DelimitedText.h"
+#include "hostplugins/GuardedCall.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace qorvi {
+namespace {
+
+bool AnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+// Names and extensions are compared as Windows compares file names for the user.
+bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
+                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+}
+
+// The system's own file name; a child of that name would be ourselves.
+const std::string OwnFileName = "qorvi.spi";
+const std::string ChildExtension = ".spi";
+
+constexpr DWORD NotAChildFile =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+// The information buffers: 256 bytes, of which the child is told it may use 255, so that the
+// last byte always stays the zero we put there.
+constexpr int InfoBufferSize = 256;
+constexpr int InfoBufferLength = InfoBufferSize - 1;
+
+// A child that answers every information number would keep BuildFormatLists asking for ever and
+// fill memory with its texts. Real children list a few dozen formats at most.
+constexpr int MaxFormatsPerChild = 1024;
+
+// Asks the child for information string `infono`, unlocked (GetPluginInfo is never serialised)
+// and guarded. Returns false when the child faulted or returned 0; otherwise `text` is the
+// answer cut at the returned length, at the buffer's length and at its first zero byte, so that
+// a child that reports more than it wrote never makes us read past what it filled.
+bool ReadInformation(TSusiePlugin& plugin, int infono, std::string& text) {
+    char buffer[InfoBufferSize];
+    std::memset(buffer, 0, sizeof buffer);
+    const GetPluginInfoProc proc = plugin.GetPluginInfo;
+    int returned = 0;
+    auto body = [&]() { returned = proc(infono, buffer, InfoBufferLength); };
+    const GuardResult guard = RunGuarded(body);
+    if (!guard.completed || returned == 0) return false;
+    const size_t length = static_cast<size_t>(std::clamp(returned, 0, InfoBufferLength));
+    text.assign(buffer, strnlen(buffer, length));
+    return true;
+}
+
+}  // namespace
+
+TSusiePluginList::~TSusiePluginList() { Clear(); }
+
+void TSusiePluginList::Add(std::unique_ptr<TSusiePlugin> plugin) {
+    items_.push_back(std::move(plugin));
+}
+
+void TSusiePluginList::Delete(int index) {
+    if (index < 0 || index >= Count()) return;
+    items_.erase(items_.begin() + index);
+}
+
+void TSusiePluginList::Move(int from, int to) {
+    if (from < 0 || from >= Count() || to < 0 || to >= Count() || from == to) return;
+    std::unique_ptr<TSusiePlugin> moving = std::move(items_[static_cast<size_t>(from)]);
+    items_.erase(items_.begin() + from);
+    items_.insert(items_.begin() + to, std::move(moving));
+}
+
+void TSusiePluginList::LoadDirectory(const std::string& folder) {
+    std::string base = folder;
+    if (!EndsWithPathDelimiter(base, AnsiLeadByte)) base.push_back('\\');
+
+    WIN32_FIND_DATAA found;
+    UniqueFind find(FindFirstFileA((base + "*.spi").c_str(), &found));
+    if (!find) return;
+    do {
+        if (found.dwFileAttributes & NotAChildFile) continue;
+        const std::string name = found.cFileName;
+        // The mask also matches a long name such as "x.spix" through its 8.3 short name.
+        if (!SameTextIgnoringCase(FileExtension(name, AnsiLeadByte), ChildExtension)) continue;
+        if (SameTextIgnoringCase(name, OwnFileName)) continue;
+        // The main folder is read first, so its child wins over one of the same name in SPI.
+        if (IndexOfFileName(name) != -1) continue;
+
+        auto plugin = std::make_unique<TSusiePlugin>();
+        if (!plugin->LoadFrom(base + name)) continue;
+        plugin->FileName = name;
+        plugin->Enabled = true;
+        Add(std::move(plugin));
+    } while (FindNextFileA(find.get(), &found));
+}
+
+int TSusiePluginList::IndexOfFileName(const std::string& name) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (Items(i)->FileName == name) return i;
+    }
+    return -1;
+}
+
+int TSusiePluginList::IndexOfExtension(const std::string& ext) const {
+    // A name without extension is not guessed at: "*" + "" would pick a child that lists "*".
+    if (ext.empty()) return -1;
+    const std::string wanted = "*" + ext;
+    for (int i = 0; i < Count(); ++i) {
+        const TSusiePlugin* plugin = Items(i);
+        if (!plugin->Enabled) continue;
+        for (const std::string& pattern : SplitDelimitedText(plugin->FormatList, ';')) {
+            if (SameTextIgnoringCase(pattern, wanted)) return i;
+        }
+    }
+    return -1;
+}
+
+TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
+    if (!fileName.empty()) {
+        const int guess = IndexOfExtension(FileExtension(fileName, AnsiLeadByte));
+        if (guess != -1 && Items(guess)->Enabled && Items(guess)->CallIsSupported(fileName, value)) {
+            return Items(guess);
+        }
+    }
+    // The walk asks every enabled child, the guessed one included: the guess is a shortcut only.
+    for (int i = 0; i < Count(); ++i) {
+        TSusiePlugin* plugin = Items(i);
+        if (plugin->Enabled && plugin->CallIsSupported(fileName, value)) return plugin;
+    }
+    return nullptr;
+}
+
+TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, const void* data,
+                                                   DWORD size) {
+    // A memory request has no name to guess from.
+    if (!fileName.empty()) {
+        const int guess = IndexOfExtension(FileExtension(fileName, AnsiLeadByte));
+        if (guess != -1 && Items(guess)->Enabled &&
+            Items(guess)->CallIsSupported2(fileName, data, size)) {
+            return Items(guess);
+        }
+    }
+    for (int i = 0; i < Count(); ++i) {
+        TSusiePlugin* plugin = Items(i);
+        if (plugin->Enabled && plugin->CallIsSupported2(fileName, data, size)) return plugin;
+    }
+    return nullptr;
+}
+
+void TSusiePluginList::BuildFormatLists() {
+    Patterns.clear();
+    Descriptions.clear();
+    for (int i = 0; i < Count(); ++i) {
+        TSusiePlugin& plugin = *Items(i);
+        if (!plugin.Enabled || !plugin.GetPluginInfo) continue;
+        for (int format = 0; format < MaxFormatsPerChild; ++format) {
+            const int number = 2 + 2 * format;
+            std::string pattern;
+            std::string description;
+            // A fault or a 0 ends this child's list only; the other children still count.
+            if (!ReadInformation(plugin, number, pattern) ||
+                !ReadInformation(plugin, number + 1, description)) {
+                break;
+            }
+            Patterns.push_back(std::move(pattern));
+            Descriptions.push_back(std::move(description));
+        }
+    }
+}
+
+std::string TSusiePluginList::GetPattern(int index) const {
+    if (index < 0 || index >= static_cast<int>(Patterns.size())) return {};
+    return Patterns[static_cast<size_t>(index)];
+}
+
+std::string TSusiePluginList::GetDescription(int index) const {
+    if (index < 0 || index >= static_cast<int>(Descriptions.size())) return {};
+    return Descriptions[static_cast<size_t>(index)];
+}
+
+std::string TSusiePluginList::GetOrderString() const {
+    std::string order;
+    for (int i = 0; i < Count(); ++i) AppendOrderEntry(order, Items(i)->FileName, Items(i)->Enabled);
+    return order;
+}
+
+void TSusiePluginList::ApplyOrderString(const std::string& order) {
+    int pos = 0;
+    for (const OrderEntry& entry : ParseOrderEntries(order)) {
+        const int index = IndexOfFileName(entry.name);
+        if (index == -1) continue;
+        // A child that an earlier entry of the same name already placed keeps that place and
+        // that flag. Moving it again would take it past the children placed after it (or past
+        // the end of the list when it is the last one). The flag is looked up by the name as
+        // the list knows it, case-sensitively: X.spi and x.spi are two children, and the flag
+        // stored for one must not be read for the other.
+        if (index < pos) continue;
+        Items(index)->Enabled = entry.value == "1";
+        Move(index, pos);
+        ++pos;
+    }
+}
+
+void TSusiePluginList::SetUseCMYKColorSpace(int32_t value) {
+    for (int i = 0; i < Count(); ++i) {
+        if (Items(i)->Enabled) Items(i)->CallUseCMYKColorSpace(value);
+    }
+}
+
+void TSusiePluginList::Clear() {
+    while (!items_.empty()) items_.pop_back();
+    Patterns.clear();
+    Descriptions.clear();
+}
+
+}  // namespace qorvi

@@ -1,7 +1,202 @@
 #include "plugin/Settings.h"
 
+#include "plugin/OptionValues.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
 namespace qorvi {
 
 TPluginOption PluginOption;
+
+namespace {
+
+// One key of a host section and the field it fills. Exactly one of the three pointers is set.
+struct OptionKey {
+    const char* Name;
+    bool TPluginOption::*Boolean;
+    int32_t TPluginOption::*Integer;
+    std::string TPluginOption::*Text;
+};
+
+constexpr OptionKey BooleanKey(const char* name, bool TPluginOption::*field) {
+    return {name, field, nullptr, nullptr};
+}
+constexpr OptionKey IntegerKey(const char* name, int32_t TPluginOption::*field) {
+    return {name, nullptr, field, nullptr};
+}
+constexpr OptionKey TextKey(const char* name, std::string TPluginOption::*field) {
+    return {name, nullptr, nullptr, field};
+}
+
+// In the order they are written; hosts and users read the files, so the order stays.
+constexpr OptionKey HostKeys[] = {
+    BooleanKey("ColorManagement", &TPluginOption::ColorManagement),
+    TextKey("MonitorProfileName", &TPluginOption::MonitorProfileName),
+    TextKey("CMYKProfileName", &TPluginOption::CMYKProfileName),
+    TextKey("ProofingProfileName", &TPluginOption::ProofingProfileName),
+    IntegerKey("RenderingIntent", &TPluginOption::RenderingIntent),
+    BooleanKey("BlackPointCompensation", &TPluginOption::BlackPointCompensation),
+    BooleanKey("LowerResolutionTable", &TPluginOption::LowerResolutionTable),
+    BooleanKey("SoftProofing", &TPluginOption::SoftProofing),
+    BooleanKey("AutomaticRotation", &TPluginOption::AutomaticRotation),
+    BooleanKey("LimitedOutputSize", &TPluginOption::LimitedOutputSize),
+    IntegerKey("MaxWidth", &TPluginOption::MaxWidth),
+    IntegerKey("MaxHeight", &TPluginOption::MaxHeight),
+    IntegerKey("DecimationMode", &TPluginOption::DecimationMode),
+    IntegerKey("ThumbnailQuality", &TPluginOption::ThumbnailQuality),
+    IntegerKey("ThumbnailWidth", &TPluginOption::ThumbnailWidth),
+    IntegerKey("ThumbnailHeight", &TPluginOption::ThumbnailHeight),
+    IntegerKey("ThumbnailCMMode", &TPluginOption::ThumbnailCMMode),
+    IntegerKey("BGColor1", &TPluginOption::BGColor1),
+    IntegerKey("BGColor2", &TPluginOption::BGColor2),
+    BooleanKey("ThreadSafeSPI", &TPluginOption::ThreadSafeSPI),
+};
+
+constexpr const char* OrderKey = "SPIOrder";
+constexpr const char* ImageSizeListKey = "ImageSizeList";
+constexpr const char* ThumbnailSizeListKey = "ThumbnailSizeList";
+
+// The profile reader's buffer: one character less than this is the longest value read.
+constexpr DWORD ValueBufferSize = 2048;
+
+bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
+
+std::string ReadValue(const std::string& ini, const std::string& section, const char* key,
+                      const std::string& defaultValue) {
+    char buffer[ValueBufferSize] = {};
+    DWORD length = GetPrivateProfileStringA(section.c_str(), key, defaultValue.c_str(), buffer,
+                                            ValueBufferSize, ini.c_str());
+    // Longer values come back cut to the buffer; the count is bounded by it all the same.
+    return std::string(buffer, std::min<DWORD>(length, ValueBufferSize - 1));
+}
+
+void WriteValue(const std::string& ini, const std::string& section, const char* key,
+                const std::string& value) {
+    if (!WritePrivateProfileStringA(section.c_str(), key, value.c_str(), ini.c_str()))
+        throw TSettingsWriteError(ini);
+}
+
+std::wstring WriteErrorMessage(const std::string& path) {
+    std::wstring widePath;
+    int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                                     nullptr, 0);
+    if (length > 0) {
+        widePath.resize(static_cast<size_t>(length));
+        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
+                            widePath.data(), length);
+    }
+    std::wstring message = L"%s に書き込めません";
+    message.replace(message.find(L"%s"), 2, widePath);
+    return message;
+}
+
+// what() carries the same text in the system's code page, for callers that show ANSI text.
+std::string NarrowMessage(const std::wstring& message) {
+    int length = WideCharToMultiByte(CP_ACP, 0, message.data(), static_cast<int>(message.size()),
+                                     nullptr, 0, nullptr, nullptr);
+    std::string narrow;
+    if (length > 0) {
+        narrow.resize(static_cast<size_t>(length));
+        WideCharToMultiByte(CP_ACP, 0, message.data(), static_cast<int>(message.size()),
+                            narrow.data(), length, nullptr, nullptr);
+    }
+    return narrow;
+}
+
+// The executable's full path; the buffer grows, since a path may be longer than MAX_PATH.
+std::string ExecutablePath() {
+    std::vector<char> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        if (length < buffer.size() - 1) return std::string(buffer.data(), length);
+        if (buffer.size() >= 32768) return std::string(buffer.data(), length);  // longest path
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace
+
+TSettingsWriteError::TSettingsWriteError(const std::string& path)
+    : std::runtime_error(NarrowMessage(WriteErrorMessage(path))),
+      path_(path),
+      message_(WriteErrorMessage(path)) {}
+
+TPluginOption DefaultPluginOption() {
+    TPluginOption option;
+    option.MaxWidth = GetSystemMetrics(SM_CXSCREEN);
+    option.MaxHeight = GetSystemMetrics(SM_CYSCREEN);
+    return option;
+}
+
+std::string IniPathFromLibraryPathA(const std::string& libraryPath) {
+    return IniPathFromLibraryPath(libraryPath, SystemLeadByte);
+}
+
+std::string HostSectionName() { return HostSectionNameFromPath(ExecutablePath(), SystemLeadByte); }
+
+void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
+                      std::string& orderString) {
+    for (const OptionKey& key : HostKeys) {
+        if (key.Boolean) {
+            bool& field = option.*key.Boolean;
+            field = ParseOptionBooleanOr(
+                ReadValue(ini, section, key.Name, FormatOptionBoolean(field)), field);
+        } else if (key.Integer) {
+            int32_t& field = option.*key.Integer;
+            field = ParseOptionIntegerOr(
+                ReadValue(ini, section, key.Name, FormatOptionInteger(field)), field);
+        } else {
+            std::string& field = option.*key.Text;
+            field = ReadValue(ini, section, key.Name, field);
+        }
+    }
+    orderString = WrapOrderString(ReadValue(ini, section, OrderKey, orderString));
+}
+
+void WritePluginOption(const std::string& ini, const std::string& section,
+                       const TPluginOption& option, const std::string& orderString) {
+    for (const OptionKey& key : HostKeys) {
+        if (key.Boolean)
+            WriteValue(ini, section, key.Name, FormatOptionBoolean(option.*key.Boolean));
+        else if (key.Integer)
+            WriteValue(ini, section, key.Name, FormatOptionInteger(option.*key.Integer));
+        else
+            WriteValue(ini, section, key.Name, option.*key.Text);
+    }
+    WriteValue(ini, section, OrderKey, orderString);
+}
+
+void ReadSizeLists(const std::string& ini, TPluginOption& option) {
+    option.ImageSizeList = ReadValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
+    option.ThumbnailSizeList =
+        ReadValue(ini, CommonSectionName, ThumbnailSizeListKey, option.ThumbnailSizeList);
+}
+
+void WriteSizeLists(const std::string& ini, const TPluginOption& option) {
+    WriteValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
+    WriteValue(ini, CommonSectionName, ThumbnailSizeListKey, option.ThumbnailSizeList);
+}
+
+void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string& orderString) {
+    ReadPluginOption(ini, DefaultSectionName, option, orderString);
+    ReadPluginOption(ini, HostSectionName(), option, orderString);
+}
+
+void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString) {
+    ReadHostSettings(ini, option, orderString);
+    ReadSizeLists(ini, option);
+}
+
+void SaveSettings(const std::string& ini, const TPluginOption& option,
+                  const std::string& orderString, bool writeDefault) {
+    if (writeDefault) WritePluginOption(ini, DefaultSectionName, option, orderString);
+    WritePluginOption(ini, HostSectionName(), option, orderString);
+    WriteSizeLists(ini, option);
+}
 
 }  // namespace qorvi

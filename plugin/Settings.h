@@ -38,9 +38,61 @@ struct TPluginOption {
     int32_t BGColor1 = 0xFFFFFF;  // 0x00BBGGRR
     int32_t BGColor2 = 0xAAAAAA;
     bool ThreadSafeSPI = false;
+
+    friend bool operator==(const TPluginOption&, const TPluginOption&) = default;
 };
 
 // The settings of the running plug-in.
 extern TPluginOption PluginOption;
+
+// A write to the INI file failed. message() is the text shown to the user, naming the file.
+class TSettingsWriteError : public std::runtime_error {
+public:
+    explicit TSettingsWriteError(const std::string& path);
+    const std::wstring& message() const noexcept { return message_; }
+    const std::string& path() const noexcept { return path_; }
+
+private:
+    std::string path_;
+    std::wstring message_;
+};
+
+// The section shared by every host, and the one that holds the two size lists.
+inline constexpr const char* DefaultSectionName = "Default";
+inline constexpr const char* CommonSectionName = "Common";
+
+// The record's defaults, MaxWidth and MaxHeight from the primary screen's size now.
+TPluginOption DefaultPluginOption();
+
+// The INI path beside the library at `libraryPath` (its extension changed to ".ini"), and the
+// host's section (its executable's file name without folder and extension). Both read the
+// paths in the system's code page, so a double-byte character is never split at a "\".
+std::string IniPathFromLibraryPathA(const std::string& libraryPath);
+std::string HostSectionName();
+
+// Reads every key but the two size lists, and "SPIOrder", from `section`. A missing key or a
+// value that does not parse leaves the field (and `orderString`) as it is; an empty stored
+// string is read as empty. At most 2047 characters of a value are read.
+void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
+                      std::string& orderString);
+// Writes all 21 keys into `section` in their fixed order, "SPIOrder" last and unchanged.
+// Throws TSettingsWriteError at the first key that cannot be written.
+void WritePluginOption(const std::string& ini, const std::string& section,
+                       const TPluginOption& option, const std::string& orderString);
+// "ImageSizeList" and "ThumbnailSizeList" in section "Common".
+void ReadSizeLists(const std::string& ini, TPluginOption& option);
+void WriteSizeLists(const std::string& ini, const TPluginOption& option);  // throws as above
+
+// Start-up reads "Default", then the host's section, into one record and one order string.
+// It applies the order string and builds the format lists before it reads the size lists, so it
+// calls ReadHostSettings and ReadSizeLists itself; LoadSettings is the two in a row for callers
+// that do nothing in between. The record's starting values are the caller's (normally
+// DefaultPluginOption(), with an empty order string).
+void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
+void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
+// What a confirmed settings dialog writes: "Default" when `writeDefault`, then the host's
+// section, then the size lists. Throws TSettingsWriteError; the writes before it remain.
+void SaveSettings(const std::string& ini, const TPluginOption& option,
+                  const std::string& orderString, bool writeDefault);
 
 }  // namespace qorvi

@@ -1,1 +1,249 @@
-// placeholder
+#include "tests/unit/TestSupport.h"
+
+#include <atomic>
+#include <stdexcept>
+
+namespace qorvi::test {
+namespace {
+
+std::string ExecutableFolder() {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetModuleFileNameA failed");
+    std::string full(path, length);
+    return full.substr(0, full.find_last_of("\\/"));
+}
+
+std::string TempFolder() {
+    char path[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathA(MAX_PATH, path);
+    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetTempPathA failed");
+    std::string folder(path, length);
+    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    return folder;
+}
+
+std::string Join(const std::string& folder, const std::string& relative) {
+    return relative.empty() ? folder : folder + "\\" + relative;
+}
+
+// Creates `path` and every missing folder above it.
+void CreateFolders(const std::string& path) {
+    if (path.empty() || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos && slash > 0) CreateFolders(path.substr(0, slash));
+    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw std::runtime_error("cannot create folder " + path);
+}
+
+void CreateParentFolders(const std::string& filePath) {
+    size_t slash = filePath.find_last_of("\\/");
+    if (slash != std::string::npos) CreateFolders(filePath.substr(0, slash));
+}
+
+void WriteWholeFile(const std::string& path, const std::string& contents) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, contents.data(), DWORD(contents.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!ok || written != contents.size()) throw std::runtime_error("cannot write " + path);
+}
+
+// Deletes a folder with everything in it, hidden and read-only files included. Best effort:
+// a DLL still loaded stays behind.
+void RemoveTree(const std::string& folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = folder + "\\" + name;
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(path);
+            else
+                DeleteFileA(path.c_str());
+        } while (FindNextFileA(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+void PutLE32(std::string& out, uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) out.push_back(char((value >> shift) & 0xFF));
+}
+
+std::string QvtHeader(uint32_t width, uint32_t height) {
+    std::string out = "QVT1";
+    PutLE32(out, width);
+    PutLE32(out, height);
+    return out;
+}
+
+}  // namespace
+
+std::string FixturePath(const std::string& file) {
+    std::string path = ExecutableFolder() + "\\fixtures\\" + file;
+    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("fixture not built: " + path);
+    return path;
+}
+
+TempPluginFolder::TempPluginFolder() {
+    static std::atomic<unsigned> serial{0};
+    const std::string base = TempFolder() + "\\qorvi-test-" + std::to_string(GetCurrentProcessId()) + "-";
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        std::string candidate = base + std::to_string(serial++) + "-" + std::to_string(GetTickCount());
+        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+            path_ = candidate;
+            return;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    throw std::runtime_error("cannot create a temporary plug-in folder under " + TempFolder());
+}
+
+TempPluginFolder::~TempPluginFolder() { RemoveTree(path_); }
+
+std::string TempPluginFolder::AddChild(const std::string& fixtureFile, const std::string& asName,
+                                       const std::string& subfolder, const std::string& config) {
+    const std::string folder = Join(path_, subfolder);
+    CreateFolders(folder);
+    const std::string target = folder + "\\" + asName;
+    if (!CopyFileA(FixturePath(fixtureFile).c_str(), target.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + fixtureFile + " to " + target);
+    if (!config.empty()) WriteWholeFile(target + ".cfg", config);
+    return target;
+}
+
+std::string TempPluginFolder::AddFile(const std::string& relativePath, const std::string& contents,
+                                      DWORD attributes) {
+    const std::string target = Join(path_, relativePath);
+    CreateParentFolders(target);
+    WriteWholeFile(target, contents);
+    if (attributes != 0 && !SetFileAttributesA(target.c_str(), attributes))
+        throw std::runtime_error("cannot set the attributes of " + target);
+    return target;
+}
+
+std::string TempPluginFolder::AddFolder(const std::string& relativePath) {
+    const std::string target = Join(path_, relativePath);
+    CreateFolders(target);
+    return target;
+}
+
+FixtureLog::FixtureLog() {
+    char previous[32768];
+    DWORD length = GetEnvironmentVariableA("QORVI_FIXTURE_LOG", previous, sizeof previous);
+    if (length > 0 && length < sizeof previous) {
+        hadPrevious_ = true;
+        previous_.assign(previous, length);
+    }
+    char file[MAX_PATH + 1] = {};
+    if (!GetTempFileNameA(TempFolder().c_str(), "qfl", 0, file))
+        throw std::runtime_error("cannot create the fixture log file");
+    path_ = file;
+    SetEnvironmentVariableA("QORVI_FIXTURE_LOG", path_.c_str());
+}
+
+FixtureLog::~FixtureLog() {
+    SetEnvironmentVariableA("QORVI_FIXTURE_LOG", hadPrevious_ ? previous_.c_str() : nullptr);
+    DeleteFileA(path_.c_str());
+}
+
+std::vector<std::string> FixtureLog::Lines() const {
+    std::vector<std::string> lines;
+    const std::string text = ReadWholeFile(path_);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+        start = end + 1;
+    }
+    return lines;
+}
+
+void FixtureLog::Clear() const { WriteWholeFile(path_, ""); }
+
+std::string QvtImage(uint32_t width, uint32_t height) {
+    std::string out = QvtHeader(width, height);
+    out.reserve(out.size() + size_t(width) * height * 3);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            out.push_back(char(x & 0xFF));
+            out.push_back(char(y & 0xFF));
+            out.push_back(char((x + y) & 0xFF));
+        }
+    return out;
+}
+
+std::string QvtImageTruncated(uint32_t width, uint32_t height, size_t pixelBytes) {
+    std::string out = QvtHeader(width, height);
+    out.append(pixelBytes, '\x55');
+    return out;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string text;
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text.append(chunk, got);
+    CloseHandle(file);
+    return text;
+}
+
+FixtureProbe::FixtureProbe(HMODULE module) : module_(module) {
+    if (!module_) throw std::runtime_error("FixtureProbe needs a loaded fixture");
+}
+
+// FARPROC stands for any signature; going through void* says so to the compiler.
+template <class Proc>
+Proc As(FARPROC proc) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(proc));
+}
+
+FARPROC FixtureProbe::Need(const char* name) const {
+    FARPROC proc = GetProcAddress(module_, name);
+    if (!proc) throw std::runtime_error(std::string("not a fixture: no export ") + name);
+    return proc;
+}
+
+int FixtureProbe::CallCount(const char* entry) const {
+    return As<int(__stdcall*)(const char*)>(Need("FixtureCallCount"))(entry);
+}
+unsigned FixtureProbe::LastFlag() const {
+    return As<unsigned(__stdcall*)()>(Need("FixtureLastFlag"))();
+}
+long FixtureProbe::LastLength() const {
+    return As<long(__stdcall*)()>(Need("FixtureLastLength"))();
+}
+DWORD FixtureProbe::LastValue() const {
+    return As<DWORD(__stdcall*)()>(Need("FixtureLastValue"))();
+}
+bool FixtureProbe::LastNameWasNull() const {
+    return As<int(__stdcall*)()>(Need("FixtureLastNameWasNull"))() != 0;
+}
+int FixtureProbe::LastCMYK() const {
+    return As<int(__stdcall*)()>(Need("FixtureLastCMYK"))();
+}
+int FixtureProbe::MaxInside() const {
+    return As<int(__stdcall*)()>(Need("FixtureMaxInside"))();
+}
+void FixtureProbe::Configure(const char* key, const char* value) const {
+    As<void(__stdcall*)(const char*, const char*)>(Need("FixtureConfigure"))(key, value);
+}
+void FixtureProbe::Reset() const {
+    As<void(__stdcall*)()>(Need("FixtureReset"))();
+}
+
+}  // namespace qorvi::test

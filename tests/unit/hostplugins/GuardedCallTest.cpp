@@ -1,1 +1,260 @@
+#include "hostplugins/GuardedCall.h"
+
 #include <gtest/gtest.h>
+
+#include <float.h>
+
+#include <atomic>
+#include <cstddef>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace qorvi {
+namespace {
+
+// The head of this thread's exception chain, the first field of its thread information block.
+EXCEPTION_REGISTRATION_RECORD* ChainHead() {
+    EXCEPTION_REGISTRATION_RECORD* head;
+    static_assert(offsetof(NT_TIB, ExceptionList) == 0);
+    asm volatile("movl %%fs:0, %0" : "=r"(head));
+    return head;
+}
+
+// Faults as children raise them. Each is reached through volatile data so the compiler keeps
+// the faulting instruction as written.
+// Not a write through null: Wine run as root may have the lowest page mapped, so that write
+// does not always fault. A reserved page with no access always does.
+int* NoAccessPage() {
+    static int* page = static_cast<int*>(
+        VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
+    return page;
+}
+
+__attribute__((noinline)) void WriteToNoAccessPage() {
+    int* volatile pointer = NoAccessPage();
+    *pointer = 1;
+}
+
+__attribute__((noinline)) void DivideByZero() {
+    volatile int numerator = 1;
+    volatile int zero = 0;
+    volatile int quotient = numerator / zero;
+    (void)quotient;
+}
+
+__attribute__((noinline)) void RaiseCustom() { RaiseException(0xE0000001, 0, 0, nullptr); }
+
+__attribute__((noinline)) void RaiseMsvcThrow() {
+    // What MSVC's _CxxThrowException raises: magic number, thrown object, throw information.
+    static int thrownObject = 42;
+    static int throwInfo[4] = {};
+    ULONG_PTR arguments[3] = {0x19930520, reinterpret_cast<ULONG_PTR>(&thrownObject),
+                              reinterpret_cast<ULONG_PTR>(throwInfo)};
+    RaiseException(0xE06D7363, EXCEPTION_NONCONTINUABLE, 3, arguments);
+}
+
+__attribute__((noinline)) void RaiseDelphi() {
+    // Delphi raises its exceptions with 7 parameters, the object among them.
+    ULONG_PTR arguments[7] = {};
+    RaiseException(0x0EEDFADE, EXCEPTION_NONCONTINUABLE, 7, arguments);
+}
+
+struct FaultCase {
+    const char* name;
+    void (*fault)();
+    DWORD code;
+};
+
+const FaultCase kFaults[] = {
+    {"access", WriteToNoAccessPage, EXCEPTION_ACCESS_VIOLATION},
+    {"divide", DivideByZero, EXCEPTION_INT_DIVIDE_BY_ZERO},
+    {"raise", RaiseCustom, 0xE0000001},
+    {"msvc", RaiseMsvcThrow, 0xE06D7363},
+    {"delphi", RaiseDelphi, 0x0EEDFADE},
+};
+
+TEST(GuardedCall, ContainsEachKindOfFaultAndRestoresTheChain) {
+    for (const FaultCase& c : kFaults) {
+        SCOPED_TRACE(c.name);
+        EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+        int reached = 0;
+        auto body = [&] {
+            reached = 1;
+            c.fault();
+            reached = 2;
+        };
+        GuardResult result = RunGuarded(body);
+        EXPECT_FALSE(result.completed);
+        EXPECT_EQ(result.exceptionCode, c.code);
+        EXPECT_EQ(reached, 1) << "side effects before the fault are kept, nothing after it runs";
+        EXPECT_EQ(ChainHead(), before);
+    }
+}
+
+TEST(GuardedCall, BodyThatReturnsCompletes) {
+    EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+    int value = 0;
+    auto body = [&] { value = 7; };
+    GuardResult result = RunGuarded(body);
+    EXPECT_TRUE(result.completed);
+    EXPECT_EQ(result.exceptionCode, 0u);
+    EXPECT_EQ(value, 7);
+    EXPECT_EQ(ChainHead(), before);
+}
+
+__attribute__((noinline)) int FaultDeep(int depth, volatile int* trail) {
+    trail[depth] = depth;
+    if (depth == 0) {
+        WriteToNoAccessPage();
+        return 0;
+    }
+    return FaultDeep(depth - 1, trail) + 1;  // not a tail call: every frame stays on the stack
+}
+
+TEST(GuardedCall, FaultDeepInNestedCalls) {
+    volatile int trail[200] = {};
+    auto body = [&] { FaultDeep(199, trail); };
+    GuardResult result = RunGuarded(body);
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.exceptionCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_EQ(trail[0], 0);
+    EXPECT_EQ(trail[199], 199);
+}
+
+TEST(GuardedCall, NestedGuardTakesTheInnerFaultAndTheOuterGoesOn) {
+    EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+    GuardResult inner{};
+    EXCEPTION_REGISTRATION_RECORD* outerHead = nullptr;
+    EXCEPTION_REGISTRATION_RECORD* afterInner = nullptr;
+    int afterwards = 0;
+    auto innerBody = [] { DivideByZero(); };
+    auto outerBody = [&] {
+        outerHead = ChainHead();
+        inner = RunGuarded(innerBody);
+        afterInner = ChainHead();
+        afterwards = 1;
+    };
+    GuardResult outer = RunGuarded(outerBody);
+    EXPECT_TRUE(outer.completed);
+    EXPECT_FALSE(inner.completed);
+    EXPECT_EQ(inner.exceptionCode, static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
+    EXPECT_EQ(afterInner, outerHead) << "the inner guard restores the outer's record";
+    EXPECT_EQ(afterwards, 1);
+    EXPECT_EQ(ChainHead(), before);
+
+    // The outer guard still takes a fault of its own after containing nothing in the inner one.
+    auto outerFault = [&] {
+        inner = RunGuarded(innerBody);
+        RaiseCustom();
+    };
+    outer = RunGuarded(outerFault);
+    EXPECT_FALSE(outer.completed);
+    EXPECT_EQ(outer.exceptionCode, 0xE0000001u);
+    EXPECT_EQ(ChainHead(), before);
+}
+
+TEST(GuardedCall, TenThousandFaultsLeaveTheChainAsItWas) {
+    EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+    int contained = 0;
+    for (int i = 0; i < 10000; ++i) {
+        auto body = [&] { kFaults[i % std::size(kFaults)].fault(); };
+        GuardResult result = RunGuarded(body);
+        if (!result.completed && result.exceptionCode == kFaults[i % std::size(kFaults)].code)
+            ++contained;
+    }
+    EXPECT_EQ(contained, 10000);
+    EXPECT_EQ(ChainHead(), before);
+}
+
+TEST(GuardedCall, FaultsOnSeveralThreadsAtOnce) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 2000;
+    std::atomic<int> contained{0};
+    std::atomic<int> chainsIntact{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+            for (int i = 0; i < kRounds; ++i) {
+                const FaultCase& c = kFaults[(i + t) % std::size(kFaults)];
+                auto body = [&] { c.fault(); };
+                GuardResult result = RunGuarded(body);
+                if (!result.completed && result.exceptionCode == c.code) ++contained;
+            }
+            if (ChainHead() == before) ++chainsIntact;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(contained.load(), kThreads * kRounds);
+    EXPECT_EQ(chainsIntact.load(), kThreads);
+}
+
+// A frame the body registers itself, as a child's compiler does for its own __try or destructor
+// cleanup: it declines the fault and must then be called once more to unwind. The record lies on
+// the body's stack (above the guard, as a child's does); the counts live in the test's frame.
+struct ProbeCounts {
+    int dispatched;
+    int unwound;
+};
+
+struct ProbeFrame {
+    EXCEPTION_REGISTRATION_RECORD record;
+    ProbeCounts* counts;
+};
+
+extern "C" EXCEPTION_DISPOSITION __cdecl DecliningHandler(EXCEPTION_RECORD* record, void* frame,
+                                                          CONTEXT*, void*) {
+    ProbeCounts* counts = static_cast<ProbeFrame*>(frame)->counts;
+    if (record->ExceptionFlags & EXCEPTION_UNWINDING)
+        ++counts->unwound;
+    else
+        ++counts->dispatched;
+    return ExceptionContinueSearch;
+}
+
+__attribute__((noinline)) void FaultUnderOwnFrame(ProbeCounts* counts) {
+    ProbeFrame probe;
+    probe.counts = counts;
+    probe.record.Next = ChainHead();
+    probe.record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&DecliningHandler);
+    asm volatile("movl %0, %%fs:0" : : "r"(&probe.record) : "memory");
+    WriteToNoAccessPage();
+}
+
+TEST(GuardedCall, FramesRegisteredAboveTheGuardAreUnwound) {
+    EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+    ProbeCounts counts{};
+    auto body = [&] { FaultUnderOwnFrame(&counts); };
+    GuardResult result = RunGuarded(body);
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.exceptionCode, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_EQ(counts.dispatched, 1) << "the declining frame is asked first";
+    EXPECT_EQ(counts.unwound, 1) << "and is called once with the unwinding flag";
+    EXPECT_EQ(ChainHead(), before);
+}
+
+TEST(GuardedCall, CxxExceptionInOurOwnFramesIsContained) {
+    EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+    auto body = [] { throw std::runtime_error("from our own code"); };
+    GuardResult result = RunGuarded(body);
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.exceptionCode, GuardCxxExceptionCode);
+    EXPECT_EQ(ChainHead(), before);
+}
+
+TEST(GuardedCall, ClearsFloatingPointStatusLeftByTheFault) {
+    auto body = [] {
+        volatile double zero = 0.0;
+        volatile double infinity = 1.0 / zero;  // masked: only sets the zero-divide flag
+        (void)infinity;
+        RaiseCustom();
+    };
+    GuardResult result = RunGuarded(body);
+    EXPECT_FALSE(result.completed);
+    // _statusfp reports the status flags at the positions of the matching _EM_ masks.
+    EXPECT_EQ(_statusfp() & (_EM_ZERODIVIDE | _EM_INVALID | _EM_OVERFLOW), 0u);
+}
+
+}  // namespace
+}  // namespace qorvi

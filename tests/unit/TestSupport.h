@@ -1,0 +1,106 @@
+// Helpers for the tests of the child plug-in host: where the fixture plug-ins are, throw-away
+// plug-in folders, the fixtures' call log, QVT1 pictures and the fixtures' control exports.
+//
+// The fixtures (tests/fixtures) are real import plug-ins built beside the test executable in
+// "fixtures". Each reads "<its file name>.cfg" beside itself; see FixtureChild.cpp for the keys.
+//
+// Failures to set up (a missing fixture, a file that cannot be written) throw std::runtime_error,
+// so the test that needed it fails with the reason.
+//
+// A loaded child keeps its DLL open, and an open DLL cannot be deleted: destroy plug-in objects
+// before the TempPluginFolder that holds their files.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qorvi::test {
+
+// Full Windows path of a built fixture, e.g. FixturePath("fixture.spi").
+std::string FixturePath(const std::string& file);
+
+// A fresh, uniquely named folder under the temporary folder, removed with all it holds when the
+// object goes away.
+class TempPluginFolder {
+public:
+    TempPluginFolder();
+    ~TempPluginFolder();
+    TempPluginFolder(const TempPluginFolder&) = delete;
+    TempPluginFolder& operator=(const TempPluginFolder&) = delete;
+
+    // No trailing delimiter.
+    const std::string& Path() const { return path_; }
+
+    // Copies the fixture `fixtureFile` to Path()\subfolder\asName (creating the subfolder) and,
+    // when `config` is not empty, writes it to asName.cfg beside the copy ("kind=00AM\naccept=all").
+    // Returns the copy's full path.
+    std::string AddChild(const std::string& fixtureFile, const std::string& asName,
+                         const std::string& subfolder = "", const std::string& config = "");
+    // Writes any other file, relative to Path(), with the given attributes (0 leaves them normal,
+    // FILE_ATTRIBUTE_HIDDEN makes it hidden). Returns its full path.
+    std::string AddFile(const std::string& relativePath, const std::string& contents,
+                        DWORD attributes = 0);
+    // Creates a folder (and the folders above it) relative to Path(). Returns its full path.
+    std::string AddFolder(const std::string& relativePath);
+
+private:
+    std::string path_;
+};
+
+// Points QORVI_FIXTURE_LOG at a fresh temporary file while it lives; every fixture call then
+// appends "<fixture file name> <entry>" there. The previous value comes back on destruction.
+class FixtureLog {
+public:
+    FixtureLog();
+    ~FixtureLog();
+    FixtureLog(const FixtureLog&) = delete;
+    FixtureLog& operator=(const FixtureLog&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // The lines written so far, without line ends.
+    std::vector<std::string> Lines() const;
+    // Forgets what was written so far.
+    void Clear() const;
+
+private:
+    std::string path_;
+    bool hadPrevious_ = false;
+    std::string previous_;
+};
+
+// A QVT1 picture: "QVT1", width, height (little-endian), width*height B,G,R triples top-down.
+// Pixel (x, y) is B = x, G = y, R = x + y (each modulo 256), so a test can find any pixel again.
+std::string QvtImage(uint32_t width, uint32_t height);
+// The same header with only `pixelBytes` bytes of pixel data after it (a truncated picture).
+std::string QvtImageTruncated(uint32_t width, uint32_t height, size_t pixelBytes);
+
+// Reads a whole file; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+// The control exports of a loaded fixture. The module must stay loaded while this is used.
+class FixtureProbe {
+public:
+    explicit FixtureProbe(HMODULE module);
+
+    // Calls of the entry point since load or Reset; -1 for a name the fixture does not know.
+    int CallCount(const char* entry) const;
+    unsigned LastFlag() const;
+    long LastLength() const;
+    DWORD LastValue() const;
+    bool LastNameWasNull() const;
+    int LastCMYK() const;
+    int MaxInside() const;
+    // Sets one configuration key until the next Reset.
+    void Configure(const char* key, const char* value) const;
+    // Clears the records and rereads the fixture's .cfg file.
+    void Reset() const;
+
+private:
+    FARPROC Need(const char* name) const;
+    HMODULE module_;
+};
+
+}  // namespace qorvi::test
