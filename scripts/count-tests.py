@@ -10,10 +10,11 @@ import xml.etree.ElementTree as ET
 def count(folder):
     results = pathlib.Path(folder) / "test-results"
     passed = failed = 0
-    junit = results / "ctest.junit"
-    if not junit.exists():
+    junits = sorted(results.glob("*.junit"))
+    if not junits:
         return 0, 0, False
-    for case in ET.parse(junit).getroot().iter("testcase"):
+    cases = [case for junit in junits for case in ET.parse(junit).getroot().iter("testcase")]
+    for case in cases:
         name = case.get("name")
         ctest_failed = case.get("status") not in ("run", None) or case.find("failure") is not None
         gtest = results / f"{name}.xml"
