@@ -4,20 +4,19 @@
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 namespace qorvi {
 namespace {
 
-// The buffer LoadFrom reads the kind and the extension patterns into, and the length it tells
-// the child: one byte less, so the last byte stays the terminator of a child that keeps to it.
+// The buffer LoadFrom reads the kind and the extension patterns into; the child is told one
+// byte less, so the last byte stays the terminator of a child that keeps to it.
 constexpr int kInfoBufferSize = 256;
-constexpr int kInfoLength = kInfoBufferSize - 1;
 
 // The buffer ShowInformation reads the child's information text into.
 constexpr int kAboutBufferSize = 1024;
-constexpr int kAboutLength = kAboutBufferSize - 1;
 
 // A child that never returns 0 for information numbers past its last format (one that returns
 // its buffer length for every number, say) would keep LoadFrom looping forever while the host
@@ -28,25 +27,17 @@ constexpr int kMaxFormatStrings = 512;
 // call must leave the lock exactly when it entered it.
 bool LockCalls() noexcept { return !__atomic_load_n(&PluginOption.ThreadSafeSPI, __ATOMIC_RELAXED); }
 
-// Calls the child's GetPluginInfo under the guard; a fault counts as "nothing written" (0).
-int GuardedPluginInfo(GetPluginInfoProc entry, int number, char* buffer, int length) noexcept {
-    int written = 0;
-    auto call = [&] { written = entry(number, buffer, length); };
-    if (!RunGuarded(call).completed) return 0;
-    return written;
-}
-
-// One information string for LoadFrom, or false when the child faulted (such a child is
-// refused). `text` is what the child wrote up to the first zero byte, never past our buffer.
-bool ReadInfoString(GetPluginInfoProc entry, int number, int& written, std::string& text) {
-    char buffer[kInfoBufferSize];
-    std::memset(buffer, 0, sizeof buffer);
-    int result = 0;
-    auto call = [&] { result = entry(number, buffer, kInfoLength); };
-    if (!RunGuarded(call).completed) return false;
-    written = result;
-    text.assign(buffer, strnlen(buffer, sizeof buffer));
-    return true;
+// Calls an entry point that answers with a result code: -1 when the child lacks it, 8 when it
+// faults. The arguments are plain values and pointers, so nothing with a destructor lives
+// inside the guarded region. `lockable` is false only for ConfigurationDlg.
+template <class Entry, class... Args>
+int CallForResult(CriticalSection& lock, bool lockable, Entry entry, Args... args) {
+    if (entry == nullptr) return SusieNotImplemented;
+    CriticalSectionGuard guard(lock, lockable && LockCalls());
+    int result = SusieInternalError;
+    auto call = [&] { result = entry(args...); };
+    if (!RunGuarded(call).completed) return SusieInternalError;
+    return result;
 }
 
 template <class Proc>
@@ -117,22 +108,22 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
 
     // Only import plug-ins: the kind must be "00IN" exactly, whole string, case-sensitive. A
     // child that faults while it tells us is refused as well.
-    int written = 0;
-    std::string text;
-    if (!ReadInfoString(GetPluginInfo, 0, written, text) || text != "00IN") {
+    const TPluginInfoText kind = CallGetPluginInfo(0, kInfoBufferSize, false);
+    if (!kind.completed || kind.text != "00IN") {
         Unload();
         return false;
     }
 
     std::string formats;
     for (int index = 0; index < kMaxFormatStrings; ++index) {
-        if (!ReadInfoString(GetPluginInfo, 2 + 2 * index, written, text)) {
+        const TPluginInfoText pattern = CallGetPluginInfo(2 + 2 * index, kInfoBufferSize, false);
+        if (!pattern.completed) {
             Unload();
             return false;
         }
-        if (written == 0) break;
+        if (pattern.returned == 0) break;
         if (index > 0) formats += ';';
-        formats += text;
+        formats += pattern.text;
     }
     FormatList = formats;
 
@@ -191,46 +182,23 @@ bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* dat
 }
 
 int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
-    GetPictureInfoProc entry = GetPictureInfo;
-    if (entry == nullptr) return SusieNotImplemented;
-    CriticalSectionGuard guard(Lock, LockCalls());
-    int result = SusieInternalError;
-    auto call = [&] { result = entry(buf, len, flag, lpInfo); };
-    if (!RunGuarded(call).completed) return SusieInternalError;
-    return result;
+    return CallForResult(Lock, true, GetPictureInfo, buf, len, flag, lpInfo);
 }
 
 int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
                                  HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    GetPictureProc entry = GetPicture;
-    if (entry == nullptr) return SusieNotImplemented;
-    CriticalSectionGuard guard(Lock, LockCalls());
-    int result = SusieInternalError;
-    auto call = [&] { result = entry(buf, len, flag, pHBInfo, pHBm, progress, lData); };
-    if (!RunGuarded(call).completed) return SusieInternalError;
-    return result;
+    return CallForResult(Lock, true, GetPicture, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
                                  HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    GetPreviewProc entry = GetPreview;
-    if (entry == nullptr) return SusieNotImplemented;
-    CriticalSectionGuard guard(Lock, LockCalls());
-    int result = SusieInternalError;
-    auto call = [&] { result = entry(buf, len, flag, pHBInfo, pHBm, progress, lData); };
-    if (!RunGuarded(call).completed) return SusieInternalError;
-    return result;
+    return CallForResult(Lock, true, GetPreview, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 int TSusiePlugin::CallConfigurationDlg(HWND parent, int fnc) {
-    ConfigurationDlgProc entry = ConfigurationDlg;
-    if (entry == nullptr) return SusieNotImplemented;
-    // Never locked: a child's settings dialog is modal and may run for minutes; the lock would
-    // hold every other request to this child for as long.
-    int result = SusieInternalError;
-    auto call = [&] { result = entry(parent, fnc); };
-    if (!RunGuarded(call).completed) return SusieInternalError;
-    return result;
+    // Never locked: a child's settings dialog is modal and may stay open for minutes; the lock
+    // would hold every other request to this child for as long.
+    return CallForResult(Lock, false, ConfigurationDlg, parent, fnc);
 }
 
 void TSusiePlugin::CallUseCMYKColorSpace(int32_t value) {
@@ -241,16 +209,31 @@ void TSusiePlugin::CallUseCMYKColorSpace(int32_t value) {
     (void)RunGuarded(call);  // the child's answer and a fault alike are ignored
 }
 
+TPluginInfoText TSusiePlugin::CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned) {
+    TPluginInfoText answer;
+    GetPluginInfoProc entry = GetPluginInfo;
+    if (entry == nullptr || bufferSize < 1) return answer;
+    std::string buffer(static_cast<size_t>(bufferSize), '\0');  // made before the guarded region
+    char* bytes = buffer.data();
+    int returned = 0;
+    auto call = [&] { returned = entry(infono, bytes, bufferSize - 1); };
+    if (!RunGuarded(call).completed) return answer;
+    answer.completed = true;
+    answer.returned = returned;
+    // A child may claim more than it wrote, or more than the buffer holds: the text ends at the
+    // buffer's last byte, at the first zero and, when asked, at the claimed length.
+    size_t limit = buffer.size() - 1;
+    if (cutAtReturned) limit = returned < 0 ? 0 : std::min(limit, static_cast<size_t>(returned));
+    answer.text.assign(bytes, strnlen(bytes, limit));
+    return answer;
+}
+
 void TSusiePlugin::ShowInformation(HWND owner) {
     if (GetPluginInfo == nullptr) return;
-    char buffer[kAboutBufferSize];
-    std::memset(buffer, 0, sizeof buffer);
-    int written = GuardedPluginInfo(GetPluginInfo, 1, buffer, kAboutLength);
-    // The terminator goes at the reported length, but never outside the buffer: a length past
-    // the end is cut at the last byte, and a negative one (a child's garbage) means no text.
-    if (written < 0) written = 0;
-    buffer[written < kAboutBufferSize ? written : kAboutLength] = '\0';
-    const std::wstring text = Widen(std::string(buffer, strnlen(buffer, sizeof buffer)));
+    // The terminator goes at the reported length, never outside the buffer (a fault counts as
+    // no text).
+    const TPluginInfoText about = CallGetPluginInfo(1, kAboutBufferSize, true);
+    const std::wstring text = Widen(about.text);
     const std::wstring caption = Widen(FileName);
 
     BoxPlacement placement;

@@ -1,10 +1,8 @@
 #include "hostplugins/SusiePluginList.h"
 
 #include "hostplugins/DelimitedText.h"
-#include "hostplugins/GuardedCall.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace qorvi {
@@ -25,29 +23,19 @@ const std::string ChildExtension = ".spi";
 constexpr DWORD NotAChildFile =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
-// The information buffers: 256 bytes, of which the child is told it may use 255, so that the
-// last byte always stays the zero we put there.
+// The information buffers: 256 bytes, of which the child is told it may use 255.
 constexpr int InfoBufferSize = 256;
-constexpr int InfoBufferLength = InfoBufferSize - 1;
 
 // A child that answers every information number would keep BuildFormatLists asking for ever and
 // fill memory with its texts. Real children list a few dozen formats at most.
 constexpr int MaxFormatsPerChild = 1024;
 
-// Asks the child for information string `infono`, unlocked (GetPluginInfo is never serialised)
-// and guarded. Returns false when the child faulted or returned 0; otherwise `text` is the
-// answer cut at the returned length, at the buffer's length and at its first zero byte, so that
-// a child that reports more than it wrote never makes us read past what it filled.
+// Information string `infono`, cut at the returned length; false when the child faulted or
+// returned 0 (both end this child's list).
 bool ReadInformation(TSusiePlugin& plugin, int infono, std::string& text) {
-    char buffer[InfoBufferSize];
-    std::memset(buffer, 0, sizeof buffer);
-    const GetPluginInfoProc proc = plugin.GetPluginInfo;
-    int returned = 0;
-    auto body = [&]() { returned = proc(infono, buffer, InfoBufferLength); };
-    const GuardResult guard = RunGuarded(body);
-    if (!guard.completed || returned == 0) return false;
-    const size_t length = static_cast<size_t>(std::clamp(returned, 0, InfoBufferLength));
-    text.assign(buffer, strnlen(buffer, length));
+    TPluginInfoText answer = plugin.CallGetPluginInfo(infono, InfoBufferSize, true);
+    if (!answer.completed || answer.returned == 0) return false;
+    text = std::move(answer.text);
     return true;
 }
 

@@ -9,9 +9,12 @@
 
 namespace qorvi {
 
-template <class Handle, Handle Empty, class Closer>
+// Traits name the handle type, its "none" value and how to release it.
+template <class Traits>
 class UniqueResource {
 public:
+    using Handle = typename Traits::Handle;
+
     UniqueResource() noexcept = default;
     explicit UniqueResource(Handle handle) noexcept : handle_(handle) {}
     ~UniqueResource() { reset(); }
@@ -25,59 +28,41 @@ public:
     UniqueResource& operator=(const UniqueResource&) = delete;
 
     Handle get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != Empty; }
+    explicit operator bool() const noexcept { return handle_ != Traits::Empty(); }
 
-    Handle release() noexcept { return std::exchange(handle_, Empty); }
-    void reset(Handle handle = Empty) noexcept {
+    Handle release() noexcept { return std::exchange(handle_, Traits::Empty()); }
+    void reset(Handle handle = Traits::Empty()) noexcept {
         Handle old = std::exchange(handle_, handle);
-        if (old != Empty) Closer{}(old);
+        if (old != Traits::Empty()) Traits::Close(old);
     }
 
 private:
-    Handle handle_ = Empty;
+    Handle handle_ = Traits::Empty();
 };
 
-struct ModuleCloser { void operator()(HMODULE module) const noexcept { FreeLibrary(module); } };
-struct HandleCloser { void operator()(HANDLE handle) const noexcept { CloseHandle(handle); } };
-struct FindCloser { void operator()(HANDLE handle) const noexcept { FindClose(handle); } };
-struct LocalCloser { void operator()(HLOCAL block) const noexcept { LocalFree(block); } };
-struct HookCloser { void operator()(HHOOK hook) const noexcept { UnhookWindowsHookEx(hook); } };
-
-using UniqueModule = UniqueResource<HMODULE, nullptr, ModuleCloser>;
-using UniqueHandle = UniqueResource<HANDLE, nullptr, HandleCloser>;
-using UniqueLocal = UniqueResource<HLOCAL, nullptr, LocalCloser>;
-using UniqueHook = UniqueResource<HHOOK, nullptr, HookCloser>;
-
-// File and find handles use INVALID_HANDLE_VALUE for "none"; it is not a constant expression,
-// so these two carry their own small class.
-template <class Closer>
-class UniqueInvalidHandle {
-public:
-    UniqueInvalidHandle() noexcept = default;
-    explicit UniqueInvalidHandle(HANDLE handle) noexcept : handle_(handle) {}
-    ~UniqueInvalidHandle() { reset(); }
-    UniqueInvalidHandle(UniqueInvalidHandle&& other) noexcept : handle_(other.release()) {}
-    UniqueInvalidHandle& operator=(UniqueInvalidHandle&& other) noexcept {
-        if (this != &other) reset(other.release());
-        return *this;
-    }
-    UniqueInvalidHandle(const UniqueInvalidHandle&) = delete;
-    UniqueInvalidHandle& operator=(const UniqueInvalidHandle&) = delete;
-
-    HANDLE get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != INVALID_HANDLE_VALUE; }
-    HANDLE release() noexcept { return std::exchange(handle_, INVALID_HANDLE_VALUE); }
-    void reset(HANDLE handle = INVALID_HANDLE_VALUE) noexcept {
-        HANDLE old = std::exchange(handle_, handle);
-        if (old != INVALID_HANDLE_VALUE) Closer{}(old);
-    }
-
-private:
-    HANDLE handle_ = INVALID_HANDLE_VALUE;
+template <class HandleType, BOOL(WINAPI* Closer)(HandleType)>
+struct NullEmptyTraits {
+    using Handle = HandleType;
+    static Handle Empty() noexcept { return nullptr; }
+    static void Close(Handle handle) noexcept { Closer(handle); }
 };
 
-using UniqueFile = UniqueInvalidHandle<HandleCloser>;
-using UniqueFind = UniqueInvalidHandle<FindCloser>;
+// File and find handles use INVALID_HANDLE_VALUE for "none".
+template <BOOL(WINAPI* Closer)(HANDLE)>
+struct InvalidEmptyTraits {
+    using Handle = HANDLE;
+    static Handle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) noexcept { Closer(handle); }
+};
+
+inline BOOL WINAPI FreeLocal(HLOCAL block) { return LocalFree(block) == nullptr; }
+
+using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, FreeLibrary>>;
+using UniqueHandle = UniqueResource<NullEmptyTraits<HANDLE, CloseHandle>>;
+using UniqueLocal = UniqueResource<NullEmptyTraits<HLOCAL, FreeLocal>>;
+using UniqueHook = UniqueResource<NullEmptyTraits<HHOOK, UnhookWindowsHookEx>>;
+using UniqueFile = UniqueResource<InvalidEmptyTraits<CloseHandle>>;
+using UniqueFind = UniqueResource<InvalidEmptyTraits<FindClose>>;
 
 // A critical section that lives as long as its owner. Enter it through CriticalSectionGuard.
 class CriticalSection {

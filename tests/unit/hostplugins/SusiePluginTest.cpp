@@ -327,12 +327,12 @@ TEST(SusiePlugin, PassesTheArgumentsAsTheInterfaceWants) {
 }
 
 // Two threads asking one child at once meet inside it (rendezvous=2) only when nothing locks.
-int MaxInsideWithTwoThreads(TSusiePlugin& plugin) {
+int MaxInsideWithTwoThreads(TSusiePlugin& plugin, int callsPerThread) {
     const std::string image = test::QvtImage(2, 2);
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&] {
-            for (int i = 0; i < 3; ++i)
+            for (int i = 0; i < callsPerThread; ++i)
                 plugin.CallIsSupported2("", image.data(), DWORD(image.size()));
         });
     for (std::thread& thread : threads) thread.join();
@@ -342,16 +342,19 @@ int MaxInsideWithTwoThreads(TSusiePlugin& plugin) {
 TEST(SusiePlugin, OneThreadInsideAChildUnlessThreadSafe) {
     {
         ThreadSafeSPIScope option(false);
+        // Locked apart, each call waits out its short rendezvous alone.
         LoadedChild child("fixture_extended.spi", "rendezvous=2");
         ASSERT_TRUE(child.loaded);
-        EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin), 1);
+        EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin, 3), 1);
     }
     {
         ThreadSafeSPIScope option(true);
-        LoadedChild child("fixture_extended.spi", "rendezvous=2");
+        // Unlocked, the two calls meet however late the second thread starts.
+        LoadedChild child("fixture_extended.spi", "rendezvous=2\nrendezvouswait=30000");
         ASSERT_TRUE(child.loaded);
-        EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin), 2);
+        EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin, 1), 2);
         // Nothing is locked at all: a held lock does not stop the call.
+        FixtureProbe(child.plugin->Module).Configure("rendezvous", "0");
         LockHolder busy(child.plugin->Lock);
         EXPECT_FALSE(child.plugin->CallIsSupported("missing.qvt", 0));
     }
@@ -395,16 +398,24 @@ struct ShownBox {
     RECT rect{};
 };
 
-// Waits (bounded) for the box captioned `caption`, reads it and dismisses it.
-ShownBox DismissBox(const std::wstring& caption) {
+bool IsCentredOver(HWND box, HWND owner) {
+    RECT rect{};
+    GetWindowRect(box, &rect);
+    const POINT expected = CenterOverWindow(owner, rect.right - rect.left, rect.bottom - rect.top);
+    return rect.left == expected.x && rect.top == expected.y;
+}
+
+// Waits (bounded) for the box captioned `caption` to show, and to be placed over `owner` (the
+// activation hook moves it while it is shown), reads it and dismisses it.
+ShownBox DismissBox(const std::wstring& caption, HWND owner) {
     ShownBox shown;
-    for (int attempt = 0; attempt < 500 && !shown.found; ++attempt) {
-        HWND box = FindWindowW(L"#32770", caption.c_str());
-        if (box == nullptr || !IsWindowVisible(box)) {
-            Sleep(10);
-            continue;
-        }
-        Sleep(50);  // let the activation hook move it first
+    HWND box = nullptr;
+    for (int attempt = 0; attempt < 500; ++attempt) {
+        box = FindWindowW(L"#32770", caption.c_str());
+        if (box != nullptr && IsWindowVisible(box) && IsCentredOver(box, owner)) break;
+        Sleep(10);
+    }
+    if (box != nullptr) {
         wchar_t text[2048] = {};
         GetDlgItemTextW(box, 0xFFFF, text, 2048);  // the message box's text control
         shown.text = text;
@@ -441,7 +452,7 @@ TEST(SusiePlugin, ShowInformationShowsStringOneCentredOverTheOwner) {
         ASSERT_TRUE(child.loaded);
         child.plugin->FileName = "about.spi";
         ShownBox shown;
-        std::thread closer([&] { shown = DismissBox(L"about.spi"); });
+        std::thread closer([&] { shown = DismissBox(L"about.spi", owner); });
         child.plugin->ShowInformation(owner);
         closer.join();
         ASSERT_TRUE(shown.found);
