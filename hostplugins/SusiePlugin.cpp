@@ -3,6 +3,7 @@
 #include "hostplugins/Placement.h"
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
+#include "plugin/WinText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -43,17 +44,6 @@ int CallForResult(CriticalSection& lock, bool lockable, Entry entry, Args... arg
 template <class Proc>
 Proc Bind(HMODULE module, const char* name) noexcept {
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty()) return std::wstring();
-    int count = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
-    if (count <= 0) return std::wstring();
-    std::wstring wide(static_cast<size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                        count);
-    return wide;
 }
 
 // The information box is placed by a hook on the showing thread: MessageBoxW creates and
@@ -233,8 +223,8 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     // The terminator goes at the reported length, never outside the buffer (a fault counts as
     // no text).
     const TPluginInfoText about = CallGetPluginInfo(1, kAboutBufferSize, true);
-    const std::wstring text = Widen(about.text);
-    const std::wstring caption = Widen(FileName);
+    const std::wstring text = WidenAnsi(about.text);
+    const std::wstring caption = WidenAnsi(FileName);
 
     BoxPlacement placement;
     placement.owner = owner;

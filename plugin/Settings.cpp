@@ -1,6 +1,7 @@
 #include "plugin/Settings.h"
 
 #include "plugin/OptionValues.h"
+#include "plugin/WinText.h"
 
 #include <windows.h>
 
@@ -62,16 +63,27 @@ constexpr const char* ThumbnailSizeListKey = "ThumbnailSizeList";
 
 // The profile reader's buffer: one character less than this is the longest value read.
 constexpr DWORD ValueBufferSize = 2048;
+// The order string alone may be longer: cut at 2047 characters, a list of well over a hundred
+// children would lose its tail, and a cut inside the last entry ("x.spi=" without its flag)
+// would switch that child off. It is read whole, up to a bound no real list comes near.
+constexpr DWORD OrderBufferLimit = 1 << 20;
 
 bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+// Reads a value with a buffer of `bufferSize` bytes, grown up to `bufferLimit` while the value
+// comes back cut (the profile reader then answers with the buffer's size less one).
 std::string ReadValue(const std::string& ini, const std::string& section, const char* key,
-                      const std::string& defaultValue) {
-    char buffer[ValueBufferSize] = {};
-    DWORD length = GetPrivateProfileStringA(section.c_str(), key, defaultValue.c_str(), buffer,
-                                            ValueBufferSize, ini.c_str());
-    // Longer values come back cut to the buffer; the count is bounded by it all the same.
-    return std::string(buffer, std::min<DWORD>(length, ValueBufferSize - 1));
+                      const std::string& defaultValue, DWORD bufferLimit = ValueBufferSize) {
+    std::vector<char> buffer(ValueBufferSize);
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(buffer.size());
+        DWORD length = GetPrivateProfileStringA(section.c_str(), key, defaultValue.c_str(),
+                                                buffer.data(), size, ini.c_str());
+        // The count is bounded by the buffer whatever the reader says.
+        length = std::min<DWORD>(length, size - 1);
+        if (length < size - 1 || size >= bufferLimit) return std::string(buffer.data(), length);
+        buffer.assign(static_cast<size_t>(size) * 2, '\0');
+    }
 }
 
 void WriteValue(const std::string& ini, const std::string& section, const char* key,
@@ -81,30 +93,9 @@ void WriteValue(const std::string& ini, const std::string& section, const char* 
 }
 
 std::wstring WriteErrorMessage(const std::string& path) {
-    std::wstring widePath;
-    int length = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                                     nullptr, 0);
-    if (length > 0) {
-        widePath.resize(static_cast<size_t>(length));
-        MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()),
-                            widePath.data(), length);
-    }
     std::wstring message = L"%s に書き込めません";
-    message.replace(message.find(L"%s"), 2, widePath);
+    message.replace(message.find(L"%s"), 2, WidenAnsi(path));
     return message;
-}
-
-// what() carries the same text in the system's code page, for callers that show ANSI text.
-std::string NarrowMessage(const std::wstring& message) {
-    int length = WideCharToMultiByte(CP_ACP, 0, message.data(), static_cast<int>(message.size()),
-                                     nullptr, 0, nullptr, nullptr);
-    std::string narrow;
-    if (length > 0) {
-        narrow.resize(static_cast<size_t>(length));
-        WideCharToMultiByte(CP_ACP, 0, message.data(), static_cast<int>(message.size()),
-                            narrow.data(), length, nullptr, nullptr);
-    }
-    return narrow;
 }
 
 // The executable's full path; the buffer grows, since a path may be longer than MAX_PATH.
@@ -122,7 +113,7 @@ std::string ExecutablePath() {
 }  // namespace
 
 TSettingsWriteError::TSettingsWriteError(const std::string& path)
-    : std::runtime_error(NarrowMessage(WriteErrorMessage(path))),
+    : std::runtime_error(NarrowToAnsi(WriteErrorMessage(path))),
       path_(path),
       message_(WriteErrorMessage(path)) {}
 
@@ -155,7 +146,7 @@ void ReadPluginOption(const std::string& ini, const std::string& section, TPlugi
             field = ReadValue(ini, section, key.Name, field);
         }
     }
-    orderString = WrapOrderString(ReadValue(ini, section, OrderKey, orderString));
+    orderString = WrapOrderString(ReadValue(ini, section, OrderKey, orderString, OrderBufferLimit));
 }
 
 void WritePluginOption(const std::string& ini, const std::string& section,

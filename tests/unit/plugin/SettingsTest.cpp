@@ -179,6 +179,25 @@ TEST_F(SettingsFile, OrderStringReadsBackWithItsQuotes) {
     }
 }
 
+// Only the order string is read past 2047 characters: a cut list would lose its last children's
+// places, and a cut inside an entry would switch that child off.
+TEST_F(SettingsFile, LongOrderStringReadsWholeOtherValuesAreCut) {
+    std::string order;
+    for (int i = 0; i < 400; ++i) order += (i ? ",\"" : "\"") + std::string("child") + std::to_string(i) + ".spi=1\"";
+    ASSERT_GT(order.size(), 3 * 2048u);
+    const std::string longName(3000, 'p');
+    std::string ini = NewPath();
+    TPluginOption written;
+    written.MonitorProfileName = longName;
+    WritePluginOption(ini, "s", written, order);
+
+    TPluginOption option;
+    std::string read;
+    ReadPluginOption(ini, "s", option, read);
+    EXPECT_EQ(read, order);
+    EXPECT_EQ(option.MonitorProfileName, longName.substr(0, 2047));
+}
+
 TEST_F(SettingsFile, WriteStoresAll21KeysInOrder) {
     std::string ini = NewPath();
     WritePluginOption(ini, "viewer", EveryFieldChanged(), "\"a.spi=1\"");
