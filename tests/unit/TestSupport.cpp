@@ -1,5 +1,7 @@
 #include "tests/unit/TestSupport.h"
 
+#include "tests/fixtures/TextLines.h"
+
 #include <atomic>
 #include <stdexcept>
 
@@ -154,20 +156,7 @@ FixtureLog::~FixtureLog() {
     DeleteFileA(path_.c_str());
 }
 
-std::vector<std::string> FixtureLog::Lines() const {
-    std::vector<std::string> lines;
-    const std::string text = ReadWholeFile(path_);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-        start = end + 1;
-    }
-    return lines;
-}
+std::vector<std::string> FixtureLog::Lines() const { return SplitLines(ReadWholeFile(path_)); }
 
 void FixtureLog::Clear() const { WriteWholeFile(path_, ""); }
 
