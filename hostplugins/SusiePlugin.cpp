@@ -41,6 +41,15 @@ int CallForResult(CriticalSection& lock, bool lockable, Entry entry, Args... arg
     return result;
 }
 
+// The module this code runs in: qorvi.spi in a host.
+HMODULE OwnModule() noexcept {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&OwnModule), &module);
+    return module;
+}
+
 template <class Proc>
 Proc Bind(HMODULE module, const char* name) noexcept {
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -87,6 +96,10 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     UniqueModule module(LoadLibraryA(path.c_str()));
     if (quiet) SetThreadErrorMode(previousMode, nullptr);
     if (!module) return false;
+    // The list skips "qorvi.spi" by name; a copy of ourselves under another name loads as the
+    // module already running, and taken as a child it would hand every request back to itself
+    // until the stack runs out.
+    if (module.get() == OwnModule()) return false;
     if (Module != nullptr) Unload();  // a second LoadFrom must not leak the first library
     Module = module.release();
 

@@ -223,6 +223,25 @@ TEST_F(SusiePluginListFolder, PassesOverWhatIsNoChild) {
     SetFileAttributesA(system.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
+// A host renamed from qorvi.spi finds its own file among the children and must pass it over:
+// taken as a child, it would hand each request back to itself without end.
+TEST_F(SusiePluginListFolder, RenamedHostNeverLoadsItself) {
+    folder_.AddChild("selfhost.spi", "viewer-colour.spi");
+    folder_.AddChild("fixture.spi", "child.spi");
+    UniqueModule host(LoadLibraryA((folder_.Path() + "\\viewer-colour.spi").c_str()));
+    ASSERT_TRUE(host);
+    using LoadFolderProc = int(__stdcall*)(const char*, char*, int);
+    auto loadFolder = reinterpret_cast<LoadFolderProc>(
+        reinterpret_cast<void*>(GetProcAddress(host.get(), "SelfHostLoadFolder")));
+    ASSERT_NE(loadFolder, nullptr);
+    char names[256] = {};
+    EXPECT_EQ(loadFolder(folder_.Path().c_str(), names, sizeof names), 1);
+    EXPECT_STREQ(names, "child.spi");
+    // Its children are released with its own list when the host unloads; an empty folder of
+    // children first, so the host frees its copy of child.spi before we do.
+    loadFolder((folder_.Path() + "\\none").c_str(), names, sizeof names);
+}
+
 TEST_F(SusiePluginListFolder, SameNameInBothFoldersLoadsOnceFromMain) {
     folder_.AddChild("fixture.spi", "x.spi", "", "formats=*.main|main folder");
     folder_.AddChild("fixture.spi", "x.spi", "SPI", "formats=*.sub|SPI folder");
