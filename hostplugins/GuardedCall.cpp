@@ -5,6 +5,7 @@
 #include <float.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace qorvi {
 namespace {
@@ -67,6 +68,37 @@ void ClearFloatingPointStatus() noexcept {
     }
 }
 
+// A stack overflow uses up the guard page at the bottom of the thread's committed stack; without
+// it the next overflow would find no guard and end the process. Puts the guard back on the
+// lowest accessible page, as the C runtime's _resetstkoflw does. The stack's reservation starts
+// with pages no one may touch (reserved on Windows, no-access under Wine); the first committed,
+// accessible page above them is where the guard belongs.
+void RearmStackGuard() noexcept {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    const uintptr_t page = system.dwPageSize;
+    volatile char probe = 0;
+    const uintptr_t stackPointer = reinterpret_cast<uintptr_t>(&probe);
+
+    MEMORY_BASIC_INFORMATION region;
+    if (VirtualQuery(const_cast<char*>(&probe), &region, sizeof region) == 0) return;
+    uintptr_t at = reinterpret_cast<uintptr_t>(region.AllocationBase);
+    while (at < stackPointer) {
+        if (VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) == 0) return;
+        const bool accessible = region.State == MEM_COMMIT && (region.Protect & PAGE_NOACCESS) == 0;
+        if (accessible) {
+            if (region.Protect & PAGE_GUARD) return;  // still armed
+            // Never guard the pages we stand on: keep the guard well below the stack pointer.
+            if (at + 2 * page > stackPointer) return;
+            DWORD previous = 0;
+            VirtualProtect(reinterpret_cast<void*>(at), page, PAGE_READWRITE | PAGE_GUARD,
+                           &previous);
+            return;
+        }
+        at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+}
+
 }  // namespace
 
 __attribute__((noinline)) GuardResult RunGuarded(
@@ -90,6 +122,7 @@ __attribute__((noinline)) GuardResult RunGuarded(
     // Resumed by the handler: RtlUnwind left our record at the head of the chain.
     SetChainHead(self->record.Next);
     ClearFloatingPointStatus();
+    if (self->code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
     return GuardResult{false, self->code};
 }
 

@@ -22,9 +22,9 @@
 //  - RunGuarded is never inlined and is built with a frame pointer: the long jump back into it
 //    restores the ebp and esp that __builtin_setjmp saved, and its locals are found through ebp.
 //  - Guards nest: a fault is taken by the innermost guard; the outer one goes on undisturbed.
-//  - Out of scope: a stack overflow inside the child (the stack's guard page is used up and a
-//    second overflow would end the process), and a fault raised by the child's unwind handlers
-//    while they unwind.
+//  - A stack overflow inside the child is contained like any fault, and the guard page it used
+//    up is put back, so a later overflow is contained too. Out of scope: a fault raised by the
+//    child's own unwind handlers while they unwind.
 //  - A real GCC C++ `throw` out of a child built by MinGW with a static runtime (DWARF-2
 //    unwinding) cannot be contained. Such a child's unwinder knows only the frames registered
 //    in its own module; when it finds no handler there it calls std::terminate inside the child,

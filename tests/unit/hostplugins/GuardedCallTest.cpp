@@ -92,6 +92,38 @@ TEST(GuardedCall, ContainsEachKindOfFaultAndRestoresTheChain) {
     }
 }
 
+// Never cleared: it only hides from the compiler that the recursion has no end.
+volatile bool KeepRecursing = true;
+
+__attribute__((noinline)) int RecurseWithoutEnd(int depth) {
+    volatile char frame[512];
+    frame[0] = static_cast<char>(depth);
+    if (!KeepRecursing) return 0;
+    return RecurseWithoutEnd(depth + 1) + frame[0];
+}
+
+// An overflow uses up the stack's guard page; unless the guard puts it back, the second
+// overflow on the same thread ends the process instead of reaching the guard.
+TEST(GuardedCall, RepeatedStackOverflowsAreContained) {
+    auto overflowThreeTimes = [] {
+        for (int round = 0; round < 3; ++round) {
+            SCOPED_TRACE(round);
+            EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
+            auto body = [] { RecurseWithoutEnd(0); };
+            GuardResult result = RunGuarded(body);
+            EXPECT_FALSE(result.completed);
+            EXPECT_EQ(result.exceptionCode, static_cast<DWORD>(EXCEPTION_STACK_OVERFLOW));
+            EXPECT_EQ(ChainHead(), before);
+        }
+        int value = 0;
+        auto ordinary = [&] { value = 7; };
+        EXPECT_TRUE(RunGuarded(ordinary).completed);
+        EXPECT_EQ(value, 7);
+    };
+    overflowThreeTimes();               // the main thread's stack
+    std::thread(overflowThreeTimes).join();  // and a thread's of its own
+}
+
 TEST(GuardedCall, BodyThatReturnsCompletes) {
     EXCEPTION_REGISTRATION_RECORD* before = ChainHead();
     int value = 0;

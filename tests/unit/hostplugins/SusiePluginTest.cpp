@@ -237,7 +237,7 @@ TEST(SusiePlugin, UnloadMakesEveryCallMissing) {
 
 TEST(SusiePlugin, FaultInGetPictureGivesInternalErrorAndFreesTheLock) {
     const std::string image = test::QvtImage(4, 3);
-    for (const char* kind : {"access", "divide", "raise", "msvc", "delphi"}) {
+    for (const char* kind : {"access", "divide", "raise", "msvc", "delphi", "stack"}) {
         SCOPED_TRACE(kind);
         LoadedChild child("fixture_faulty.spi", std::string("fault=GetPicture:") + kind);
         ASSERT_TRUE(child.loaded);
