@@ -4,6 +4,8 @@
 
 #include <float.h>
 
+#include <csignal>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -99,6 +101,50 @@ void RearmStackGuard() noexcept {
     }
 }
 
+// How deep this thread is inside guarded calls.
+thread_local int tGuardDepth = 0;
+
+using SignalHandler = void(__cdecl*)(int);
+SignalHandler gAbortHandlerBefore = SIG_DFL;
+
+// A C++ exception that a MinGW-built child does not catch ends, inside the child's own runtime,
+// in std::terminate and abort(). That runtime's abort raises SIGABRT through the C runtime all
+// MinGW modules share (msvcrt), so the signal reaches us before the process ends: inside a
+// guarded call it becomes a structured exception on the child's stack, which the guard contains
+// like any other fault. Outside a guarded call abort behaves as it did before we came.
+void __cdecl AbortInsideGuard(int signal) {
+    std::signal(SIGABRT, AbortInsideGuard);  // the runtime resets the action before calling us
+    if (tGuardDepth > 0) RaiseException(GuardAbortCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+
+    const SignalHandler before = gAbortHandlerBefore;
+    if (before == SIG_IGN) return;
+    if (before != SIG_DFL && before != SIG_ERR && before != nullptr) {
+        before(signal);
+        return;
+    }
+    std::signal(SIGABRT, SIG_DFL);
+    std::raise(SIGABRT);
+}
+
+// Installed once, at the first guarded call; taken out again when this module is unloaded (the
+// static's destructor runs then), for a handler left in the shared runtime would point into
+// freed code. Only our own handler is taken out: one installed after us stays.
+class AbortBridge {
+public:
+    AbortBridge() noexcept {
+        const SignalHandler before = std::signal(SIGABRT, AbortInsideGuard);
+        if (before != SIG_ERR && before != AbortInsideGuard) gAbortHandlerBefore = before;
+    }
+    ~AbortBridge() {
+        const SignalHandler current = std::signal(SIGABRT, gAbortHandlerBefore);
+        if (current != AbortInsideGuard && current != SIG_ERR) std::signal(SIGABRT, current);
+    }
+    AbortBridge(const AbortBridge&) = delete;
+    AbortBridge& operator=(const AbortBridge&) = delete;
+};
+
+void InstallAbortBridge() noexcept { static AbortBridge bridge; }
+
 }  // namespace
 
 __attribute__((noinline)) GuardResult RunGuarded(
@@ -110,16 +156,21 @@ __attribute__((noinline)) GuardResult RunGuarded(
     self->code = 0;
     self->record.Next = ChainHead();
     self->record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&GuardHandler);
+    InstallAbortBridge();
+    const int depth = tGuardDepth;
 
     if (__builtin_setjmp(self->jump) == 0) {
         SetChainHead(&self->record);
+        tGuardDepth = depth + 1;
         DWORD cxxCode = CallBody(body, context);
+        tGuardDepth = depth;
         SetChainHead(self->record.Next);
         if (cxxCode != 0) return GuardResult{false, cxxCode};
         return GuardResult{true, 0};
     }
 
     // Resumed by the handler: RtlUnwind left our record at the head of the chain.
+    tGuardDepth = depth;
     SetChainHead(self->record.Next);
     ClearFloatingPointStatus();
     if (self->code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();

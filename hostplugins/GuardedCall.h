@@ -25,11 +25,15 @@
 //  - A stack overflow inside the child is contained like any fault, and the guard page it used
 //    up is put back, so a later overflow is contained too. Out of scope: a fault raised by the
 //    child's own unwind handlers while they unwind.
-//  - A real GCC C++ `throw` out of a child built by MinGW with a static runtime (DWARF-2
-//    unwinding) cannot be contained. Such a child's unwinder knows only the frames registered
-//    in its own module; when it finds no handler there it calls std::terminate inside the child,
-//    which ends the process (exit code 3) without ever raising a structured exception that
-//    could reach this frame. SusiePluginTest records what we observed, as a death test.
+//  - A C++ `throw` that a MinGW-built child (GCC, DWARF-2 unwinding) does not catch never
+//    reaches us as an exception: the child's unwinder knows only its own module's frames and
+//    ends in std::terminate and abort() inside the child. abort() raises SIGABRT through the
+//    C runtime MinGW modules share (msvcrt.dll), and the guard's SIGABRT handler (installed once,
+//    process-wide, at the first guarded call) turns it into a structured exception on the
+//    child's stack when the thread is inside a guarded call, reported as GuardAbortCode.
+//    Elsewhere abort behaves as before: the handler found at installation is called, or the
+//    default action ends the process. A child whose runtime is another C library (UCRT, a
+//    static one) and that ends itself with abort() cannot be contained.
 #pragma once
 
 #include <windows.h>
@@ -43,6 +47,9 @@ struct GuardResult {
 
 // Reported for a C++ exception caught in our own frames (the code GCC's SEH unwinder uses).
 constexpr DWORD GuardCxxExceptionCode = 0x20474343;
+// Reported when the body called abort() through the shared C runtime (an uncaught C++
+// exception in a MinGW-built child ends that way).
+constexpr DWORD GuardAbortCode = 0xE0414254;
 
 using GuardedBody = void (*)(void* context);
 

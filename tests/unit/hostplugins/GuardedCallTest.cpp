@@ -1,10 +1,13 @@
 #include "hostplugins/GuardedCall.h"
+#include "plugin/WinHandles.h"
+#include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <float.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstddef>
 #include <stdexcept>
 #include <thread>
@@ -122,6 +125,52 @@ TEST(GuardedCall, RepeatedStackOverflowsAreContained) {
     };
     overflowThreeTimes();               // the main thread's stack
     std::thread(overflowThreeTimes).join();  // and a thread's of its own
+}
+
+// abort() inside a guarded call (how an uncaught C++ exception ends in a MinGW-built child) is
+// contained; outside one it still ends the process as the C runtime's abort does.
+TEST(GuardedCall, AbortIsContainedOnlyInsideTheGuard) {
+    for (int round = 0; round < 2; ++round) {
+        auto body = [] { std::abort(); };
+        GuardResult result = RunGuarded(body);
+        EXPECT_FALSE(result.completed);
+        EXPECT_EQ(result.exceptionCode, GuardAbortCode);
+    }
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            auto body = [] {};
+            (void)RunGuarded(body);
+            std::abort();
+        },
+        ::testing::ExitedWithCode(3), "");
+}
+
+// Every module that holds the guard installs its abort handler once; when such a module is
+// unloaded (a host unloading qorvi.spi) its handler must leave the shared runtime with it, or the
+// next abort() anywhere jumps into freed code.
+TEST(GuardedCall, UnloadedModuleTakesItsAbortHandlerAlong) {
+    {
+        auto first = [] {};
+        (void)RunGuarded(first);  // ours is installed first
+        test::TempPluginFolder folder;
+        folder.AddChild("selfhost.spi", "host.spi");
+        folder.AddChild("fixture.spi", "child.spi", "children");
+        UniqueModule host(LoadLibraryA((folder.Path() + "\\host.spi").c_str()));
+        ASSERT_TRUE(host);
+        using LoadFolderProc = int(__stdcall*)(const char*, char*, int);
+        auto loadFolder = reinterpret_cast<LoadFolderProc>(
+            reinterpret_cast<void*>(GetProcAddress(host.get(), "SelfHostLoadFolder")));
+        ASSERT_NE(loadFolder, nullptr);
+        // Its guard runs (loading the child), so its handler goes in; then its list lets go of
+        // the child, and the host is unloaded.
+        ASSERT_EQ(loadFolder((folder.Path() + "\\children").c_str(), nullptr, 0), 1);
+        loadFolder(folder.Path().c_str(), nullptr, 0);
+    }
+    auto body = [] { std::abort(); };
+    GuardResult result = RunGuarded(body);
+    EXPECT_FALSE(result.completed);
+    EXPECT_EQ(result.exceptionCode, GuardAbortCode);
 }
 
 TEST(GuardedCall, BodyThatReturnsCompletes) {
