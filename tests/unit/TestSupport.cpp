@@ -235,4 +235,20 @@ void FixtureProbe::Reset() const {
     As<void(__stdcall*)()>(Need("FixtureReset"))();
 }
 
+SelfHost::SelfHost(const std::string& path) : module_(LoadLibraryA(path.c_str())) {
+    if (!module_) throw std::runtime_error("cannot load " + path);
+}
+
+SelfHost::~SelfHost() { FreeLibrary(module_); }
+
+int SelfHost::LoadFolder(const std::string& folder, std::string* names) const {
+    FARPROC proc = GetProcAddress(module_, "SelfHostLoadFolder");
+    if (!proc) throw std::runtime_error("not selfhost.spi: no export SelfHostLoadFolder");
+    char buffer[1024] = {};
+    const int count = As<int(__stdcall*)(const char*, char*, int)>(proc)(folder.c_str(), buffer,
+                                                                         sizeof buffer);
+    if (names) *names = buffer;
+    return count;
+}
+
 }  // namespace qorvi::test

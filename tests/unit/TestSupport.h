@@ -103,4 +103,20 @@ private:
     HMODULE module_;
 };
 
+// selfhost.spi, loaded from `path`: a plug-in that hosts children itself, as qorvi.spi does.
+class SelfHost {
+public:
+    explicit SelfHost(const std::string& path);
+    ~SelfHost();
+    SelfHost(const SelfHost&) = delete;
+    SelfHost& operator=(const SelfHost&) = delete;
+
+    // Makes the host load `folder`'s children afresh (letting go of those it had); returns how
+    // many it kept, their file names joined by "," in `names`.
+    int LoadFolder(const std::string& folder, std::string* names = nullptr) const;
+
+private:
+    HMODULE module_;
+};
+
 }  // namespace qorvi::test

@@ -1,5 +1,4 @@
 #include "hostplugins/GuardedCall.h"
-#include "plugin/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -156,16 +155,11 @@ TEST(GuardedCall, UnloadedModuleTakesItsAbortHandlerAlong) {
         test::TempPluginFolder folder;
         folder.AddChild("selfhost.spi", "host.spi");
         folder.AddChild("fixture.spi", "child.spi", "children");
-        UniqueModule host(LoadLibraryA((folder.Path() + "\\host.spi").c_str()));
-        ASSERT_TRUE(host);
-        using LoadFolderProc = int(__stdcall*)(const char*, char*, int);
-        auto loadFolder = reinterpret_cast<LoadFolderProc>(
-            reinterpret_cast<void*>(GetProcAddress(host.get(), "SelfHostLoadFolder")));
-        ASSERT_NE(loadFolder, nullptr);
+        test::SelfHost host(folder.Path() + "\\host.spi");
         // Its guard runs (loading the child), so its handler goes in; then its list lets go of
         // the child, and the host is unloaded.
-        ASSERT_EQ(loadFolder((folder.Path() + "\\children").c_str(), nullptr, 0), 1);
-        loadFolder(folder.Path().c_str(), nullptr, 0);
+        ASSERT_EQ(host.LoadFolder(folder.Path() + "\\children"), 1);
+        host.LoadFolder(folder.Path());
     }
     auto body = [] { std::abort(); };
     GuardResult result = RunGuarded(body);

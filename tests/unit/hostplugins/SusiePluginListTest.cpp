@@ -14,6 +14,7 @@ namespace {
 
 using test::FixtureLog;
 using test::FixtureProbe;
+using test::SelfHost;
 using test::TempPluginFolder;
 
 using Names = std::vector<std::string>;
@@ -228,18 +229,12 @@ TEST_F(SusiePluginListFolder, PassesOverWhatIsNoChild) {
 TEST_F(SusiePluginListFolder, RenamedHostNeverLoadsItself) {
     folder_.AddChild("selfhost.spi", "viewer-colour.spi");
     folder_.AddChild("fixture.spi", "child.spi");
-    UniqueModule host(LoadLibraryA((folder_.Path() + "\\viewer-colour.spi").c_str()));
-    ASSERT_TRUE(host);
-    using LoadFolderProc = int(__stdcall*)(const char*, char*, int);
-    auto loadFolder = reinterpret_cast<LoadFolderProc>(
-        reinterpret_cast<void*>(GetProcAddress(host.get(), "SelfHostLoadFolder")));
-    ASSERT_NE(loadFolder, nullptr);
-    char names[256] = {};
-    EXPECT_EQ(loadFolder(folder_.Path().c_str(), names, sizeof names), 1);
-    EXPECT_STREQ(names, "child.spi");
-    // Its children are released with its own list when the host unloads; an empty folder of
-    // children first, so the host frees its copy of child.spi before we do.
-    loadFolder((folder_.Path() + "\\none").c_str(), names, sizeof names);
+    SelfHost host(folder_.Path() + "\\viewer-colour.spi");
+    std::string names;
+    EXPECT_EQ(host.LoadFolder(folder_.Path(), &names), 1);
+    EXPECT_EQ(names, "child.spi");
+    // The host lets go of its copy of child.spi before the folder is removed.
+    host.LoadFolder(folder_.Path() + "\\none");
 }
 
 TEST_F(SusiePluginListFolder, SameNameInBothFoldersLoadsOnceFromMain) {
