@@ -204,6 +204,32 @@ TEST(SusiePlugin, MissingEntryPointsGiveTheirResultWithoutLocking) {
     EXPECT_EQ(child.plugin->CallConfigurationDlg(nullptr, 1), SusieSuccess);
 }
 
+// What a child answers through every guarded call but GetPicture, for a picture in memory
+// (UseCMYKColorSpace answers nothing; it is called all the same).
+struct EntryAnswers {
+    bool isSupported;
+    bool isSupported2;
+    int pictureInfo;
+    int preview;
+    int configuration;
+};
+
+EntryAnswers AskEveryEntry(TSusiePlugin& p, const std::string& image) {
+    PictureInfo pictureInfo{};
+    HLOCAL info = nullptr;
+    HLOCAL bits = nullptr;
+    EntryAnswers answers{};
+    answers.isSupported = p.CallIsSupported("a.qvt", 0);
+    answers.isSupported2 = p.CallIsSupported2("a.qvt", image.data(), DWORD(image.size()));
+    answers.pictureInfo =
+        p.CallGetPictureInfo(image.data(), long(image.size()), SusieInputMemory, &pictureInfo);
+    answers.preview = p.CallGetPreview(image.data(), long(image.size()), SusieInputMemory, &info,
+                                       &bits, nullptr, 0);
+    p.CallUseCMYKColorSpace(-1);
+    answers.configuration = p.CallConfigurationDlg(nullptr, 0);
+    return answers;
+}
+
 TEST(SusiePlugin, UnloadMakesEveryCallMissing) {
     LoadedChild child("fixture_extended.spi", "accept=all");
     ASSERT_TRUE(child.loaded);
@@ -218,20 +244,14 @@ TEST(SusiePlugin, UnloadMakesEveryCallMissing) {
     EXPECT_TRUE(p.FormatList.empty());
 
     const std::string image = test::QvtImage(2, 2);
-    PictureInfo pictureInfo{};
-    HLOCAL info = nullptr;
-    HLOCAL bits = nullptr;
-    EXPECT_FALSE(p.CallIsSupported("a.qvt", 0));
-    EXPECT_FALSE(p.CallIsSupported2("a.qvt", image.data(), DWORD(image.size())));
-    EXPECT_EQ(p.CallGetPictureInfo(image.data(), long(image.size()), SusieInputMemory,
-                                   &pictureInfo),
-              SusieNotImplemented);
+    // UseCMYKColorSpace among them: nothing happens, and above all nothing crashes.
+    const EntryAnswers answers = AskEveryEntry(p, image);
+    EXPECT_FALSE(answers.isSupported);
+    EXPECT_FALSE(answers.isSupported2);
+    EXPECT_EQ(answers.pictureInfo, SusieNotImplemented);
     EXPECT_EQ(DecodeQvt(p, image), SusieNotImplemented);
-    EXPECT_EQ(p.CallGetPreview(image.data(), long(image.size()), SusieInputMemory, &info, &bits,
-                               nullptr, 0),
-              SusieNotImplemented);
-    EXPECT_EQ(p.CallConfigurationDlg(nullptr, 0), SusieNotImplemented);
-    p.CallUseCMYKColorSpace(-1);  // nothing happens, and above all nothing crashes
+    EXPECT_EQ(answers.preview, SusieNotImplemented);
+    EXPECT_EQ(answers.configuration, SusieNotImplemented);
     p.ShowInformation(nullptr);
 }
 
@@ -258,19 +278,12 @@ TEST(SusiePlugin, FaultInEveryOtherEntryPointIsContained) {
                       "accept=all");
     ASSERT_TRUE(child.loaded);
     TSusiePlugin& p = *child.plugin;
-    PictureInfo pictureInfo{};
-    HLOCAL info = nullptr;
-    HLOCAL bits = nullptr;
-    EXPECT_FALSE(p.CallIsSupported("a.qvt", 0));
-    EXPECT_FALSE(p.CallIsSupported2("a.qvt", image.data(), DWORD(image.size())));
-    EXPECT_EQ(p.CallGetPictureInfo(image.data(), long(image.size()), SusieInputMemory,
-                                   &pictureInfo),
-              SusieInternalError);
-    EXPECT_EQ(p.CallGetPreview(image.data(), long(image.size()), SusieInputMemory, &info, &bits,
-                               nullptr, 0),
-              SusieInternalError);
-    p.CallUseCMYKColorSpace(-1);
-    EXPECT_EQ(p.CallConfigurationDlg(nullptr, 0), SusieInternalError);
+    const EntryAnswers answers = AskEveryEntry(p, image);
+    EXPECT_FALSE(answers.isSupported);
+    EXPECT_FALSE(answers.isSupported2);
+    EXPECT_EQ(answers.pictureInfo, SusieInternalError);
+    EXPECT_EQ(answers.preview, SusieInternalError);
+    EXPECT_EQ(answers.configuration, SusieInternalError);
     EXPECT_TRUE(LockIsFree(p.Lock));
 
     FixtureProbe probe = child.Probe();
