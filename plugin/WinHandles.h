@@ -56,11 +56,14 @@ struct InvalidEmptyTraits {
 };
 
 inline BOOL WINAPI FreeLocal(HLOCAL block) { return LocalFree(block) == nullptr; }
+inline BOOL WINAPI ReleaseVirtual(void* block) { return VirtualFree(block, 0, MEM_RELEASE); }
 
 using UniqueModule = UniqueResource<NullEmptyTraits<HMODULE, FreeLibrary>>;
 using UniqueHandle = UniqueResource<NullEmptyTraits<HANDLE, CloseHandle>>;
 using UniqueLocal = UniqueResource<NullEmptyTraits<HLOCAL, FreeLocal>>;
 using UniqueHook = UniqueResource<NullEmptyTraits<HHOOK, UnhookWindowsHookEx>>;
+// A whole reservation from VirtualAlloc, released in one piece.
+using UniqueVirtual = UniqueResource<NullEmptyTraits<void*, ReleaseVirtual>>;
 using UniqueFile = UniqueResource<InvalidEmptyTraits<CloseHandle>>;
 using UniqueFind = UniqueResource<InvalidEmptyTraits<FindClose>>;
 

@@ -87,10 +87,12 @@ std::string QvtHeader(uint32_t width, uint32_t height) {
 
 }  // namespace
 
-std::string FixturePath(const std::string& file) {
-    std::string path = ExecutableFolder() + "\\fixtures\\" + file;
+std::string FixturePath(const std::string& file) { return BuiltPath("fixtures\\" + file); }
+
+std::string BuiltPath(const std::string& file) {
+    std::string path = ExecutableFolder() + "\\" + file;
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        throw std::runtime_error("fixture not built: " + path);
+        throw std::runtime_error("not built: " + path);
     return path;
 }
 
@@ -112,12 +114,18 @@ TempPluginFolder::~TempPluginFolder() { RemoveTree(path_); }
 
 std::string TempPluginFolder::AddChild(const std::string& fixtureFile, const std::string& asName,
                                        const std::string& subfolder, const std::string& config) {
+    const std::string target = AddBuilt("fixtures\\" + fixtureFile, asName, subfolder);
+    if (!config.empty()) WriteWholeFile(target + ".cfg", config);
+    return target;
+}
+
+std::string TempPluginFolder::AddBuilt(const std::string& builtFile, const std::string& asName,
+                                       const std::string& subfolder) {
     const std::string folder = Join(path_, subfolder);
     CreateFolders(folder);
     const std::string target = folder + "\\" + asName;
-    if (!CopyFileA(FixturePath(fixtureFile).c_str(), target.c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + fixtureFile + " to " + target);
-    if (!config.empty()) WriteWholeFile(target + ".cfg", config);
+    if (!CopyFileA(BuiltPath(builtFile).c_str(), target.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + builtFile + " to " + target);
     return target;
 }
 

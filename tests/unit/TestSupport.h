@@ -21,6 +21,8 @@ namespace qorvi::test {
 
 // Full Windows path of a built fixture, e.g. FixturePath("fixture.spi").
 std::string FixturePath(const std::string& file);
+// Full Windows path of anything built beside the test executable, e.g. BuiltPath("qorvi.spi").
+std::string BuiltPath(const std::string& file);
 
 // A fresh, uniquely named folder under the temporary folder, removed with all it holds when the
 // object goes away.
@@ -39,6 +41,9 @@ public:
     // Returns the copy's full path.
     std::string AddChild(const std::string& fixtureFile, const std::string& asName,
                          const std::string& subfolder = "", const std::string& config = "");
+    // Copies BuiltPath(builtFile) to Path()\subfolder\asName. Returns the copy's full path.
+    std::string AddBuilt(const std::string& builtFile, const std::string& asName,
+                         const std::string& subfolder = "");
     // Writes any other file, relative to Path(), with the given attributes (0 leaves them normal,
     // FILE_ATTRIBUTE_HIDDEN makes it hidden). Returns its full path.
     std::string AddFile(const std::string& relativePath, const std::string& contents,

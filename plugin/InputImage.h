@@ -1,0 +1,38 @@
+// Input loading: every picture request first brings the whole image into memory, so children
+// decode from memory and the metadata readers search the same bytes.
+//
+// File input (flag & 7 == 0): `buf` names the file and `len` is the image's offset in it. The
+// whole file is read into one block of virtual memory owned by the request. Memory input: the
+// reader lies over the host's own block, which is neither copied nor owned, unless the image is
+// shorter than HeadBytes (see below): then it is copied into a padded block of the request.
+//
+// The reader's Memory and Size are what children get as the image. Children that are asked
+// through IsSupported with a pointer read a fixed head of HeadBytes from it whatever the size, so
+// the bytes from Memory on are always readable that far (zero after the image).
+#pragma once
+
+#include "metadata/ImageInfoReader.h"
+#include "plugin/WinHandles.h"
+
+#include <windows.h>
+
+#include <memory>
+
+namespace qorvi {
+
+// The head a child's IsSupported may read from the pointer it is given.
+constexpr uint32_t HeadBytes = 2048;
+
+// What one request holds of its input. Members are released in reverse order: the reader first,
+// then the block it reads.
+struct TInputImage {
+    UniqueVirtual InputBlock;  // the file's content, or a padded copy of a short memory image
+    std::unique_ptr<TMemoryReader> Reader;
+};
+
+// Returns 0 with `input` filled, or 6 (the file cannot be opened or read completely) or 4 (no
+// block for the file, an empty file included) with `input` empty. An offset outside the file
+// gives a reader over nothing rather than one that reads outside the block.
+int LoadInputImage(LPCSTR buf, long len, unsigned flag, TInputImage& input);
+
+}  // namespace qorvi

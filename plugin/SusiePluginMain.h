@@ -1,0 +1,56 @@
+// Plug-in front end: the six exports qorvi.spi gives its host, the start-up and shut-down that
+// run from the library's load and unload notifications, and the process-wide state in between.
+//
+// The exports decode nothing: each picture request reads its whole input into memory
+// (InputImage.h), hands it to the first enabled child that accepts it (SusiePluginList.h) and
+// runs ProcessPicture over the child's bitmap. Results are the host interface's codes; a child's
+// own codes pass through. No exception leaves an export.
+//
+// Start-up and shut-down run under the loader lock: they create no thread and wait for none.
+// Threads start lazily on the first request that needs them. On process exit shut-down leaves
+// alone what the system is ending anyway (the threads, the other libraries).
+#pragma once
+
+#include "hostplugins/SusieInterface.h"
+#include "hostplugins/SusiePluginList.h"
+#include "metadata/ImageInfoReader.h"
+#include "plugin/WinHandles.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qorvi {
+
+// Process-wide state, valid between InitializePlugin and FinalizePlugin.
+extern int32_t ProcessorCount;
+extern std::unique_ptr<TSusiePluginList> PluginList;
+extern std::optional<CriticalSection> TransformLock;  // around every colour-engine transform
+extern std::optional<CriticalSection> ResizeLock;     // around every filtered resize
+
+// Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
+void InitializePlugin(HMODULE module);
+void FinalizePlugin(bool processExit);
+
+// The text of information number 1: the plug-in's name and version, then the maker's notice.
+extern const char* const PluginVersionText;
+
+// Post-processes the bitmap a child delivered for a picture (preview false) or a thumbnail
+// (preview true). `infoHandle` and `bitsHandle` are the host's variables: they hold the final,
+// unlocked handles on return, also after a failure (false), which the caller answers with 8
+// after freeing both.
+bool ProcessPicture(TMemoryReader& reader, HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview);
+
+}  // namespace qorvi
+
+extern "C" {
+int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen);
+int __stdcall IsSupported(LPCSTR filename, DWORD dw);
+int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, qorvi::PictureInfo* lpInfo);
+int __stdcall GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                         qorvi::SusieProgressCallback lpPrgressCallback, long lData);
+int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                         qorvi::SusieProgressCallback lpPrgressCallback, long lData);
+int __stdcall ConfigurationDlg(HWND parent, int fnc);
+}

@@ -1,0 +1,391 @@
+// qorvi.spi end to end with fixture children: the exports' codes, input kinds, the choice of
+// child, start-up from the folder and its qorvi.ini, and what a request leaves behind.
+#include "tests/e2e/PluginHost.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qorvi::test {
+namespace {
+
+constexpr int NoChildAccepts = SusieUnsupported;
+// The head of a file that hosts pass to IsSupported.
+constexpr size_t HeadBytesForTests = 2048;
+
+int __stdcall StopAtOnce(int, int, long) { return 1; }
+
+class PluginExports : public ::testing::Test {
+protected:
+    TempPluginFolder folder;
+    PluginHost plugin{folder};
+
+    std::string AddPicture(const std::string& name, const std::string& contents) {
+        return folder.AddFile("pictures\\" + name, contents);
+    }
+
+    // GetPicture or GetPreview through the host's two handle variables.
+    int Picture(bool preview, LPCSTR buf, long len, unsigned flag, ReceivedBitmap& out) {
+        auto call = preview ? plugin.GetPreview : plugin.GetPicture;
+        return call(buf, len, flag, &out.info, &out.bits, nullptr, 0);
+    }
+    int Picture(bool preview, LPCSTR buf, long len, unsigned flag) {
+        ReceivedBitmap out;
+        return Picture(preview, buf, len, flag, out);
+    }
+    int Info(LPCSTR buf, long len, unsigned flag, PictureInfo* info = nullptr) {
+        PictureInfo local{};
+        return plugin.GetPictureInfo(buf, len, flag, info != nullptr ? info : &local);
+    }
+    // The same answer from all three picture requests.
+    void ExpectFromAllThree(LPCSTR buf, long len, unsigned flag, int expected) {
+        EXPECT_EQ(Info(buf, len, flag), expected) << "GetPictureInfo";
+        EXPECT_EQ(Picture(false, buf, len, flag), expected) << "GetPicture";
+        EXPECT_EQ(Picture(true, buf, len, flag), expected) << "GetPreview";
+    }
+    FixtureProbe Probe(const std::string& childPath) {
+        HMODULE module = GetModuleHandleA(childPath.c_str());
+        if (module == nullptr) throw std::runtime_error(childPath + " is not loaded");
+        return FixtureProbe(module);
+    }
+};
+
+TEST_F(PluginExports, InputFailuresGiveTheirCodesFromEveryPictureRequest) {
+    folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    const std::string unknown = AddPicture("unknown.qvt", "not a picture any child knows");
+    const std::string empty = AddPicture("empty.qvt", "");
+    const std::string missing = folder.Path() + "\\pictures\\missing.qvt";
+
+    ExpectFromAllThree(unknown.c_str(), 0, SusieInputFile, NoChildAccepts);
+    ExpectFromAllThree(empty.c_str(), 0, SusieInputFile, SusieOutOfMemory);
+    ExpectFromAllThree(missing.c_str(), 0, SusieInputFile, SusieReadError);
+    const std::string junk = "not a picture";
+    ExpectFromAllThree(junk.data(), static_cast<long>(junk.size()), SusieInputMemory,
+                       NoChildAccepts);
+}
+
+TEST_F(PluginExports, FileInputAtAnOffsetIsDecodedFromMemory) {
+    const std::string child = folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    FixtureProbe probe = Probe(child);
+    const std::string image = QvtImage(7, 5);
+    for (long offset : {0L, 128L}) {
+        const std::string path = AddPicture("offset" + std::to_string(offset) + ".bin",
+                                            std::string(static_cast<size_t>(offset), 'j') + image);
+        for (bool preview : {false, true}) {
+            ReceivedBitmap out;
+            ASSERT_EQ(Picture(preview, path.c_str(), offset, SusieInputFile, out), SusieSuccess)
+                << offset;
+            EXPECT_EQ(out.Header().biWidth, 7);
+            EXPECT_EQ(out.Header().biHeight, 5);
+            // The child sees the image in memory, starting at the offset.
+            EXPECT_EQ(probe.LastFlag(), SusieInputMemory);
+            EXPECT_EQ(probe.LastLength(), static_cast<long>(image.size()));
+        }
+        // GetPictureInfo passes the host's arguments on: the child opens the file itself.
+        PictureInfo info{};
+        ASSERT_EQ(Info(path.c_str(), offset, SusieInputFile, &info), SusieSuccess);
+        EXPECT_EQ(info.width, 7);
+        EXPECT_EQ(info.height, 5);
+        EXPECT_EQ(probe.LastFlag(), SusieInputFile);
+        EXPECT_EQ(probe.LastLength(), offset);
+    }
+}
+
+TEST_F(PluginExports, MemoryInputOfEveryKindIsHandedOnAsMemory) {
+    const std::string child = folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    FixtureProbe probe = Probe(child);
+    const std::string image = QvtImage(30, 20);
+    for (unsigned flag : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 0x101u, 0x80000007u}) {
+        ReceivedBitmap picture;
+        ASSERT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), flag, picture),
+                  SusieSuccess)
+            << flag;
+        EXPECT_EQ(probe.LastFlag(), SusieInputMemory) << "flag bits reach the child: " << flag;
+        EXPECT_EQ(picture.Header().biWidth, 30);
+        EXPECT_EQ(Picture(true, image.data(), static_cast<long>(image.size()), flag), SusieSuccess);
+        // GetPictureInfo hands the host's own flag on; this child knows only kind 1.
+        PictureInfo info{};
+        const int result = Info(image.data(), static_cast<long>(image.size()), flag, &info);
+        EXPECT_EQ(probe.LastFlag(), flag);
+        if ((flag & SusieInputMask) == SusieInputMemory) {
+            EXPECT_EQ(result, SusieSuccess);
+            EXPECT_EQ(info.height, 20);
+        }
+    }
+}
+
+TEST_F(PluginExports, PicturesArriveAsTheChildDecodedThem) {
+    folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    const std::string image = QvtImage(3, 2);
+    ReceivedBitmap out;
+    ASSERT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory, out),
+              SusieSuccess);
+    const BITMAPINFOHEADER header = out.Header();
+    EXPECT_EQ(header.biBitCount, 24);
+    const std::string bits = out.Bits();
+    ASSERT_GE(bits.size(), 24u);
+    // Bottom-up rows of 12 bytes: the first row in memory is picture row 1. Pixel (x, y) is
+    // B = x, G = y, R = x + y.
+    const unsigned char expected[] = {0, 1, 1, 1, 1, 2, 2, 1, 3};
+    EXPECT_EQ(std::memcmp(bits.data(), expected, sizeof expected), 0);
+}
+
+TEST_F(PluginExports, PreviewFallsBackToGetPictureOnAChildWithoutIt) {
+    const std::string plain = folder.AddChild("fixture_nopreview.spi", "nopreview.spi");
+    const std::string full = folder.AddChild("fixture.spi", "withpreview.spi", "", "accept=none");
+    plugin.Load();
+    const std::string image = QvtImage(8, 8);
+    const auto size = static_cast<long>(image.size());
+    FixtureProbe noPreview = Probe(plain);
+    FixtureProbe withPreview = Probe(full);
+    ReceivedBitmap out;
+    ASSERT_EQ(Picture(true, image.data(), size, SusieInputMemory, out), SusieSuccess);
+    EXPECT_EQ(noPreview.CallCount("GetPicture"), 1);
+    EXPECT_EQ(out.Header().biWidth, 8);
+
+    // A child with GetPreview is asked for a preview, not for the picture.
+    noPreview.Configure("accept", "none");
+    withPreview.Configure("accept", "magic");
+    ASSERT_EQ(Picture(true, image.data(), size, SusieInputMemory), SusieSuccess);
+    EXPECT_EQ(withPreview.CallCount("GetPreview"), 1);
+    EXPECT_EQ(withPreview.CallCount("GetPicture"), 0);
+}
+
+TEST_F(PluginExports, AFaultingChildGivesInternalErrorAndTheNextRequestWorks) {
+    const std::string child = folder.AddChild("fixture_faulty.spi", "faulty.spi", "",
+                                              "fault=GetPicture:access;GetPreview:cxx");
+    plugin.Load();
+    const std::string image = QvtImage(4, 4);
+    const auto size = static_cast<long>(image.size());
+    ReceivedBitmap failed;
+    EXPECT_EQ(Picture(false, image.data(), size, SusieInputMemory, failed), SusieInternalError);
+    EXPECT_EQ(Picture(true, image.data(), size, SusieInputMemory), SusieInternalError);
+
+    Probe(child).Configure("fault", "");
+    ReceivedBitmap out;
+    EXPECT_EQ(Picture(false, image.data(), size, SusieInputMemory, out), SusieSuccess);
+    EXPECT_EQ(out.Header().biWidth, 4);
+}
+
+TEST_F(PluginExports, AChildsOwnCodesPassThrough) {
+    folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    // The fixture answers a picture shorter than its header announces with 8, and a progress
+    // callback that asks to stop with 1.
+    const std::string cut = QvtImageTruncated(10, 10, 20);
+    EXPECT_EQ(Picture(false, cut.data(), static_cast<long>(cut.size()), SusieInputMemory),
+              SusieInternalError);
+    const std::string image = QvtImage(10, 10);
+    ReceivedBitmap out;
+    EXPECT_EQ(plugin.GetPicture(image.data(), static_cast<long>(image.size()), SusieInputMemory,
+                                &out.info, &out.bits, StopAtOnce, 0),
+              1);
+    EXPECT_EQ(out.info, nullptr);
+}
+
+TEST_F(PluginExports, PluginInfoCopiesAndTruncates) {
+    folder.AddChild("fixture.spi", "a.spi", "", "formats=*.qa|Picture A;*.qb|Picture B");
+    plugin.Load();
+    struct Case { int infono; int buflen; std::string expected; };
+    const Case cases[] = {
+        {0, 5, "00IN"},  {0, 4, "00I"},   {0, 2, "0"},         {0, 1, ""},
+        {2, 100, "*.qa"}, {3, 100, "Picture A"}, {4, 100, "*.qb"}, {5, 4, "Pic"},
+    };
+    for (const Case& c : cases) {
+        char buffer[128];
+        std::memset(buffer, 'x', sizeof buffer);
+        const int length = plugin.GetPluginInfo(c.infono, buffer, c.buflen);
+        EXPECT_EQ(length, static_cast<int>(c.expected.size())) << c.infono << "/" << c.buflen;
+        EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), c.expected);
+        EXPECT_EQ(buffer[length], '\0');
+        EXPECT_EQ(buffer[length + 1], 'x') << "written past the text";
+    }
+
+    // The version text, whole and as a truncated prefix.
+    char whole[256] = {};
+    const int length = plugin.GetPluginInfo(1, whole, sizeof whole);
+    ASSERT_GT(length, 10);
+    EXPECT_EQ(std::string(whole).rfind("qorvi ", 0), 0u);
+    char prefix[8];
+    EXPECT_EQ(plugin.GetPluginInfo(1, prefix, sizeof prefix), 7);
+    EXPECT_EQ(std::string(prefix), std::string(whole, 7));
+
+    // Nothing to write: the buffer is left as it was.
+    for (const Case& c : {Case{-1, 100, ""}, Case{6, 100, ""}, Case{7, 100, ""},
+                          Case{1000, 100, ""}, Case{0, 0, ""}, Case{0, -5, ""}}) {
+        char buffer[8];
+        std::memset(buffer, 'x', sizeof buffer);
+        EXPECT_EQ(plugin.GetPluginInfo(c.infono, buffer, c.buflen), 0) << c.infono;
+        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(8, 'x')) << c.infono;
+    }
+    EXPECT_EQ(plugin.GetPluginInfo(0, nullptr, 10), 0);
+}
+
+TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
+    const std::string off = folder.AddChild("fixture.spi", "off.spi", "", "accept=all");
+    folder.AddChild("fixture.spi", "on.spi", "SPI");
+    folder.AddFile("qorvi.ini", "[Default]\nSPIOrder=\"off.spi=0\",\"on.spi=1\"\n");
+    FixtureLog log;
+    plugin.Load();
+    const std::string image = QvtImage(5, 5);
+    const std::string path = AddPicture("x.qvt", image);
+    EXPECT_EQ(plugin.IsSupported(path.c_str(), 0x10000), 0);
+    ExpectFromAllThree(path.c_str(), 0, SusieInputFile, SusieSuccess);
+    ExpectFromAllThree(image.data(), static_cast<long>(image.size()), SusieInputMemory,
+                       SusieSuccess);
+    for (const std::string& line : log.Lines()) {
+        if (line.rfind("off.spi ", 0) == 0) {
+            EXPECT_EQ(line, "off.spi GetPluginInfo");
+        }
+    }
+    // Only enabled children advertise their formats.
+    char pattern[64] = {};
+    EXPECT_EQ(plugin.GetPluginInfo(2, pattern, sizeof pattern), 5);
+    EXPECT_EQ(plugin.GetPluginInfo(4, pattern, sizeof pattern), 0);
+}
+
+TEST_F(PluginExports, IsSupportedAsksTheChildrenWithTheHostsValue) {
+    const std::string child = folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    std::string head = QvtImage(2, 2);
+    head.resize(HeadBytesForTests, '\0');
+    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(head.data())), 1);
+    EXPECT_EQ(Probe(child).LastValue(), reinterpret_cast<DWORD>(head.data()));
+    const std::string other(HeadBytesForTests, 'z');
+    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(other.data())), 0);
+    EXPECT_EQ(plugin.IsSupported(nullptr, reinterpret_cast<DWORD>(head.data())), 1);
+}
+
+TEST_F(PluginExports, StartUpReadsTheFolderAndItsSettings) {
+    const std::string main = folder.AddChild("fixture_extended.spi", "main.spi");
+    const std::string nested = folder.AddChild("fixture_extended.spi", "nested.spi", "SPI");
+    folder.AddFile("qorvi.ini",
+                   "[Default]\nColorManagement=0\nLimitedOutputSize=1\nMaxWidth=100\n"
+                   "MaxHeight=100\n");
+    plugin.Load();
+    // Every enabled child learns whether colour management is on: here it is off.
+    EXPECT_EQ(Probe(main).CallCount("UseCMYKColorSpace"), 1);
+    EXPECT_EQ(Probe(main).LastCMYK(), 0);
+    EXPECT_EQ(Probe(nested).LastCMYK(), 0);
+
+    // GetPictureInfo reports the size fitted into the output box; the picture is not shrunk yet
+    // by this plug-in's pipeline, so GetPicture's size is the child's.
+    const std::string image = QvtImage(400, 200);
+    PictureInfo info{};
+    ASSERT_EQ(Info(image.data(), static_cast<long>(image.size()), SusieInputMemory, &info),
+              SusieSuccess);
+    EXPECT_EQ(info.width, 100);
+    EXPECT_EQ(info.height, 50);
+}
+
+TEST_F(PluginExports, ColourManagementIsOnByDefault) {
+    const std::string main = folder.AddChild("fixture_extended.spi", "main.spi");
+    plugin.Load();
+    EXPECT_EQ(Probe(main).LastCMYK(), -1);
+    const std::string image = QvtImage(4000, 30);
+    PictureInfo info{};
+    ASSERT_EQ(Info(image.data(), static_cast<long>(image.size()), SusieInputMemory, &info),
+              SusieSuccess);
+    EXPECT_EQ(info.width, 4000) << "no output box unless LimitedOutputSize is set";
+}
+
+TEST_F(PluginExports, ConfigurationDlgAnswersNotImplementedForOtherFunctions) {
+    plugin.Load();
+    for (int fnc : {0, 2, -1, 100}) EXPECT_EQ(plugin.ConfigurationDlg(nullptr, fnc), -1) << fnc;
+}
+
+TEST_F(PluginExports, UnloadingReleasesTheChildrenAndReloadingStartsAfresh) {
+    const std::string child = folder.AddChild("fixture.spi", "fixture.spi");
+    for (int round = 0; round < 3; ++round) {
+        plugin.Load();
+        ASSERT_NE(GetModuleHandleA(child.c_str()), nullptr);
+        const std::string image = QvtImage(2, 2);
+        EXPECT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory),
+                  SusieSuccess);
+        plugin.Unload();
+        EXPECT_EQ(GetModuleHandleA(child.c_str()), nullptr) << "round " << round;
+    }
+}
+
+// Start-up and shut-down run under the loader lock, where starting a thread and waiting for it
+// would deadlock: neither starts one, nor does a request that needs no worker.
+TEST_F(PluginExports, LoadingRequestingAndUnloadingStartNoThread) {
+    folder.AddChild("fixture_extended.spi", "fixture.spi");
+    const int before = ThreadCount();
+    plugin.Load();
+    EXPECT_EQ(ThreadCount(), before);
+    const std::string image = QvtImage(32, 32);
+    EXPECT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory),
+              SusieSuccess);
+    EXPECT_EQ(Picture(true, image.data(), static_cast<long>(image.size()), SusieInputMemory),
+              SusieSuccess);
+    plugin.Unload();
+    EXPECT_EQ(ThreadCount(), before);
+}
+
+TEST_F(PluginExports, RequestsFromManyThreadsAtOnce) {
+    folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    const std::string image = QvtImage(64, 48);
+    const std::string path = AddPicture("t.qvt", image);
+    std::string reference;
+    {
+        ReceivedBitmap out;
+        ASSERT_EQ(Picture(false, path.c_str(), 0, SusieInputFile, out), SusieSuccess);
+        reference = out.Bits();
+    }
+    std::vector<int> mismatches(4, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 25; ++i) {
+                ReceivedBitmap out;
+                const bool memory = (i + t) % 2 == 0;
+                const int result =
+                    memory ? Picture(i % 3 == 0, image.data(), static_cast<long>(image.size()),
+                                     SusieInputMemory, out)
+                           : Picture(i % 3 == 0, path.c_str(), 0, SusieInputFile, out);
+                if (result != SusieSuccess || out.Bits() != reference) ++mismatches[t];
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(mismatches, std::vector<int>(4, 0));
+}
+
+// Every block a request takes is given back: many requests leave the process's committed
+// private memory where it was. The input block alone is larger than the tolerance, so one leaked
+// block per request would show many times over.
+TEST_F(PluginExports, RequestsLeaveNoMemoryBehind) {
+    folder.AddChild("fixture.spi", "fixture.spi");
+    plugin.Load();
+    const std::string image = QvtImage(256, 256);  // about 192 KiB
+    const std::string path = AddPicture("m.qvt", image);
+    const std::string unknown = AddPicture("u.qvt", std::string(image.size(), 'u'));
+    const auto size = static_cast<long>(image.size());
+    auto requests = [&](int count) {
+        for (int i = 0; i < count; ++i) {
+            ASSERT_EQ(Info(path.c_str(), 0, SusieInputFile), SusieSuccess);
+            ASSERT_EQ(Picture(false, path.c_str(), 0, SusieInputFile), SusieSuccess);
+            ASSERT_EQ(Picture(true, path.c_str(), 0, SusieInputFile), SusieSuccess);
+            ASSERT_EQ(Picture(false, image.data(), size, SusieInputMemory), SusieSuccess);
+            ASSERT_EQ(Picture(true, unknown.c_str(), 0, SusieInputFile), NoChildAccepts);
+        }
+    };
+    requests(20);  // heaps and caches settle
+    const size_t before = CommittedPrivateBytes();
+    requests(1000);
+    const size_t after = CommittedPrivateBytes();
+    EXPECT_LT(after, before + 1024 * 1024) << "before " << before << ", after " << after;
+}
+
+}  // namespace
+}  // namespace qorvi::test

@@ -1,0 +1,62 @@
+// qorvi.spi as a host sees it: a plug-in folder of its own (qorvi.spi, children, qorvi.ini),
+// loaded with LoadLibrary, the six exports bound by name. Destroying it unloads the library,
+// which runs shut-down, before the folder goes away.
+#pragma once
+
+#include "hostplugins/SusieInterface.h"
+#include "tests/unit/TestSupport.h"
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+
+namespace qorvi::test {
+
+class PluginHost {
+public:
+    // Copies the built qorvi.spi into the folder's root.
+    explicit PluginHost(TempPluginFolder& folder);
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    // Loads qorvi.spi (start-up runs now) and binds the exports; throws when that fails.
+    void Load();
+    void Unload();
+    HMODULE Module() const { return module_; }
+    const std::string& Path() const { return path_; }
+
+    GetPluginInfoProc GetPluginInfo = nullptr;
+    IsSupportedProc IsSupported = nullptr;
+    GetPictureInfoProc GetPictureInfo = nullptr;
+    GetPictureProc GetPicture = nullptr;
+    GetPreviewProc GetPreview = nullptr;
+    ConfigurationDlgProc ConfigurationDlg = nullptr;
+
+private:
+    std::string path_;
+    HMODULE module_ = nullptr;
+};
+
+// A bitmap as the host receives it: both handles, freed with LocalFree when this goes away.
+struct ReceivedBitmap {
+    ReceivedBitmap() = default;
+    ~ReceivedBitmap();
+    ReceivedBitmap(const ReceivedBitmap&) = delete;
+    ReceivedBitmap& operator=(const ReceivedBitmap&) = delete;
+
+    BITMAPINFOHEADER Header() const;
+    // The pixel block's bytes.
+    std::string Bits() const;
+
+    HLOCAL info = nullptr;
+    HLOCAL bits = nullptr;
+};
+
+// Committed private memory of this process, summed over its address space.
+size_t CommittedPrivateBytes();
+// Threads of this process now.
+int ThreadCount();
+
+}  // namespace qorvi::test
