@@ -52,4 +52,29 @@ using ConfigurationDlgProc = int(__stdcall*)(HWND parent, int fnc);
 using UseCMYKColorSpaceProc = int(__stdcall*)(BOOL value);
 using IsSupported2Proc = int(__stdcall*)(const void* data, DWORD size);
 
+// An entry point of `module` by name; null when it has none.
+template <class Proc>
+Proc EntryPoint(HMODULE module, const char* name) {
+    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The six functions of the interface, as a host binds them; any of them may be null.
+struct SusieEntryPoints {
+    GetPluginInfoProc GetPluginInfo = nullptr;
+    IsSupportedProc IsSupported = nullptr;
+    GetPictureInfoProc GetPictureInfo = nullptr;
+    GetPictureProc GetPicture = nullptr;
+    GetPreviewProc GetPreview = nullptr;
+    ConfigurationDlgProc ConfigurationDlg = nullptr;
+
+    void Bind(HMODULE module) {
+        GetPluginInfo = EntryPoint<GetPluginInfoProc>(module, "GetPluginInfo");
+        IsSupported = EntryPoint<IsSupportedProc>(module, "IsSupported");
+        GetPictureInfo = EntryPoint<GetPictureInfoProc>(module, "GetPictureInfo");
+        GetPicture = EntryPoint<GetPictureProc>(module, "GetPicture");
+        GetPreview = EntryPoint<GetPreviewProc>(module, "GetPreview");
+        ConfigurationDlg = EntryPoint<ConfigurationDlgProc>(module, "ConfigurationDlg");
+    }
+};
+
 }  // namespace qorvi

@@ -50,11 +50,6 @@ HMODULE OwnModule() noexcept {
     return module;
 }
 
-template <class Proc>
-Proc Bind(HMODULE module, const char* name) noexcept {
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 // The information box is placed by a hook on the showing thread: MessageBoxW creates and
 // activates its window itself, and the first activation is our one chance to move it.
 struct BoxPlacement {
@@ -103,7 +98,7 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     if (Module != nullptr) Unload();  // a second LoadFrom must not leak the first library
     Module = module.release();
 
-    GetPluginInfo = Bind<GetPluginInfoProc>(Module, "GetPluginInfo");
+    Bind(Module);
     if (GetPluginInfo == nullptr) {
         Unload();
         return false;
@@ -130,26 +125,16 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     }
     FormatList = formats;
 
-    IsSupported = Bind<IsSupportedProc>(Module, "IsSupported");
-    GetPictureInfo = Bind<GetPictureInfoProc>(Module, "GetPictureInfo");
-    GetPicture = Bind<GetPictureProc>(Module, "GetPicture");
-    GetPreview = Bind<GetPreviewProc>(Module, "GetPreview");
-    ConfigurationDlg = Bind<ConfigurationDlgProc>(Module, "ConfigurationDlg");
     HasConfigurationDlg = ConfigurationDlg != nullptr;
-    UseCMYKColorSpace = Bind<UseCMYKColorSpaceProc>(Module, "UseCMYKColorSpace");
-    IsSupported2 = Bind<IsSupported2Proc>(Module, "IsSupported2");
+    UseCMYKColorSpace = EntryPoint<UseCMYKColorSpaceProc>(Module, "UseCMYKColorSpace");
+    IsSupported2 = EntryPoint<IsSupported2Proc>(Module, "IsSupported2");
     return true;
 }
 
 void TSusiePlugin::Unload() {
     if (Module != nullptr) FreeLibrary(Module);
     Module = nullptr;
-    GetPluginInfo = nullptr;
-    IsSupported = nullptr;
-    GetPictureInfo = nullptr;
-    GetPicture = nullptr;
-    GetPreview = nullptr;
-    ConfigurationDlg = nullptr;
+    static_cast<SusieEntryPoints&>(*this) = SusieEntryPoints{};
     UseCMYKColorSpace = nullptr;
     IsSupported2 = nullptr;
     HasConfigurationDlg = false;

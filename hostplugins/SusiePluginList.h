@@ -28,7 +28,8 @@ struct TPluginInfoText {
     std::string text;        // what it wrote, never read past our buffer (see CallGetPluginInfo)
 };
 
-class TSusiePlugin {
+// The six entry points (SusieEntryPoints) are null while no library is loaded.
+class TSusiePlugin : public SusieEntryPoints {
 public:
     TSusiePlugin() = default;
     virtual ~TSusiePlugin();
@@ -60,12 +61,6 @@ public:
     void ShowInformation(HWND owner);
 
     HMODULE Module = nullptr;
-    GetPluginInfoProc GetPluginInfo = nullptr;
-    IsSupportedProc IsSupported = nullptr;
-    GetPictureInfoProc GetPictureInfo = nullptr;
-    GetPictureProc GetPicture = nullptr;
-    GetPreviewProc GetPreview = nullptr;
-    ConfigurationDlgProc ConfigurationDlg = nullptr;
     UseCMYKColorSpaceProc UseCMYKColorSpace = nullptr;
     IsSupported2Proc IsSupported2 = nullptr;
     bool HasConfigurationDlg = false;

@@ -60,6 +60,9 @@ const char Usage[] =
     "  --repeat M        each thread makes it M times (default 1); every output must equal\n"
     "                    the first call's, made before the threads start\n"
     "  --no-progress     pass no progress callback (default: one that counts its calls)\n"
+    "option of every command:\n"
+    "  --keep-loaded     end with the plug-in still loaded, as many viewers do: its\n"
+    "                    shut-down then runs as part of the process's exit\n"
     "exit code: 0 success, 1 a call failed or outputs differed, 2 usage error\n";
 
 int UsageError(const std::string& message) {
@@ -113,18 +116,8 @@ private:
 struct Plugin {
     std::string path;
     UniqueModule module;
-    GetPluginInfoProc getPluginInfo = nullptr;
-    IsSupportedProc isSupported = nullptr;
-    GetPictureInfoProc getPictureInfo = nullptr;
-    GetPictureProc getPicture = nullptr;
-    GetPreviewProc getPreview = nullptr;
-    ConfigurationDlgProc configurationDlg = nullptr;
+    SusieEntryPoints exports;
 };
-
-template <class Proc>
-Proc Bind(HMODULE module, const char* name) {
-    return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
 
 bool LoadPlugin(const std::string& path, Plugin& plugin) {
     plugin.path = FullPath(path);
@@ -134,12 +127,7 @@ bool LoadPlugin(const std::string& path, Plugin& plugin) {
         return false;
     }
     HMODULE module = plugin.module.get();
-    plugin.getPluginInfo = Bind<GetPluginInfoProc>(module, "GetPluginInfo");
-    plugin.isSupported = Bind<IsSupportedProc>(module, "IsSupported");
-    plugin.getPictureInfo = Bind<GetPictureInfoProc>(module, "GetPictureInfo");
-    plugin.getPicture = Bind<GetPictureProc>(module, "GetPicture");
-    plugin.getPreview = Bind<GetPreviewProc>(module, "GetPreview");
-    plugin.configurationDlg = Bind<ConfigurationDlgProc>(module, "ConfigurationDlg");
+    plugin.exports.Bind(module);
     return true;
 }
 
@@ -291,7 +279,7 @@ Outcome Call(const Plugin& plugin, const RequestOptions& options, const Input& i
     if (options.request == Request::PictureInfo) {
         PictureInfo info{};
         Stopwatch watch;
-        outcome.code = plugin.getPictureInfo(input.Buffer(), input.Length(), input.flag, &info);
+        outcome.code = plugin.exports.GetPictureInfo(input.Buffer(), input.Length(), input.flag, &info);
         outcome.ms = watch.Milliseconds();
         outcome.info = info;
         if (outcome.code == SusieSuccess && info.hInfo) {
@@ -304,7 +292,7 @@ Outcome Call(const Plugin& plugin, const RequestOptions& options, const Input& i
         return outcome;
     }
     HLOCAL header = nullptr, bits = nullptr;
-    GetPictureProc proc = options.request == Request::Picture ? plugin.getPicture : plugin.getPreview;
+    GetPictureProc proc = options.request == Request::Picture ? plugin.exports.GetPicture : plugin.exports.GetPreview;
     SusieProgressCallback callback = options.progress ? CountProgress : nullptr;
     Stopwatch watch;
     outcome.code = proc(input.Buffer(), input.Length(), input.flag, &header, &bits, callback,
@@ -442,9 +430,9 @@ void RunBatch(const Plugin& plugin, const RequestOptions& options, const Input& 
 }
 
 int RunRequest(const Plugin& plugin, const RequestOptions& options) {
-    const void* proc = options.request == Request::PictureInfo ? reinterpret_cast<const void*>(plugin.getPictureInfo)
-                       : options.request == Request::Picture   ? reinterpret_cast<const void*>(plugin.getPicture)
-                                                               : reinterpret_cast<const void*>(plugin.getPreview);
+    const void* proc = options.request == Request::PictureInfo ? reinterpret_cast<const void*>(plugin.exports.GetPictureInfo)
+                       : options.request == Request::Picture   ? reinterpret_cast<const void*>(plugin.exports.GetPicture)
+                                                               : reinterpret_cast<const void*>(plugin.exports.GetPreview);
     if (!Exported(plugin, proc, RequestName(options.request))) return ExitFailed;
 
     Input input;
@@ -509,13 +497,13 @@ int RunRequest(const Plugin& plugin, const RequestOptions& options) {
 // One GetPluginInfo text, ended inside our buffer whatever the plug-in wrote or returned.
 std::string PluginInfoText(const Plugin& plugin, int infono, int& returned) {
     char buffer[InfoBufferBytes + 1] = {};
-    returned = plugin.getPluginInfo(infono, buffer, InfoBufferBytes);
+    returned = plugin.exports.GetPluginInfo(infono, buffer, InfoBufferBytes);
     buffer[InfoBufferBytes] = '\0';
     return std::string(buffer, strnlen(buffer, InfoBufferBytes));
 }
 
 int RunInfo(const Plugin& plugin) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.getPluginInfo), "GetPluginInfo")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.GetPluginInfo), "GetPluginInfo")) return ExitFailed;
     auto show = [](int infono, const std::string& text, int returned) {
         std::printf("GetPluginInfo(%d): \"%s\"", infono, text.c_str());
         // A length that is not the text's own is worth seeing: a host copying by it would err.
@@ -542,7 +530,7 @@ int RunInfo(const Plugin& plugin) {
 }
 
 int RunSupported(const Plugin& plugin, const std::string& file) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.isSupported), "IsSupported")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.IsSupported), "IsSupported")) return ExitFailed;
     const std::string path = FullPath(file);
     UniqueFile handle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -560,12 +548,12 @@ int RunSupported(const Plugin& plugin, const std::string& file) {
     SetFilePointer(handle.get(), 0, nullptr, FILE_BEGIN);
 
     Stopwatch memoryWatch;
-    const int byMemory = plugin.isSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(head.data())));
+    const int byMemory = plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(head.data())));
     const double memoryMs = memoryWatch.Milliseconds();
     std::printf("IsSupported(memory): %d (%s) %s\n", byMemory, byMemory ? "supported" : "not supported",
                 Milliseconds(memoryMs).c_str());
     Stopwatch handleWatch;
-    const int byHandle = plugin.isSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(handle.get())));
+    const int byHandle = plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(handle.get())));
     const double handleMs = handleWatch.Milliseconds();
     std::printf("IsSupported(handle): %d (%s) %s\n", byHandle, byHandle ? "supported" : "not supported",
                 Milliseconds(handleMs).c_str());
@@ -573,9 +561,9 @@ int RunSupported(const Plugin& plugin, const std::string& file) {
 }
 
 int RunConfig(const Plugin& plugin, int fnc) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.configurationDlg), "ConfigurationDlg")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.ConfigurationDlg), "ConfigurationDlg")) return ExitFailed;
     Stopwatch watch;
-    const int code = plugin.configurationDlg(nullptr, fnc);
+    const int code = plugin.exports.ConfigurationDlg(nullptr, fnc);
     std::printf("ConfigurationDlg(%d): %d (%s) %s\n", fnc, code, ResultMeaning(code),
                 Milliseconds(watch.Milliseconds()).c_str());
     return code == SusieSuccess ? ExitOk : ExitFailed;
@@ -596,6 +584,9 @@ int Main(int argc, char** argv) {
     const std::string pluginPath = argv[1];
     const std::string command = argv[2];
     std::vector<std::string> args(argv + 3, argv + argc);
+    const auto keep = std::find(args.begin(), args.end(), "--keep-loaded");
+    const bool keepLoaded = keep != args.end();
+    if (keepLoaded) args.erase(keep);
 
     RequestOptions options;
     if (command == "info") {
@@ -608,7 +599,9 @@ int Main(int argc, char** argv) {
             return UsageError("config takes at most one number");
         Plugin plugin;
         if (!LoadPlugin(pluginPath, plugin)) return ExitFailed;
-        return RunConfig(plugin, int(fnc));
+        const int code = RunConfig(plugin, int(fnc));
+        if (keepLoaded) (void)plugin.module.release();
+        return code;
     } else if (command == "pictureinfo" || command == "picture" || command == "preview") {
         options.request = command == "pictureinfo" ? Request::PictureInfo
                           : command == "picture"   ? Request::Picture
@@ -657,9 +650,11 @@ int Main(int argc, char** argv) {
 
     Plugin plugin;
     if (!LoadPlugin(pluginPath, plugin)) return ExitFailed;
-    if (command == "info") return RunInfo(plugin);
-    if (command == "supported") return RunSupported(plugin, args[0]);
-    return RunRequest(plugin, options);
+    const int code = command == "info"        ? RunInfo(plugin)
+                     : command == "supported" ? RunSupported(plugin, args[0])
+                                              : RunRequest(plugin, options);
+    if (keepLoaded) (void)plugin.module.release();
+    return code;
 }
 
 }  // namespace

@@ -331,6 +331,20 @@ TEST_F(PluginExports, LoadingRequestingAndUnloadingStartNoThread) {
     EXPECT_EQ(ThreadCount(), before);
 }
 
+// Many viewers end without unloading their plug-ins: shut-down then runs inside the process's
+// exit, while the system detaches every library. Both endings must be clean.
+TEST_F(PluginExports, TheHostMayEndWithThePluginStillLoaded) {
+    folder.AddChild("fixture_extended.spi", "fixture.spi");
+    const std::string path = AddPicture("x.qvt", QvtImage(9, 7));
+    for (bool keepLoaded : {false, true}) {
+        std::vector<std::string> args = {plugin.Path(), "picture", path};
+        if (keepLoaded) args.push_back("--keep-loaded");
+        const ProgramRun run = RunProgram(BuiltPath("qorvi-host.exe"), args);
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        EXPECT_NE(run.output.find("GetPicture: 0 (ok) 9x7 24-bit"), std::string::npos) << run.output;
+    }
+}
+
 TEST_F(PluginExports, RequestsFromManyThreadsAtOnce) {
     folder.AddChild("fixture.spi", "fixture.spi");
     plugin.Load();

@@ -8,16 +8,6 @@
 
 namespace qorvi::test {
 
-namespace {
-
-template <class Proc>
-void Bind(HMODULE module, const char* name, Proc& proc) {
-    proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-    if (proc == nullptr) throw std::runtime_error(std::string("qorvi.spi does not export ") + name);
-}
-
-}  // namespace
-
 PluginHost::PluginHost(TempPluginFolder& folder) : path_(folder.AddBuilt("qorvi.spi", "qorvi.spi")) {}
 
 PluginHost::~PluginHost() { Unload(); }
@@ -26,12 +16,10 @@ void PluginHost::Load() {
     if (module_ != nullptr) return;
     module_ = LoadLibraryA(path_.c_str());
     if (module_ == nullptr) throw std::runtime_error("cannot load " + path_);
-    Bind(module_, "GetPluginInfo", GetPluginInfo);
-    Bind(module_, "IsSupported", IsSupported);
-    Bind(module_, "GetPictureInfo", GetPictureInfo);
-    Bind(module_, "GetPicture", GetPicture);
-    Bind(module_, "GetPreview", GetPreview);
-    Bind(module_, "ConfigurationDlg", ConfigurationDlg);
+    Bind(module_);
+    if (!GetPluginInfo || !IsSupported || !GetPictureInfo || !GetPicture || !GetPreview ||
+        !ConfigurationDlg)
+        throw std::runtime_error(path_ + " lacks one of the six exports");
 }
 
 void PluginHost::Unload() {

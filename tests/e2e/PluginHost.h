@@ -13,7 +13,7 @@
 
 namespace qorvi::test {
 
-class PluginHost {
+class PluginHost : public SusieEntryPoints {
 public:
     // Copies the built qorvi.spi into the folder's root.
     explicit PluginHost(TempPluginFolder& folder);
@@ -26,13 +26,6 @@ public:
     void Unload();
     HMODULE Module() const { return module_; }
     const std::string& Path() const { return path_; }
-
-    GetPluginInfoProc GetPluginInfo = nullptr;
-    IsSupportedProc IsSupported = nullptr;
-    GetPictureInfoProc GetPictureInfo = nullptr;
-    GetPictureProc GetPicture = nullptr;
-    GetPreviewProc GetPreview = nullptr;
-    ConfigurationDlgProc ConfigurationDlg = nullptr;
 
 private:
     std::string path_;

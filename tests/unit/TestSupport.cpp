@@ -1,5 +1,6 @@
 #include "tests/unit/TestSupport.h"
 
+#include "plugin/WinHandles.h"
 #include "tests/fixtures/TextLines.h"
 
 #include <atomic>
@@ -111,6 +112,55 @@ TempPluginFolder::TempPluginFolder() {
 }
 
 TempPluginFolder::~TempPluginFolder() { RemoveTree(path_); }
+
+TempFile::TempFile(const std::string& contents) {
+    char name[MAX_PATH + 1] = {};
+    if (!GetTempFileNameA(TempFolder().c_str(), "qvt", 0, name))
+        throw std::runtime_error("no temporary file name under " + TempFolder());
+    path_ = name;
+    WriteWholeFile(path_, contents);
+}
+
+TempFile::~TempFile() { DeleteFileA(path_.c_str()); }
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+    auto quote = [](const std::string& arg) { return "\"" + arg + "\""; };
+    ProgramRun run;
+    std::string commandLine = quote(program);
+    for (const std::string& arg : args) commandLine += " " + quote(arg);
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
+    UniqueHandle reader(readEnd), writer(writeEnd);
+    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueFile nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr));
+
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nul.get();
+    startup.hStdOutput = writer.get();
+    startup.hStdError = writer.get();
+    PROCESS_INFORMATION process{};
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        run.output = "CreateProcess failed";
+        return run;
+    }
+    UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+    writer.reset();  // our copy; the pipe ends when the program's copies close
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got)
+        run.output.append(buffer, got);
+    if (WaitForSingleObject(processHandle.get(), 60000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    return run;
+}
 
 std::string TempPluginFolder::AddChild(const std::string& fixtureFile, const std::string& asName,
                                        const std::string& subfolder, const std::string& config) {

@@ -82,6 +82,28 @@ std::string QvtImage(uint32_t width, uint32_t height);
 // The same header with only `pixelBytes` bytes of pixel data after it (a truncated picture).
 std::string QvtImageTruncated(uint32_t width, uint32_t height, size_t pixelBytes);
 
+// A file of the given contents in the temporary folder, deleted with the object.
+class TempFile {
+public:
+    explicit TempFile(const std::string& contents);
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// What a program run by RunProgram did.
+struct ProgramRun {
+    DWORD exitCode = 0xFFFFFFFF;  // also when it could not be started or did not end in a minute
+    std::string output;           // stdout and stderr together
+};
+// Runs `program` with `args` (each quoted) and no input, and collects what it prints.
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
+
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 

@@ -3,6 +3,7 @@
 #include "hostplugins/SusieInterface.h"
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/WinHandles.h"
+#include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -18,47 +19,17 @@
 namespace qorvi {
 namespace {
 
-std::string BinFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length);
-    return folder.substr(0, folder.find_last_of("\\/"));
-}
-std::string ChildPath() { return BinFolder() + "\\wicdec.spi"; }
-std::string ImagePath(const std::string& name) { return BinFolder() + "\\images\\" + name; }
+std::string ChildPath() { return test::BuiltPath("wicdec.spi"); }
+std::string ImagePath(const std::string& name) { return test::BuiltPath("images\\" + name); }
 
 std::string ReadBytes(const std::string& path) {
-    UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) throw std::runtime_error("cannot open " + path);
-    std::string bytes(GetFileSize(file.get(), nullptr), '\0');
-    DWORD got = 0;
-    if (!bytes.empty() && (!ReadFile(file.get(), bytes.data(), DWORD(bytes.size()), &got, nullptr) || got != bytes.size()))
-        throw std::runtime_error("cannot read " + path);
+    std::string bytes = test::ReadWholeFile(path);
+    if (bytes.empty()) throw std::runtime_error("cannot read " + path);
     return bytes;
 }
 std::string Picture(const std::string& name) { return ReadBytes(ImagePath(name)); }
 
-// A file in the temporary folder, deleted with the object.
-class TempFile {
-public:
-    explicit TempFile(const std::string& contents) {
-        char folder[MAX_PATH + 1], name[MAX_PATH + 1];
-        if (!GetTempPathA(sizeof folder, folder) || !GetTempFileNameA(folder, "wic", 0, name))
-            throw std::runtime_error("no temporary file");
-        path_ = name;
-        UniqueFile file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        if (!file || !WriteFile(file.get(), contents.data(), DWORD(contents.size()), &written, nullptr))
-            throw std::runtime_error("cannot write " + path_);
-    }
-    ~TempFile() { DeleteFileA(path_.c_str()); }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using test::TempFile;
 
 // Bytes that end exactly at a page the process may not touch: a read past them faults.
 class FencedBytes {
@@ -110,7 +81,7 @@ private:
     }
     template <class Proc>
     void Bind(Proc& proc, const char* name) {
-        proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module.get(), name)));
+        proc = EntryPoint<Proc>(module.get(), name);
         if (!proc) throw std::runtime_error(std::string("wicdec.spi lacks ") + name);
     }
 };
@@ -511,7 +482,7 @@ TEST(WicDecRobust, EmptyMissingAndUnknownInputs) {
         unsigned flag;
         int result;
     };
-    const std::string missing = BinFolder() + "\\images\\no such picture.jpg";
+    const std::string missing = test::BuiltPath("images") + "\\no such picture.jpg";
     const Case cases[] = {
         {"empty memory", "", 0, SusieInputMemory, SusieUnsupported},
         {"null memory", nullptr, 100, SusieInputMemory, SusieUnsupported},

@@ -1,6 +1,7 @@
 #include "plugin/InputImage.h"
 
 #include "hostplugins/SusieInterface.h"
+#include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -10,26 +11,7 @@
 namespace qorvi {
 namespace {
 
-// A file in the temporary folder, removed when the test ends.
-class TempFile {
-public:
-    explicit TempFile(const std::string& contents) {
-        char folder[MAX_PATH], name[MAX_PATH];
-        GetTempPathA(MAX_PATH, folder);
-        GetTempFileNameA(folder, "qin", 0, name);
-        path_ = name;
-        UniqueFile file(CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        if (!contents.empty())
-            WriteFile(file.get(), contents.data(), static_cast<DWORD>(contents.size()), &written,
-                      nullptr);
-    }
-    ~TempFile() { DeleteFileA(path_.c_str()); }
-    const char* Path() const { return path_.c_str(); }
-
-private:
-    std::string path_;
-};
+using test::TempFile;
 
 std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
@@ -55,7 +37,7 @@ TEST(LoadInputImage, FileInputStartsAtTheOffset) {
     };
     for (const Case& c : cases) {
         TInputImage input;
-        ASSERT_EQ(LoadInputImage(file.Path(), c.offset, SusieInputFile, input), SusieSuccess);
+        ASSERT_EQ(LoadInputImage(file.Path().c_str(), c.offset, SusieInputFile, input), SusieSuccess);
         ASSERT_TRUE(input.InputBlock);
         EXPECT_EQ(ReaderBytes(input), c.expected) << c.offset;
         EXPECT_EQ(input.Reader->Position, 0u);
@@ -67,7 +49,7 @@ TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
     struct Case { std::string path; int expected; };
     const Case cases[] = {
         {empty.Path(), SusieOutOfMemory},  // a block of 0 bytes cannot be had
-        {std::string(empty.Path()) + ".missing", SusieReadError},
+        {empty.Path() + ".missing", SusieReadError},
         {"", SusieReadError},
     };
     for (const Case& c : cases) {
@@ -80,11 +62,11 @@ TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
 
 TEST(LoadInputImage, FileLockedForWritingCannotBeRead) {
     TempFile file(Pattern(100));
-    UniqueFile writer(CreateFileA(file.Path(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    UniqueFile writer(CreateFileA(file.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
     TInputImage input;
-    EXPECT_EQ(LoadInputImage(file.Path(), 0, SusieInputFile, input), SusieReadError);
+    EXPECT_EQ(LoadInputImage(file.Path().c_str(), 0, SusieInputFile, input), SusieReadError);
 }
 
 TEST(LoadInputImage, MemoryInputOfEveryKindReadsTheHostsBlock) {
@@ -115,7 +97,7 @@ TEST(LoadInputImage, ShortInputsAreReadableForAWholeHead) {
 
     TempFile file(Pattern(HeadBytes + 100));
     TInputImage tail;
-    ASSERT_EQ(LoadInputImage(file.Path(), HeadBytes, SusieInputFile, tail), SusieSuccess);
+    ASSERT_EQ(LoadInputImage(file.Path().c_str(), HeadBytes, SusieInputFile, tail), SusieSuccess);
     ASSERT_EQ(tail.Reader->Size, 100u);
 
     for (const TInputImage* input : {&memory, &nothing, &tail}) {

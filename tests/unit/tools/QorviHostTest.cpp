@@ -12,60 +12,11 @@
 namespace qorvi::test {
 namespace {
 
-std::string ExecutableFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string full(path, length);
-    return full.substr(0, full.find_last_of("\\/"));
-}
+std::string HostPath() { return BuiltPath("qorvi-host.exe"); }
+std::string OddChildPath() { return BuiltPath("toolfixtures\\odd.spi"); }
 
-std::string HostPath() { return ExecutableFolder() + "\\qorvi-host.exe"; }
-std::string OddChildPath() { return ExecutableFolder() + "\\toolfixtures\\odd.spi"; }
-
-struct HostRun {
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string output;  // stdout and stderr together
-};
-
-std::string Quote(const std::string& arg) { return "\"" + arg + "\""; }
-
-// Runs qorvi-host with `args` (each quoted) and collects what it prints.
-HostRun RunHost(const std::vector<std::string>& args) {
-    HostRun run;
-    std::string commandLine = Quote(HostPath());
-    for (const std::string& arg : args) commandLine += " " + Quote(arg);
-
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
-    UniqueHandle reader(readEnd), writer(writeEnd);
-    SetHandleInformation(reader.get(), HANDLE_FLAG_INHERIT, 0);
-    UniqueFile nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
-                               OPEN_EXISTING, 0, nullptr));
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nul.get();
-    startup.hStdOutput = writer.get();
-    startup.hStdError = writer.get();
-    PROCESS_INFORMATION process{};
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        run.output = "CreateProcess failed";
-        return run;
-    }
-    UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-    writer.reset();  // our copy; the pipe ends when the child's copies close
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got) run.output.append(buffer, got);
-    WaitForSingleObject(processHandle.get(), 60000);
-    GetExitCodeProcess(processHandle.get(), &run.exitCode);
-    return run;
-}
+// Runs qorvi-host with `args` and collects what it prints.
+ProgramRun RunHost(const std::vector<std::string>& args) { return RunProgram(HostPath(), args); }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -126,12 +77,12 @@ TEST_F(QorviHost, PictureRequestsPrintOneLinePerCall) {
     for (const Case& c : cases) {
         std::vector<std::string> args = {Fixture()};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        HostRun run = RunHost(args);
+        ProgramRun run = RunHost(args);
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& part : c.expected) EXPECT_TRUE(Contains(run.output, part)) << part;
     }
-    HostRun quiet = RunHost({Fixture(), "picture", qvt_, "--no-progress"});
+    ProgramRun quiet = RunHost({Fixture(), "picture", qvt_, "--no-progress"});
     EXPECT_EQ(quiet.exitCode, 0u);
     EXPECT_FALSE(Contains(quiet.output, "progress")) << quiet.output;
 }
@@ -142,7 +93,7 @@ TEST_F(QorviHost, WritesTheReceivedBitmapAsPng) {
         DeleteFileA(out.c_str());
         std::vector<std::string> args = {Fixture(), "picture", qvt_, "--out", out};
         args.insert(args.end(), extra.begin(), extra.end());
-        HostRun run = RunHost(args);
+        ProgramRun run = RunHost(args);
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_TRUE(Contains(run.output, ", wrote " + out));
@@ -151,14 +102,14 @@ TEST_F(QorviHost, WritesTheReceivedBitmapAsPng) {
 }
 
 TEST_F(QorviHost, RepeatedCallsOnThreadsMustAllEqualTheFirst) {
-    HostRun same = RunHost({Fixture(), "picture", qvt_, "--threads", "4", "--repeat", "5", "--memory"});
+    ProgramRun same = RunHost({Fixture(), "picture", qvt_, "--threads", "4", "--repeat", "5", "--memory"});
     EXPECT_EQ(same.exitCode, 0u) << same.output;
     for (int t = 1; t <= 4; ++t)
         EXPECT_TRUE(Contains(same.output, "thread " + std::to_string(t) + ": 5 x GetPicture, 5 identical to the first"))
             << same.output;
 
     // The odd child's 'x' picture changes with every call.
-    HostRun differing = RunHost({OddChildPath(), "picture", Odd('x'), "--threads", "2", "--repeat", "3"});
+    ProgramRun differing = RunHost({OddChildPath(), "picture", Odd('x'), "--threads", "2", "--repeat", "3"});
     EXPECT_EQ(differing.exitCode, 1u) << differing.output;
     EXPECT_TRUE(Contains(differing.output, "0 identical to the first, 3 differ (first at call 1: pixel byte 0)"))
         << differing.output;
@@ -184,7 +135,7 @@ TEST_F(QorviHost, SurvivesWhatAMisbehavingPluginHandsBack) {
         const std::string out = Out(std::string("odd-") + c.mode + ".png");
         std::vector<std::string> args = {OddChildPath(), "picture", Odd(c.mode)};
         if (c.out) args.insert(args.end(), {"--out", out});
-        HostRun run = RunHost(args);
+        ProgramRun run = RunHost(args);
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& part : c.expected) EXPECT_TRUE(Contains(run.output, part)) << part;
@@ -229,7 +180,7 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
         {{Fixture(), "info", "extra"}, {"info takes no arguments"}, 2},
     };
     for (const Case& c : cases) {
-        HostRun run = RunHost(c.args);
+        ProgramRun run = RunHost(c.args);
         SCOPED_TRACE(run.output);
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& part : c.expected) EXPECT_TRUE(Contains(run.output, part)) << part;
