@@ -52,15 +52,10 @@ private:
     char* data_ = nullptr;
 };
 
-// The child's exports, bound once for the whole program.
-struct Child {
+// The child's exports, bound once for the whole program. It has no GetPreview.
+struct Child : SusieEntryPoints {
     UniqueModule module;
-    GetPluginInfoProc GetPluginInfo = nullptr;
-    IsSupportedProc IsSupported = nullptr;
     IsSupported2Proc IsSupported2 = nullptr;
-    GetPictureInfoProc GetPictureInfo = nullptr;
-    GetPictureProc GetPicture = nullptr;
-    ConfigurationDlgProc ConfigurationDlg = nullptr;
     UseCMYKColorSpaceProc UseCMYKColorSpace = nullptr;
 
     static const Child& Get() {
@@ -71,18 +66,12 @@ struct Child {
 private:
     Child() : module(LoadLibraryA(ChildPath().c_str())) {
         if (!module) throw std::runtime_error("cannot load " + ChildPath());
-        Bind(GetPluginInfo, "GetPluginInfo");
-        Bind(IsSupported, "IsSupported");
-        Bind(IsSupported2, "IsSupported2");
-        Bind(GetPictureInfo, "GetPictureInfo");
-        Bind(GetPicture, "GetPicture");
-        Bind(ConfigurationDlg, "ConfigurationDlg");
-        Bind(UseCMYKColorSpace, "UseCMYKColorSpace");
-    }
-    template <class Proc>
-    void Bind(Proc& proc, const char* name) {
-        proc = EntryPoint<Proc>(module.get(), name);
-        if (!proc) throw std::runtime_error(std::string("wicdec.spi lacks ") + name);
+        Bind(module.get());
+        IsSupported2 = EntryPoint<IsSupported2Proc>(module.get(), "IsSupported2");
+        UseCMYKColorSpace = EntryPoint<UseCMYKColorSpaceProc>(module.get(), "UseCMYKColorSpace");
+        if (!GetPluginInfo || !IsSupported || !IsSupported2 || !GetPictureInfo || !GetPicture ||
+            !ConfigurationDlg || !UseCMYKColorSpace)
+            throw std::runtime_error("wicdec.spi lacks one of its exports");
     }
 };
 
