@@ -24,6 +24,10 @@ constexpr unsigned SusieInputMask = 7;
 constexpr unsigned SusieInputFile = 0;
 constexpr unsigned SusieInputMemory = 1;
 
+// IsSupported's second argument, when it is a pointer, points at the file's first 2 KiB; children
+// read that much from it whatever the file's size.
+constexpr unsigned SusieHeadBytes = 2048;
+
 #pragma pack(push, 1)
 struct PictureInfo {
     long left;

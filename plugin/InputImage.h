@@ -11,6 +11,7 @@
 // the bytes from Memory on are always readable that far (zero after the image).
 #pragma once
 
+#include "hostplugins/SusieInterface.h"
 #include "metadata/ImageInfoReader.h"
 #include "plugin/WinHandles.h"
 
@@ -21,7 +22,7 @@
 namespace qorvi {
 
 // The head a child's IsSupported may read from the pointer it is given.
-constexpr uint32_t HeadBytes = 2048;
+constexpr uint32_t HeadBytes = SusieHeadBytes;
 
 // What one request holds of its input. Members are released in reverse order: the reader first,
 // then the block it reads.

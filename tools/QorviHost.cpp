@@ -32,7 +32,7 @@ constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 
 // The head of the file that IsSupported gets, zero-padded: what hosts pass.
-constexpr size_t SupportedHeadBytes = 2048;
+constexpr size_t SupportedHeadBytes = SusieHeadBytes;
 // GetPluginInfo: the buffer we offer, and how many format pairs we ask for before giving up on a
 // plug-in that never answers with an empty text.
 constexpr int InfoBufferBytes = 1024;

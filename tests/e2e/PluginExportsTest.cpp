@@ -14,8 +14,6 @@ namespace qorvi::test {
 namespace {
 
 constexpr int NoChildAccepts = SusieUnsupported;
-// The head of a file that hosts pass to IsSupported.
-constexpr size_t HeadBytesForTests = 2048;
 
 int __stdcall StopAtOnce(int, int, long) { return 1; }
 
@@ -256,10 +254,10 @@ TEST_F(PluginExports, IsSupportedAsksTheChildrenWithTheHostsValue) {
     const std::string child = folder.AddChild("fixture.spi", "fixture.spi");
     plugin.Load();
     std::string head = QvtImage(2, 2);
-    head.resize(HeadBytesForTests, '\0');
+    head.resize(SusieHeadBytes, '\0');
     EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(head.data())), 1);
     EXPECT_EQ(Probe(child).LastValue(), reinterpret_cast<DWORD>(head.data()));
-    const std::string other(HeadBytesForTests, 'z');
+    const std::string other(SusieHeadBytes, 'z');
     EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(other.data())), 0);
     EXPECT_EQ(plugin.IsSupported(nullptr, reinterpret_cast<DWORD>(head.data())), 1);
 }

@@ -348,7 +348,7 @@ TEST(WicDecSupport, IsSupportedFromHandleAndHead) {
         EXPECT_EQ(SetFilePointer(file.get(), 0, nullptr, FILE_CURRENT), 0u);
 
         std::string head = ReadBytes(path);
-        head.resize(2048, '\0');
+        head.resize(SusieHeadBytes, '\0');
         EXPECT_EQ(child.IsSupported(path.c_str(), DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0, expected != 0);
         EXPECT_EQ(child.IsSupported(nullptr, DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0, expected != 0);
     }
