@@ -1,0 +1,358 @@
+#include "metadata/ImageInfoReader.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstring>
+
+namespace qorvi {
+namespace {
+
+constexpr uint16_t StartOfImage = 0xFFD8;
+constexpr uint16_t EndOfImage = 0xFFD9;
+constexpr uint16_t StartOfScan = 0xFFDA;
+constexpr uint16_t App1 = 0xFFE1;
+constexpr uint16_t App2 = 0xFFE2;
+
+// "ICC_PROFILE" with its NUL, then a sequence number and a segment count, all counted by the
+// segment length besides the length's own two bytes.
+constexpr char IccIdentifier[] = "ICC_PROFILE";
+constexpr uint32_t IccHeaderBytes = sizeof IccIdentifier + 2;
+constexpr uint16_t SmallestIccSegment = 2 + IccHeaderBytes;
+// "Exif", NUL and a pad byte come before the TIFF header; the shortest Exif segment we look at
+// holds the TIFF header and a directory of one entry's worth.
+constexpr char ExifIdentifier[] = "Exif";
+constexpr uint32_t ExifHeaderBytes = sizeof ExifIdentifier + 1;
+constexpr uint16_t SmallestExifSegment = 22;
+// The sequence number is one byte: no profile has more segments.
+constexpr int MostIccSegments = 255;
+
+constexpr uint16_t LittleEndianTIFF = 0x4949;  // "II"
+constexpr uint16_t BigEndianTIFF = 0x4D4D;     // "MM"
+constexpr uint16_t TIFFMagic = 42;
+constexpr uint32_t TIFFEntryBytes = 12;
+
+constexpr uint16_t OrientationTag = 0x0112;
+constexpr uint16_t WhitePointTag = 0x013E;
+constexpr uint16_t PrimaryChromaticitiesTag = 0x013F;
+constexpr uint16_t ExifDirectoryTag = 0x8769;
+constexpr uint16_t InterColorProfileTag = 0x8773;
+constexpr uint16_t ColorSpaceTag = 0xA001;
+constexpr uint16_t GammaTag = 0xA500;
+constexpr uint16_t UndefinedType = 7;
+
+// Seeks to a position formed in 64 bits. Offsets in a file are relative to a base and can be
+// anything; past the image the walk is over, so a sum that would wrap round to an earlier
+// offset never sends it backwards.
+void SeekTo(TMemoryReader& reader, uint64_t position) {
+    if (position > reader.Size) throw EReadError();
+    reader.Seek(static_cast<int32_t>(static_cast<uint32_t>(position)), 0);
+}
+
+// Whether the next bytes are `text` (with its NUL); the position does not move.
+bool NextBytesAre(TMemoryReader& reader, const char* text, uint32_t count) {
+    char bytes[sizeof IccIdentifier];
+    reader.ReadBuffer(bytes, count);
+    reader.Seek(-static_cast<int32_t>(count), 1);
+    return std::memcmp(bytes, text, count) == 0;
+}
+
+// JPEG markers with a length follow one another until the picture data or the end.
+bool IsSegmentMarker(uint16_t marker) {
+    return marker != EndOfImage && marker != StartOfScan && (marker >> 8) == 0xFF;
+}
+
+struct TJPEGSegments {
+    bool HasProfile = false;
+    uint32_t ProfileMarker = 0;  // offset of the first profile segment's marker
+    bool HasExif = false;
+    uint32_t ExifBase = 0;       // offset of the TIFF header inside the Exif segment
+};
+
+// First pass: the first profile segment and the Exif segment before it. A read error means the
+// file is no JPEG we can read.
+bool FindJPEGSegments(TMemoryReader& reader, TJPEGSegments& found) {
+    try {
+        reader.Seek(0, 0);
+        if (reader.ReadWord(true) != StartOfImage) return false;
+        uint16_t marker = reader.ReadWord(true);
+        if ((marker >> 8) != 0xFF) return false;
+        while (IsSegmentMarker(marker)) {
+            const uint16_t length = reader.ReadWord(true);
+            // A length that does not count its own bytes cannot be skipped: the segments end.
+            if (length < 2) break;
+            const uint32_t payload = reader.Position;
+            if (marker == App2 && length >= SmallestIccSegment &&
+                NextBytesAre(reader, IccIdentifier, sizeof IccIdentifier)) {
+                found.HasProfile = true;
+                found.ProfileMarker = payload - 4;
+                break;
+            }
+            if (marker == App1 && length >= SmallestExifSegment && !found.HasExif &&
+                NextBytesAre(reader, ExifIdentifier, sizeof ExifIdentifier)) {
+                found.HasExif = true;
+                found.ExifBase = payload + ExifHeaderBytes;
+            }
+            SeekTo(reader, uint64_t{payload} + length - 2);
+            marker = reader.ReadWord(true);
+        }
+    } catch (const EReadError&) {
+        return false;
+    }
+    return true;
+}
+
+struct TProfilePiece {
+    uint32_t Offset;
+    uint32_t Size;
+};
+
+// Second pass: the profile's segments in sequence from the first one on. Only segments lying
+// whole inside the image are taken, so the total is bounded by the file's size.
+void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& info) {
+    std::array<TProfilePiece, MostIccSegments> pieces;
+    int taken = 0;
+    unsigned expected = 0;
+    uint64_t total = 0;
+    try {
+        SeekTo(reader, firstMarker);
+        uint16_t marker = reader.ReadWord(true);
+        while (IsSegmentMarker(marker)) {
+            const uint16_t length = reader.ReadWord(true);
+            if (length < 2) break;
+            const uint32_t payload = reader.Position;
+            if (marker == App2 && length >= SmallestIccSegment) {
+                uint8_t header[IccHeaderBytes];
+                reader.ReadBuffer(header, sizeof header);
+                if (std::memcmp(header, IccIdentifier, sizeof IccIdentifier) == 0) {
+                    const unsigned sequence = header[sizeof IccIdentifier];
+                    const unsigned count = header[sizeof IccIdentifier + 1];
+                    if (taken == 0) expected = count;
+                    else if (count != expected) break;
+                    if (expected == 0 || sequence > expected || sequence != unsigned(taken) + 1) break;
+                    const uint32_t size = length - SmallestIccSegment;
+                    // A segment cut short by the end of the file is not part of the profile.
+                    if (size > reader.Size - reader.Position) break;
+                    pieces[taken++] = {reader.Position, size};
+                    total += size;
+                }
+            }
+            SeekTo(reader, uint64_t{payload} + length - 2);
+            marker = reader.ReadWord(true);
+        }
+    } catch (const EReadError&) {
+        // The file ends among or after the profile's segments, before the picture data: what was
+        // taken whole is kept.
+    }
+    if (expected == 0 || total == 0 || total > INT32_MAX) return;
+    if (expected == 1) {
+        info.ProfileData = reader.Memory + pieces[0].Offset;
+        info.Flags |= HasProfileData;
+    } else {
+        // Bounded by the file's size (see above), whatever the segment count claims.
+        auto* buffer = static_cast<uint8_t*>(AllocateProfileBuffer(static_cast<uint32_t>(total)));
+        if (buffer == nullptr) return;
+        uint8_t* out = buffer;
+        for (int i = 0; i < taken; ++i) {
+            if (pieces[i].Size != 0) std::memcpy(out, reader.Memory + pieces[i].Offset, pieces[i].Size);
+            out += pieces[i].Size;
+        }
+        info.ProfileBuffer = buffer;
+        info.Flags |= HasProfileBuffer;
+    }
+    info.ProfileSize = static_cast<int32_t>(total);
+}
+
+// Type and count of the entry whose tag was just read; a count other than `expected` ends the
+// walk.
+uint16_t ReadEntryType(TMemoryReader& reader, bool bigEndian, uint32_t expected) {
+    const uint16_t type = reader.ReadWord(bigEndian);
+    if (reader.ReadLong(bigEndian) != expected) throw EReadError();
+    return type;
+}
+
+// The N reals an entry's offset points at; any other count ends the walk.
+template <size_t N>
+std::array<double, N> ReadReals(TMemoryReader& reader, uint32_t base, bool bigEndian) {
+    const uint16_t type = ReadEntryType(reader, bigEndian, N);
+    SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+    std::array<double, N> values;
+    for (double& value : values) value = ReadTIFFReal(reader, type, bigEndian);
+    return values;
+}
+
+template <size_t N>
+bool AnyNonZero(const std::array<double, N>& values) {
+    for (double value : values)
+        if (value != 0) return true;
+    return false;
+}
+
+void ReadExifDirectory(TMemoryReader& reader, uint32_t base, bool bigEndian, ImageInfo& info) {
+    const uint16_t type = ReadEntryType(reader, bigEndian, 1);
+    SeekTo(reader, uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
+    const uint16_t entries = reader.ReadWord(bigEndian);
+    for (unsigned i = 0; i < entries; ++i) {
+        const uint32_t entry = reader.Position;
+        const uint16_t tag = reader.ReadWord(bigEndian);
+        if (tag == ColorSpaceTag) {
+            const uint16_t valueType = ReadEntryType(reader, bigEndian, 1);
+            info.ColorSpace = ReadTIFFValue(reader, valueType, bigEndian);
+            info.Flags |= HasColorSpace;
+        } else if (tag == GammaTag) {
+            const uint16_t valueType = ReadEntryType(reader, bigEndian, 1);
+            SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+            info.Gamma = ReadTIFFReal(reader, valueType, bigEndian);
+            if (info.Gamma != 0) info.Flags |= HasGamma;
+        }
+        SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+    }
+}
+
+void ReadInterColorProfile(TMemoryReader& reader, bool bigEndian, ImageInfo& info) {
+    if (reader.ReadWord(bigEndian) != UndefinedType) throw EReadError();
+    const uint32_t count = reader.ReadLong(bigEndian);
+    const uint32_t offset = reader.ReadLong(bigEndian);
+    // Taken as stored, so checked: a profile that is empty or does not lie whole inside the
+    // image is dropped, and the walk goes on.
+    if (count == 0 || count > INT32_MAX || count > reader.Size || offset > reader.Size - count) return;
+    info.ProfileData = reader.Memory + offset;
+    info.ProfileSize = static_cast<int32_t>(count);
+    info.Flags |= HasProfileData;
+}
+
+}  // namespace
+
+int32_t ReadTIFFValue(TMemoryReader& reader, uint16_t type, bool bigEndian) {
+    switch (type) {
+    case 1: {  // BYTE
+        uint8_t value;
+        reader.ReadBuffer(&value, 1);
+        return value;
+    }
+    case 6: {  // SBYTE
+        uint8_t value;
+        reader.ReadBuffer(&value, 1);
+        return static_cast<int8_t>(value);
+    }
+    case 3: return reader.ReadWord(bigEndian);                       // SHORT
+    case 8: return static_cast<int16_t>(reader.ReadWord(bigEndian));  // SSHORT
+    case 4:                                                           // LONG
+    case 9: return static_cast<int32_t>(reader.ReadLong(bigEndian));  // SLONG
+    default: throw EReadError();
+    }
+}
+
+double ReadTIFFReal(TMemoryReader& reader, uint16_t type, bool bigEndian) {
+    double value;
+    switch (type) {
+    case 5: {  // RATIONAL
+        const uint32_t numerator = reader.ReadLong(bigEndian);
+        const uint32_t denominator = reader.ReadLong(bigEndian);
+        value = denominator == 0 ? 0.0 : double(numerator) / denominator;
+        break;
+    }
+    case 10: {  // SRATIONAL
+        const auto numerator = static_cast<int32_t>(reader.ReadLong(bigEndian));
+        const auto denominator = static_cast<int32_t>(reader.ReadLong(bigEndian));
+        value = denominator == 0 ? 0.0 : double(numerator) / denominator;
+        break;
+    }
+    case 11:  // FLOAT
+        value = std::bit_cast<float>(reader.ReadLong(bigEndian));
+        break;
+    case 12: {  // DOUBLE: the word read first is the high half in a big-endian file
+        const uint64_t first = reader.ReadLong(bigEndian);
+        const uint64_t second = reader.ReadLong(bigEndian);
+        value = std::bit_cast<double>(bigEndian ? first << 32 | second : second << 32 | first);
+        break;
+    }
+    default: throw EReadError();
+    }
+    // The engine takes these as chromaticities and gamma: an infinity or a NaN means nothing.
+    return std::isfinite(value) ? value : 0.0;
+}
+
+bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
+    TJPEGSegments found;
+    if (!FindJPEGSegments(reader, found)) return false;
+    if (found.HasProfile) ReadJPEGProfile(reader, found.ProfileMarker, info);
+    if (found.HasExif) ReadTIFFInfo(reader, found.ExifBase, info);
+    return true;
+}
+
+bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept {
+    try {
+        reader.Seek(0, 0);
+        if (reader.ReadLong(true) != 0x89504E47 || reader.ReadLong(true) != 0x0D0A1A0A) return false;
+    } catch (const EReadError&) {
+        return false;  // fewer than 8 bytes: no PNG signature
+    }
+    if (engine.ReadPNGColorManageInfo == nullptr) return true;
+    PNGSource source{reader.Memory, 0, static_cast<int32_t>(reader.Size)};
+    return engine.ReadPNGColorManageInfo(&info, &source) != 0;
+}
+
+bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept {
+    try {
+        SeekTo(reader, base);
+        const uint16_t order = reader.ReadWord(false);
+        if (order != LittleEndianTIFF && order != BigEndianTIFF) return false;
+        const bool bigEndian = order == BigEndianTIFF;
+        if (reader.ReadWord(bigEndian) != TIFFMagic) return false;
+        SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+        // Only this directory and the Exif directory are read: no chain to follow, so no loop.
+        const uint16_t entries = reader.ReadWord(bigEndian);
+        for (unsigned i = 0; i < entries; ++i) {
+            const uint32_t entry = reader.Position;
+            switch (reader.ReadWord(bigEndian)) {
+            case OrientationTag: {
+                const uint16_t type = ReadEntryType(reader, bigEndian, 1);
+                info.Orientation = ReadTIFFValue(reader, type, bigEndian);
+                info.Flags |= HasOrientation;
+                break;
+            }
+            case WhitePointTag: {
+                const auto point = ReadReals<2>(reader, base, bigEndian);
+                info.WhitePointX = point[0];
+                info.WhitePointY = point[1];
+                if (AnyNonZero(point)) info.Flags |= HasWhitePoint;
+                break;
+            }
+            case PrimaryChromaticitiesTag: {
+                const auto primaries = ReadReals<6>(reader, base, bigEndian);
+                info.RedX = primaries[0];
+                info.RedY = primaries[1];
+                info.GreenX = primaries[2];
+                info.GreenY = primaries[3];
+                info.BlueX = primaries[4];
+                info.BlueY = primaries[5];
+                if (AnyNonZero(primaries)) info.Flags |= HasPrimaries;
+                break;
+            }
+            case ExifDirectoryTag:
+                ReadExifDirectory(reader, base, bigEndian, info);
+                break;
+            case InterColorProfileTag:
+                // Inside a JPEG's Exif data the offset would not be the profile's.
+                if (base == 0) ReadInterColorProfile(reader, bigEndian, info);
+                break;
+            default: break;
+            }
+            SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+        }
+    } catch (const EReadError&) {
+        return false;
+    }
+    return true;
+}
+
+void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept {
+    if (ReadJPEGInfo(reader, info)) return;
+    if (ReadPNGInfo(reader, info, engine)) return;
+    if (ReadTIFFInfo(reader, 0, info)) return;
+    if (engine.ReadWICImageInfo != nullptr)
+        engine.ReadWICImageInfo(&info, reader.Memory, static_cast<int32_t>(reader.Size));
+}
+
+}  // namespace qorvi

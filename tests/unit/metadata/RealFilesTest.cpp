@@ -1,0 +1,61 @@
+// Files written by Debian's ImageMagick and exiftool (tests/images) read as their tags say.
+#include "metadata/ImageInfoReader.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace qorvi {
+namespace {
+
+std::vector<uint8_t> ImageFile(const std::string& name) {
+    std::ifstream in(std::string(QORVI_IMAGE_FOLDER) + "/" + name, std::ios::binary);
+    EXPECT_TRUE(in) << name;
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+struct TRead {
+    explicit TRead(const std::string& name) : File(ImageFile(name)), Reader(File.data(), uint32_t(File.size())) {
+        ReadImageInfo(Reader, Info, {});
+    }
+    ~TRead() { FreeProfileBuffer(Info.ProfileBuffer); }
+    std::vector<uint8_t> Profile() const {
+        const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer ? Info.ProfileBuffer : Info.ProfileData);
+        return p ? std::vector<uint8_t>(p, p + Info.ProfileSize) : std::vector<uint8_t>{};
+    }
+    std::vector<uint8_t> File;
+    TMemoryReader Reader;
+    ImageInfo Info{};
+};
+
+TEST(RealFiles, OrientationFromExif) {
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        const TRead read("orient" + std::to_string(orientation) + ".jpg");
+        EXPECT_EQ(read.Info.Orientation, orientation);
+        EXPECT_TRUE(read.Info.Flags & HasOrientation);
+    }
+    const TRead tiff("orient6-msb.tif");
+    ASSERT_GE(tiff.File.size(), 2u);
+    EXPECT_EQ(tiff.File[0], 'M');  // written big-endian indeed
+    EXPECT_EQ(tiff.Info.Orientation, 6);
+    EXPECT_EQ(TRead("rgb.jpg").Info.Flags, 0u);
+}
+
+TEST(RealFiles, EmbeddedProfiles) {
+    const std::vector<uint8_t> small = ImageFile("small.icc"), large = ImageFile("large.icc");
+    const TRead jpeg("profile.jpg");
+    EXPECT_TRUE(jpeg.Info.Flags & HasProfileData);
+    EXPECT_EQ(jpeg.Profile(), small);
+    const TRead tiff("profile.tif");
+    EXPECT_TRUE(tiff.Info.Flags & HasProfileData);
+    EXPECT_EQ(tiff.Profile(), small);
+    const TRead split("profile-split.jpg");
+    EXPECT_TRUE(split.Info.Flags & HasProfileBuffer);
+    EXPECT_EQ(split.Profile(), large);
+}
+
+}  // namespace
+}  // namespace qorvi
