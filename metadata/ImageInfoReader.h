@@ -10,8 +10,8 @@
 // go to the colour engine's readers when it has them. It never throws: a file that breaks off or
 // lies leaves the fields it could not read at 0, and what was read before stays. Every profile
 // it stores lies wholly inside the file image, or in a ProfileBuffer of ProfileSize bytes from
-// AllocateProfileBuffer that the caller frees with FreeProfileBuffer (or the engine's readers
-// did so with the same heap).
+// AllocateProfileBuffer that the caller frees with FreeProfileBuffer; the engine's readers
+// allocate theirs on the same heap.
 //
 // Everything in this folder is platform-free: it builds natively, runs under the sanitizers and
 // is fuzzed. The one platform call, the process heap, sits behind AllocateProfileBuffer.

@@ -44,6 +44,21 @@ TEST(RealFiles, OrientationFromExif) {
     EXPECT_EQ(TRead("rgb.jpg").Info.Flags, 0u);
 }
 
+TEST(RealFiles, ChromaticitiesFromTIFF) {
+    // ImageMagick writes sRGB's white point and primaries as rationals of 32-bit floats.
+    for (const char* name : {"rgb.tif", "rgb-msb.tif"}) {
+        const TRead read(name);
+        const ImageInfo& info = read.Info;
+        EXPECT_EQ(info.Flags, HasOrientation | HasWhitePoint | HasPrimaries) << name;
+        EXPECT_EQ(info.Orientation, 1);
+        EXPECT_NEAR(info.WhitePointX, 0.3127, 1e-6);
+        EXPECT_NEAR(info.WhitePointY, 0.3290, 1e-6);
+        const double primaries[] = {info.RedX, info.RedY, info.GreenX, info.GreenY, info.BlueX, info.BlueY};
+        const double srgb[] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
+        for (int i = 0; i < 6; ++i) EXPECT_NEAR(primaries[i], srgb[i], 1e-6) << name << " " << i;
+    }
+}
+
 TEST(RealFiles, EmbeddedProfiles) {
     const std::vector<uint8_t> small = ImageFile("small.icc"), large = ImageFile("large.icc");
     const TRead jpeg("profile.jpg");
