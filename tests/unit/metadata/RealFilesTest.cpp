@@ -44,6 +44,13 @@ TEST(RealFiles, OrientationFromExif) {
     EXPECT_EQ(TRead("rgb.jpg").Info.Flags, 0u);
 }
 
+TEST(RealFiles, ColourSpaceAndGammaFromExif) {
+    const TRead read("exif-colour.jpg");
+    EXPECT_EQ(read.Info.Flags & (HasColorSpace | HasGamma), HasColorSpace | HasGamma);
+    EXPECT_EQ(read.Info.ColorSpace, 1);
+    EXPECT_DOUBLE_EQ(read.Info.Gamma, 2.2);
+}
+
 TEST(RealFiles, ChromaticitiesFromTIFF) {
     // ImageMagick writes sRGB's white point and primaries as rationals of 32-bit floats.
     for (const char* name : {"rgb.tif", "rgb-msb.tif"}) {
