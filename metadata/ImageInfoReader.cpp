@@ -19,8 +19,8 @@ constexpr uint16_t App2 = 0xFFE2;
 constexpr char IccIdentifier[] = "ICC_PROFILE";
 constexpr uint32_t IccHeaderBytes = sizeof IccIdentifier + 2;
 constexpr uint16_t SmallestIccSegment = 2 + IccHeaderBytes;
-// "Exif", NUL and a pad byte come before the TIFF header; the shortest Exif segment we look at
-// holds the TIFF header and a directory of one entry's worth.
+// "Exif", NUL and a pad byte come before the TIFF header. Shorter Exif segments than this are
+// not looked at: nothing of use fits after the TIFF header.
 constexpr char ExifIdentifier[] = "Exif";
 constexpr uint32_t ExifHeaderBytes = sizeof ExifIdentifier + 1;
 constexpr uint16_t SmallestExifSegment = 22;
@@ -154,7 +154,7 @@ void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& inf
         if (buffer == nullptr) return;
         uint8_t* out = buffer;
         for (int i = 0; i < taken; ++i) {
-            if (pieces[i].Size != 0) std::memcpy(out, reader.Memory + pieces[i].Offset, pieces[i].Size);
+            std::memcpy(out, reader.Memory + pieces[i].Offset, pieces[i].Size);
             out += pieces[i].Size;
         }
         info.ProfileBuffer = buffer;

@@ -1,6 +1,7 @@
 // The metadata readers over byte streams built here: JPEG segments, TIFF directories in both byte
 // orders, PNG signatures, and the ways a hostile file can lie.
 #include "metadata/ImageInfoReader.h"
+#include "tests/unit/metadata/ReadImage.h"
 
 #include <gtest/gtest.h>
 
@@ -131,25 +132,6 @@ private:
     Bytes Out = Text("\xFF\xD8");
 };
 
-// Reads `file` as the pipeline does, into a record it owns.
-struct Read {
-    explicit Read(const Bytes& file, const TImageInfoEngine& engine = {}) : File(file), Reader(File.data(), uint32_t(File.size())) {
-        ReadImageInfo(Reader, Info, engine);
-    }
-    ~Read() { FreeProfileBuffer(Info.ProfileBuffer); }
-    Bytes Profile() const {
-        const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer ? Info.ProfileBuffer : Info.ProfileData);
-        return p ? Bytes(p, p + Info.ProfileSize) : Bytes{};
-    }
-    bool PointsIntoFile() const {
-        const auto* p = static_cast<const uint8_t*>(Info.ProfileData);
-        return p >= File.data() && p + Info.ProfileSize <= File.data() + File.size();
-    }
-    Bytes File;
-    TMemoryReader Reader;
-    ImageInfo Info{};
-};
-
 Bytes OrientationExif(uint16_t orientation, bool bigEndian = false) {
     return TiffBuilder(bigEndian).Short(0x0112, orientation).Build();
 }
@@ -177,7 +159,7 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.Name);
-        const Read read(test.File);
+        const TReadImage read(test.File);
         EXPECT_EQ(read.Info.Flags, test.Flags);
         EXPECT_EQ(read.Profile(), test.Profile);
         if (test.Flags == HasProfileData) {
@@ -191,24 +173,24 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
 
 TEST(JPEGInfo, ReadsTheExifBeforeTheProfileOnly) {
     const Bytes profile = Pattern(40, 5);
-    const Read before(JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
+    const TReadImage before(JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
     EXPECT_EQ(before.Info.Orientation, 6);
     EXPECT_EQ(before.Info.Flags, HasOrientation | HasProfileData);
 
-    const Read after(JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
+    const TReadImage after(JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
     EXPECT_EQ(after.Info.Orientation, 0);
     EXPECT_EQ(after.Info.Flags, HasProfileData);
     EXPECT_EQ(after.Profile(), profile);
 
     // Only the first Exif segment counts; big-endian Exif data reads as well.
-    const Read two(JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
+    const TReadImage two(JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
     EXPECT_EQ(two.Info.Orientation, 3);
 }
 
 TEST(JPEGInfo, IgnoresTheProfileTagInsideExif) {
     TiffBuilder exif(false);
     exif.Short(0x0112, 5).Entry(0x8773, 7, 40, Pattern(40, 1));
-    const Read read(JpegBuilder().Exif(exif.Build()).Finish());
+    const TReadImage read(JpegBuilder().Exif(exif.Build()).Finish());
     EXPECT_EQ(read.Info.Flags, HasOrientation);
     EXPECT_EQ(read.Info.ProfileData, nullptr);
 }
@@ -216,21 +198,21 @@ TEST(JPEGInfo, IgnoresTheProfileTagInsideExif) {
 TEST(JPEGInfo, KeepsWhatWasWholeWhenTheFileBreaksOff) {
     const Bytes a = Pattern(100, 1), b = Pattern(60, 2);
     // Ends right after the profile, before any picture data: the profile and the Exif stay.
-    const Read ended(JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
+    const TReadImage ended(JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
     EXPECT_EQ(ended.Info.Flags, HasOrientation | HasProfileBuffer);
     EXPECT_EQ(ended.Profile(), Concat(a, b));
 
     // Ends inside the second segment: that segment is not taken, no byte past the end is read.
     Bytes cut = JpegBuilder().Icc(1, 2, a).Icc(2, 2, b).Unfinished();
     cut.resize(cut.size() - 10);
-    const Read inside(cut);
+    const TReadImage inside(cut);
     EXPECT_EQ(inside.Info.Flags, HasProfileBuffer);
     EXPECT_EQ(inside.Profile(), a);
 
     // A single segment cut short is no profile at all.
     Bytes single = JpegBuilder().Icc(1, 1, a).Unfinished();
     single.resize(single.size() - 1);
-    const Read none(single);
+    const TReadImage none(single);
     EXPECT_EQ(none.Info.Flags, 0u);
     EXPECT_EQ(none.Info.ProfileData, nullptr);
 }
@@ -243,19 +225,19 @@ TEST(JPEGInfo, EndsOnLengthsThatCannotBeSkipped) {
     for (uint8_t length : {0, 1}) {
         Bytes file = JpegBuilder().Exif(OrientationExif(2)).Unfinished();
         file = Concat(file, {0xFF, 0xE2, 0x00, length, 0x00, 0x00});
-        const Read read(file, engine);
+        const TReadImage read(file, engine);
         EXPECT_EQ(read.Info.Orientation, 2);
     }
     EXPECT_EQ(wicCalls, 0);
     // No JPEG: a missing start marker or a first marker without 0xFF goes on to the next reader.
-    Read(Bytes{0xFF, 0xD8, 0x12, 0x34}, engine);
-    Read(Bytes{0xFF, 0xD9, 0xFF, 0xD9}, engine);
+    TReadImage(Bytes{0xFF, 0xD8, 0x12, 0x34}, engine);
+    TReadImage(Bytes{0xFF, 0xD9, 0xFF, 0xD9}, engine);
     EXPECT_EQ(wicCalls, 2);
 }
 
 TEST(JPEGInfo, AllocationFailureLeavesNoProfile) {
     const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
-    const Read read(JpegBuilder().Exif(OrientationExif(4)).Icc(1, 2, Pattern(10, 1)).Icc(2, 2, Pattern(10, 2)).Finish());
+    const TReadImage read(JpegBuilder().Exif(OrientationExif(4)).Icc(1, 2, Pattern(10, 1)).Icc(2, 2, Pattern(10, 2)).Finish());
     ReplaceProfileAllocation(previous);
     EXPECT_EQ(read.Info.Flags, HasOrientation);
     EXPECT_EQ(read.Info.ProfileBuffer, nullptr);
@@ -277,7 +259,7 @@ TEST_P(TIFFInfo, ReadsTheFirstAndTheExifDirectory) {
         .Entry(0x8773, 7, uint32_t(profile.size()), profile)
         .ExifEntry(0xA001, 3, 1, order.U16(1))
         .ExifEntry(0xA500, 5, 1, order.Rational(22, 10));
-    const Read read(tiff.Build());
+    const TReadImage read(tiff.Build());
     const ImageInfo& info = read.Info;
     EXPECT_EQ(info.Flags, HasWhitePoint | HasPrimaries | HasGamma | HasOrientation | HasProfileData | HasColorSpace);
     EXPECT_EQ(info.Orientation, 6);
@@ -301,7 +283,7 @@ TEST_P(TIFFInfo, UnexpectedCountsEndTheWalkAndKeepWhatWasRead) {
         .Entry(0x013E, 5, 2, Concat(tiff.Order.Rational(1, 3), tiff.Order.Rational(1, 3)))
         .Entry(0x0112, 3, 2, Concat(tiff.Order.U16(6), tiff.Order.U16(6)))
         .Short(0x0112, 3);
-    const Read read(tiff.Build(), engine);
+    const TReadImage read(tiff.Build(), engine);
     EXPECT_EQ(read.Info.Orientation, 0);
     EXPECT_EQ(read.Info.Flags, HasWhitePoint);
     EXPECT_EQ(read.Info.ColorSpace, 0);
@@ -322,7 +304,7 @@ TEST_P(TIFFInfo, DropsProfilesOutsideTheFile) {
         SCOPED_TRACE(testing::Message() << test.Count << " at " << test.Offset);
         TiffBuilder tiff(GetParam());
         tiff.RawEntry(0x8773, 7, test.Count, test.Offset).Short(0x0112, 8);
-        const Read read(tiff.Build());
+        const TReadImage read(tiff.Build());
         ASSERT_EQ(read.File.size(), FileSize);
         EXPECT_EQ(read.Info.Flags, test.Taken ? HasOrientation | HasProfileData : HasOrientation);
         if (test.Taken) {
@@ -338,7 +320,7 @@ TEST_P(TIFFInfo, HostileOffsetsEndTheWalk) {
     const ByteOrder order{big};
     const Bytes header = Concat(big ? Text("MM") : Text("II"), order.U16(42));
     // The first directory past the end, or wrapping round to the header.
-    EXPECT_FALSE(Read(Concat(header, order.U32(1000))).Info.Flags);
+    EXPECT_FALSE(TReadImage(Concat(header, order.U32(1000))).Info.Flags);
     // At base 4, an offset of 2^32 - 4 would wrap round to a "directory" of 0 entries at 0.
     Bytes wrapped = Concat(Bytes(4), Concat(header, order.U32(0xFFFFFFFC)));
     TMemoryReader reader(wrapped.data(), uint32_t(wrapped.size()));
@@ -348,13 +330,13 @@ TEST_P(TIFFInfo, HostileOffsetsEndTheWalk) {
     // An Exif directory that is the first directory itself: walked once, then the walk goes on.
     TiffBuilder self(big);
     self.RawEntry(0x8769, 4, 1, 8).Short(0x0112, 2);
-    const Read loop(self.Build());
+    const TReadImage loop(self.Build());
     EXPECT_EQ(loop.Info.Orientation, 2);
 
     // A directory claiming 65535 entries in a short file.
     Bytes many = Concat(Concat(header, order.U32(8)), order.U16(0xFFFF));
     many = Concat(many, Concat(order.U16(0x0112), Concat(order.U16(3), Concat(order.U32(1), order.U32(5 << (big ? 16 : 0))))));
-    const Read truncated(many);
+    const TReadImage truncated(many);
     EXPECT_EQ(truncated.Info.Orientation, 5);
     EXPECT_EQ(truncated.Info.Flags, HasOrientation);
 }
@@ -416,12 +398,12 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
     };
 
     // Without the engine's PNG reader: handled, the record empty, nothing else tried.
-    const Read plain(png, TImageInfoEngine{nullptr, wic});
+    const TReadImage plain(png, TImageInfoEngine{nullptr, wic});
     EXPECT_EQ(plain.Info.Flags, 0u);
     EXPECT_EQ(wicCalls, 0);
 
     pngResult = 1;
-    const Read handled(png, TImageInfoEngine{readPng, wic});
+    const TReadImage handled(png, TImageInfoEngine{readPng, wic});
     EXPECT_EQ(pngCalls, 1);
     EXPECT_EQ(seen.Data, handled.File.data());
     EXPECT_EQ(seen.Position, 0);
@@ -429,15 +411,15 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
     EXPECT_EQ(wicCalls, 0);
 
     pngResult = 0;
-    Read(png, TImageInfoEngine{readPng, wic});
+    TReadImage(png, TImageInfoEngine{readPng, wic});
     EXPECT_EQ(wicCalls, 1);
 
     // A damaged signature or fewer than 8 bytes: not a PNG, on to the last resort.
     Bytes damaged = png;
     damaged[5] = 0;
-    Read(damaged, TImageInfoEngine{readPng, wic});
-    Read(Bytes(png.begin(), png.begin() + 6), TImageInfoEngine{readPng, wic});
-    Read(Bytes{}, TImageInfoEngine{readPng, wic});
+    TReadImage(damaged, TImageInfoEngine{readPng, wic});
+    TReadImage(Bytes(png.begin(), png.begin() + 6), TImageInfoEngine{readPng, wic});
+    TReadImage(Bytes{}, TImageInfoEngine{readPng, wic});
     EXPECT_EQ(pngCalls, 2);
     EXPECT_EQ(wicCalls, 4);
 }
@@ -451,12 +433,12 @@ TEST(ImageInfo, TheLastResortSeesTheWholeImage) {
                                       info->Orientation = 3;
                                       return 0;
                                   }};
-    const Read read(Text("GIF89a........"), engine);
+    const TReadImage read(Text("GIF89a........"), engine);
     EXPECT_EQ(seenData, read.File.data());
     EXPECT_EQ(seenSize, 14);
     EXPECT_EQ(read.Info.Orientation, 3);
     // Without the engine nothing is read.
-    EXPECT_EQ(Read(Text("GIF89a........")).Info.Flags, 0u);
+    EXPECT_EQ(TReadImage(Text("GIF89a........")).Info.Flags, 0u);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Files written by Debian's ImageMagick and exiftool (tests/images) read as their tags say.
 #include "metadata/ImageInfoReader.h"
+#include "tests/unit/metadata/ReadImage.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,9 @@ std::vector<uint8_t> ImageFile(const std::string& name) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-struct TRead {
-    explicit TRead(const std::string& name) : File(ImageFile(name)), Reader(File.data(), uint32_t(File.size())) {
-        ReadImageInfo(Reader, Info, {});
-    }
-    ~TRead() { FreeProfileBuffer(Info.ProfileBuffer); }
-    std::vector<uint8_t> Profile() const {
-        const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer ? Info.ProfileBuffer : Info.ProfileData);
-        return p ? std::vector<uint8_t>(p, p + Info.ProfileSize) : std::vector<uint8_t>{};
-    }
-    std::vector<uint8_t> File;
-    TMemoryReader Reader;
-    ImageInfo Info{};
+// Reads a picture of tests/images.
+struct TRead : TReadImage {
+    explicit TRead(const std::string& name) : TReadImage(ImageFile(name)) {}
 };
 
 TEST(RealFiles, OrientationFromExif) {
