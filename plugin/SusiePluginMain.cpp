@@ -1,9 +1,12 @@
 #include "plugin/SusiePluginMain.h"
 
+#include "color/LCMSDll.h"
+#include "color/ProfileSetup.h"
 #include "geometry/OutputSize.h"
 #include "plugin/InputImage.h"
 #include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
+#include "plugin/WinText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +17,7 @@ int32_t ProcessorCount = 1;
 std::unique_ptr<TSusiePluginList> PluginList;
 std::optional<CriticalSection> TransformLock;
 std::optional<CriticalSection> ResizeLock;
+bool WorkerThreadsStarted = false;
 
 const char* const PluginVersionText =
     "qorvi " QORVI_VERSION " colour-managing import filter (C) 2026 the qorvi developers";
@@ -38,6 +42,13 @@ TSusiePlugin* ChooseChild(LPCSTR buf, unsigned flag, const TMemoryReader& reader
     const bool fileInput = (flag & SusieInputMask) == SusieInputFile;
     const std::string fileName = fileInput && buf != nullptr ? std::string(buf) : std::string();
     return PluginList->FindSupportingData(fileName, reader.Memory, reader.Size);
+}
+
+// Shown once, at start-up, when the engine cannot be loaded; the plug-in goes on without it.
+void ShowEngineWarning(const std::string& enginePath) {
+    const std::string file = enginePath.substr(FileNameStart(enginePath, SystemLeadByte));
+    const std::wstring text = WidenAnsi(file) + L"のLoadに失敗しました";
+    MessageBoxW(nullptr, text.c_str(), L"警告", MB_OK | MB_ICONWARNING);
 }
 
 std::string InformationText(int infono) {
@@ -111,10 +122,41 @@ void InitializePlugin(HMODULE module) {
     PluginList->BuildFormatLists();
     ReadSizeLists(ini, PluginOption);
 
+    const std::string enginePath = ChangeFileExtension(path, ".dll", SystemLeadByte);
+    if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
+    PictureCMSInfo = CMSInfo{};
+    PreviewCMSInfo = CMSInfo{};
+    WriteCMSInfoIntents();
+
     TransformLock.emplace();
     ResizeLock.emplace();
 
+    BuiltInProfileModule = module;
+    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
+
     PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
+    AddEngineOption();
+}
+
+void WriteCMSInfoIntents() {
+    const uint32_t flags = PluginOption.BlackPointCompensation ? uint32_t{BlackPointCompensation} : 0u;
+    for (CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
+        info->Intent = PluginOption.RenderingIntent;
+        info->ProofingIntent = PluginOption.RenderingIntent;
+        info->Flags = flags;
+    }
+}
+
+void AddEngineOption() {
+    PictureCMSInfo.Flags |= EngineOption;
+    PreviewCMSInfo.Flags |= EngineOption;
+}
+
+void ApplyConfirmedSettings() {
+    WriteCMSInfoIntents();
+    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
+    if (PluginList) PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
+    AddEngineOption();
 }
 
 void FinalizePlugin(bool processExit) {
@@ -129,6 +171,18 @@ void FinalizePlugin(bool processExit) {
     }
     TransformLock.reset();
     ResizeLock.reset();
+    // On process exit the engine's threads are gone and its memory goes with the process: it is
+    // not called again.
+    if (!processExit) {
+        if (LCMSDll.FinalizeCMSInfo != nullptr) {
+            LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
+        }
+        if (WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
+            LCMSDll.TerminateWorkerThread();
+    }
+    WorkerThreadsStarted = false;
+    FreeLCMSDll(processExit);
 }
 
 }  // namespace qorvi

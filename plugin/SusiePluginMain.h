@@ -28,10 +28,19 @@ extern int32_t ProcessorCount;
 extern std::unique_ptr<TSusiePluginList> PluginList;
 extern std::optional<CriticalSection> TransformLock;  // around every colour-engine transform
 extern std::optional<CriticalSection> ResizeLock;     // around every filtered resize
+extern bool WorkerThreadsStarted;  // the engine's workers exist (started by the first transform)
 
 // Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
 void InitializePlugin(HMODULE module);
 void FinalizePlugin(bool processExit);
+
+// The settings-dependent steps of start-up, for both engine records: their intents and flags
+// from PluginOption, and the engine option bit, added last. ApplyConfirmedSettings runs them
+// again with the profile set-up and the children's CMYK switch after a confirmed settings
+// dialog, on the live records.
+void WriteCMSInfoIntents();
+void AddEngineOption();
+void ApplyConfirmedSettings();
 
 // The text of information number 1: the plug-in's name and version, then the maker's notice.
 extern const char* const PluginVersionText;

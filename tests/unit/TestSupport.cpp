@@ -1,5 +1,6 @@
 #include "tests/unit/TestSupport.h"
 
+#include "hostplugins/SusiePluginList.h"
 #include "plugin/WinHandles.h"
 #include "tests/fixtures/TextLines.h"
 
@@ -307,6 +308,46 @@ int SelfHost::LoadFolder(const std::string& folder, std::string* names) const {
                                                                          sizeof buffer);
     if (names) *names = buffer;
     return count;
+}
+
+bool CanShowWindows() {
+    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
+                                 nullptr, nullptr, nullptr);
+    if (probe == nullptr) return false;
+    DestroyWindow(probe);
+    return true;
+}
+
+namespace {
+
+bool IsCentredOver(HWND box, HWND owner) {
+    RECT rect{};
+    GetWindowRect(box, &rect);
+    const POINT expected = CenterOverWindow(owner, rect.right - rect.left, rect.bottom - rect.top);
+    return rect.left == expected.x && rect.top == expected.y;
+}
+
+}  // namespace
+
+ShownBox DismissBox(const std::wstring& caption, HWND owner, int attempts) {
+    ShownBox shown;
+    HWND box = nullptr;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        box = FindWindowW(L"#32770", caption.c_str());
+        if (box != nullptr && IsWindowVisible(box) && (owner == nullptr || IsCentredOver(box, owner)))
+            break;
+        Sleep(10);
+    }
+    if (box != nullptr) {
+        wchar_t text[2048] = {};
+        GetDlgItemTextW(box, 0xFFFF, text, 2048);  // the message box's text control
+        shown.text = text;
+        GetWindowRect(box, &shown.rect);
+        shown.found = true;
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        for (int attempt = 0; attempt < 500 && IsWindow(box); ++attempt) Sleep(10);
+    }
+    return shown;
 }
 
 }  // namespace qorvi::test

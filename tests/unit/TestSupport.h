@@ -130,6 +130,20 @@ private:
     HMODULE module_;
 };
 
+// Whether this process can show windows (a display is there).
+bool CanShowWindows();
+
+// A message box another thread showed, as DismissBox found it.
+struct ShownBox {
+    bool found = false;
+    std::wstring text;
+    RECT rect{};
+};
+// Waits (for about `attempts` × 10 ms) for the box captioned `caption` to show and, when `owner`
+// is given, to be placed centred over it (the activation hook moves it while it is shown); reads
+// it, dismisses it with OK and waits for it to be gone.
+ShownBox DismissBox(const std::wstring& caption, HWND owner = nullptr, int attempts = 500);
+
 // selfhost.spi, loaded from `path`: a plug-in that hosts children itself, as qorvi.spi does.
 class SelfHost {
 public:

@@ -17,7 +17,10 @@
 namespace qorvi {
 namespace {
 
+using test::CanShowWindows;
+using test::DismissBox;
 using test::FixtureProbe;
+using test::ShownBox;
 using test::FixturePath;
 using test::TempPluginFolder;
 
@@ -397,48 +400,6 @@ TEST(SusiePlugin, EachChildHasItsOwnLock) {
 }
 
 // Whether this session can show windows at all (a test run without a display cannot).
-bool CanShowWindows() {
-    HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPED, 0, 0, 10, 10, nullptr,
-                                 nullptr, nullptr, nullptr);
-    if (probe == nullptr) return false;
-    DestroyWindow(probe);
-    return true;
-}
-
-struct ShownBox {
-    bool found = false;
-    std::wstring text;
-    RECT rect{};
-};
-
-bool IsCentredOver(HWND box, HWND owner) {
-    RECT rect{};
-    GetWindowRect(box, &rect);
-    const POINT expected = CenterOverWindow(owner, rect.right - rect.left, rect.bottom - rect.top);
-    return rect.left == expected.x && rect.top == expected.y;
-}
-
-// Waits (bounded) for the box captioned `caption` to show, and to be placed over `owner` (the
-// activation hook moves it while it is shown), reads it and dismisses it.
-ShownBox DismissBox(const std::wstring& caption, HWND owner) {
-    ShownBox shown;
-    HWND box = nullptr;
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        box = FindWindowW(L"#32770", caption.c_str());
-        if (box != nullptr && IsWindowVisible(box) && IsCentredOver(box, owner)) break;
-        Sleep(10);
-    }
-    if (box != nullptr) {
-        wchar_t text[2048] = {};
-        GetDlgItemTextW(box, 0xFFFF, text, 2048);  // the message box's text control
-        shown.text = text;
-        GetWindowRect(box, &shown.rect);
-        shown.found = true;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
-    }
-    return shown;
-}
-
 TEST(SusiePlugin, ShowInformationShowsStringOneCentredOverTheOwner) {
     if (!CanShowWindows()) {
         // The UI run (under Xvfb) sets QORVI_UI_TESTS: there a missing display is a failure.
