@@ -1,5 +1,7 @@
 #include "engine/ColorEngine.h"
 
+#include "engine/MatrixShaper.h"
+
 #include <lcms2.h>
 
 #include <sys/stat.h>
@@ -99,8 +101,10 @@ bool UsableOutput(cmsHPROFILE profile, const CMSInfo& info) {
     if (cmsGetColorSpace(profile) != cmsSigRgbData) return false;
     UniqueProfile srgb = SRGBProfile();
     if (!srgb) return false;
+    // Unoptimised: only whether it can be built counts, not how fast it would run.
     UniqueTransform probe(cmsCreateTransform(srgb.get(), TYPE_BGR_8, profile, TYPE_BGR_8,
-                                             KnownIntent(info.Intent), LittleCMSFlags(info)));
+                                             KnownIntent(info.Intent),
+                                             LittleCMSFlags(info) | cmsFLAGS_NOOPTIMIZE));
     return probe != nullptr;
 }
 
@@ -407,6 +411,7 @@ void SetParallelRunner(TParallelRunner* runner) noexcept {
 
 bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitorSize,
                       const void* cmykProfile, int32_t cmykSize) noexcept {
+    RegisterMatrixShaperKernel();
     try {
         auto record = std::make_unique<TEngineRecord>();
         if (monitorSize > 0) {

@@ -1,0 +1,212 @@
+#include "engine/MatrixShaper.h"
+
+#include <lcms2.h>
+#include <lcms2_plugin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+
+namespace qorvi::engine {
+
+namespace {
+
+// Linear values at or below 2^-32 encode as 0: no tone curve a profile carries rises a tenth of
+// a level there. Above it, one table entry per power of two and 2^-10 of mantissa: an entry
+// spans a relative step of 2^-10, less than a fifth of a level for any curve of gamma up to 3.
+constexpr uint32_t LowestExponent = 127 - 32;
+constexpr uint32_t MantissaBits = 10;
+constexpr uint32_t LowestBits = LowestExponent << 23;
+constexpr uint32_t FloatEntries = (32u << MantissaBits) + 1;  // the last one is 1.0 itself
+// Tabulated curves: Little CMS evaluates them at the linear value rounded to 16 bits.
+constexpr uint32_t WordEntries = 65536;
+
+struct TMatrixShaper {
+    float Input[3][256];  // linear value of each byte, per channel R, G, B
+    float Matrix[3][4];   // output channel c = row c . (r, g, b) + offset
+    bool WordIndexed;     // the output tables are indexed by 16-bit values, not float bits
+    uint8_t Output[3][WordEntries];
+};
+
+inline uint8_t EncodeFloat(const uint8_t* table, float value) {
+    const float lowest = 2.3283064e-10f;  // 2^-32
+    if (!(value > lowest)) return table[0];  // NaN too
+    if (value >= 1.0f) return table[FloatEntries - 1];
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return table[(bits - LowestBits) >> (23 - MantissaBits)];
+}
+
+inline uint8_t EncodeWord(const uint8_t* table, float value) {
+    if (!(value > 0.0f)) return table[0];
+    if (value >= 1.0f) return table[WordEntries - 1];
+    return table[static_cast<uint32_t>(value * 65535.0f + 0.5f)];
+}
+
+template <bool WordIndexed>
+inline void ConvertRows(const TMatrixShaper& k, const uint8_t* in, uint8_t* out, uint32_t width,
+                        uint32_t rows, uint32_t inStride, uint32_t outStride) {
+    for (uint32_t y = 0; y < rows; ++y, in += inStride, out += outStride) {
+        const uint8_t* p = in;
+        uint8_t* q = out;
+        for (uint32_t x = 0; x < width; ++x, p += 3, q += 3) {
+            // Memory order B, G, R; the pipeline's channels are R, G, B.
+            const float r = k.Input[0][p[2]], g = k.Input[1][p[1]], b = k.Input[2][p[0]];
+            float o[3];
+            for (int c = 0; c < 3; ++c)
+                o[c] = k.Matrix[c][0] * r + k.Matrix[c][1] * g + k.Matrix[c][2] * b + k.Matrix[c][3];
+            if constexpr (WordIndexed) {
+                q[2] = EncodeWord(k.Output[0], o[0]);
+                q[1] = EncodeWord(k.Output[1], o[1]);
+                q[0] = EncodeWord(k.Output[2], o[2]);
+            } else {
+                q[2] = EncodeFloat(k.Output[0], o[0]);
+                q[1] = EncodeFloat(k.Output[1], o[1]);
+                q[0] = EncodeFloat(k.Output[2], o[2]);
+            }
+        }
+    }
+}
+
+#if defined(__i386__) || defined(__x86_64__)
+// The same arithmetic in SSE registers, which a 32-bit build does not use by default.
+#if defined(__clang__)
+#define QORVI_SSE2_MATH __attribute__((target("sse2")))
+#else
+#define QORVI_SSE2_MATH __attribute__((target("sse2,fpmath=sse")))
+#endif
+QORVI_SSE2_MATH void ConvertRowsSSE2(
+    const TMatrixShaper& k, const uint8_t* in, uint8_t* out, uint32_t width, uint32_t rows,
+    uint32_t inStride, uint32_t outStride) {
+    if (k.WordIndexed)
+        ConvertRows<true>(k, in, out, width, rows, inStride, outStride);
+    else
+        ConvertRows<false>(k, in, out, width, rows, inStride, outStride);
+}
+const bool HasSSE2 = __builtin_cpu_supports("sse2");
+#endif
+
+void Run(struct _cmstransform_struct* transform, const void* input, void* output,
+         cmsUInt32Number width, cmsUInt32Number rows, const cmsStride* stride) {
+    const auto& k = *static_cast<const TMatrixShaper*>(_cmsGetTransformUserData(transform));
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
+#if defined(__i386__) || defined(__x86_64__)
+    if (HasSSE2) {
+        ConvertRowsSSE2(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+        return;
+    }
+#endif
+    if (k.WordIndexed)
+        ConvertRows<true>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+    else
+        ConvertRows<false>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+}
+
+void Free(cmsContext, void* data) { delete static_cast<TMatrixShaper*>(data); }
+
+bool IsCurves(const cmsStage* stage) {
+    return cmsStageType(stage) == cmsSigCurveSetElemType && cmsStageInputChannels(stage) == 3 &&
+           cmsStageOutputChannels(stage) == 3;
+}
+bool IsMatrix(const cmsStage* stage) {
+    return cmsStageType(stage) == cmsSigMatrixElemType && cmsStageInputChannels(stage) == 3 &&
+           cmsStageOutputChannels(stage) == 3;
+}
+
+cmsToneCurve* const* Curves(const cmsStage* stage) {
+    return static_cast<const _cmsStageToneCurvesData*>(cmsStageData(stage))->TheCurves;
+}
+
+// Takes the pipeline when it is curves, matrices, curves (either set of curves may be missing).
+std::unique_ptr<TMatrixShaper> Analyse(const cmsPipeline* lut) {
+    if (cmsPipelineInputChannels(lut) != 3 || cmsPipelineOutputChannels(lut) != 3) return nullptr;
+    const cmsStage* stage = cmsPipelineGetPtrToFirstStage(lut);
+    const cmsStage* input = nullptr;
+    const cmsStage* output = nullptr;
+    if (stage != nullptr && IsCurves(stage)) input = stage, stage = cmsStageNext(stage);
+
+    // The matrices composed in double precision, as rows of (m0, m1, m2, offset).
+    double m[3][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}};
+    for (; stage != nullptr && IsMatrix(stage); stage = cmsStageNext(stage)) {
+        const auto* data = static_cast<const _cmsStageMatrixData*>(cmsStageData(stage));
+        double next[3][4];
+        for (int i = 0; i < 3; ++i) {
+            for (int j = 0; j < 4; ++j) {
+                double sum = j == 3 && data->Offset != nullptr ? data->Offset[i] : 0.0;
+                for (int l = 0; l < 3; ++l) sum += data->Double[i * 3 + l] * m[l][j];
+                next[i][j] = sum;
+            }
+        }
+        std::memcpy(m, next, sizeof m);
+    }
+    if (stage != nullptr && IsCurves(stage)) output = stage, stage = cmsStageNext(stage);
+    if (stage != nullptr) return nullptr;
+
+    std::unique_ptr<TMatrixShaper> k(new (std::nothrow) TMatrixShaper);
+    if (!k) return nullptr;
+    for (int c = 0; c < 3; ++c) {
+        for (int i = 0; i < 256; ++i) {
+            const float v = i / 255.0f;
+            k->Input[c][i] = input != nullptr ? cmsEvalToneCurveFloat(Curves(input)[c], v) : v;
+        }
+        for (int j = 0; j < 4; ++j) k->Matrix[c][j] = static_cast<float>(m[c][j]);
+    }
+    k->WordIndexed = false;
+    if (output != nullptr)
+        for (int c = 0; c < 3; ++c)
+            if (cmsGetToneCurveParametricType(Curves(output)[c]) == 0) k->WordIndexed = true;
+
+    auto encode = [&](int c, float linear) {
+        const float v = output != nullptr ? cmsEvalToneCurveFloat(Curves(output)[c], linear) : linear;
+        return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
+    };
+    for (int c = 0; c < 3; ++c) {
+        if (k->WordIndexed) {
+            for (uint32_t i = 0; i < WordEntries; ++i) k->Output[c][i] = encode(c, i / 65535.0f);
+            continue;
+        }
+        // Each entry holds the curve at the middle of the values it stands for.
+        const uint32_t step = 1u << (23 - MantissaBits);
+        for (uint32_t i = 0; i + 1 < FloatEntries; ++i) {
+            const uint32_t bits = LowestBits + i * step + step / 2;
+            float middle;
+            std::memcpy(&middle, &bits, sizeof middle);
+            k->Output[c][i] = encode(c, middle);
+        }
+        k->Output[c][FloatEntries - 1] = encode(c, 1.0f);
+    }
+    return k;
+}
+
+cmsBool Factory(_cmsTransform2Fn* xform, void** userData, _cmsFreeUserDataFn* freeData,
+                cmsPipeline** lut, cmsUInt32Number* inputFormat, cmsUInt32Number* outputFormat,
+                cmsUInt32Number* flags) {
+    if (*inputFormat != TYPE_BGR_8 || *outputFormat != TYPE_BGR_8) return FALSE;
+    if (*flags & (cmsFLAGS_GAMUTCHECK | cmsFLAGS_SOFTPROOFING | cmsFLAGS_NULLTRANSFORM)) return FALSE;
+    std::unique_ptr<TMatrixShaper> kernel = Analyse(*lut);
+    if (!kernel) return FALSE;
+    *xform = Run;
+    *userData = kernel.release();
+    *freeData = Free;
+    return TRUE;
+}
+
+cmsPluginTransform Plugin = {{cmsPluginMagicNumber, LCMS_VERSION, cmsPluginTransformSig, nullptr},
+                             {nullptr}};
+
+}  // namespace
+
+void RegisterMatrixShaperKernel() noexcept {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        Plugin.factories.xform = Factory;
+        cmsPlugin(&Plugin);
+    });
+}
+
+}  // namespace qorvi::engine
