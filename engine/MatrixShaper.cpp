@@ -165,7 +165,21 @@ std::unique_ptr<TMatrixShaper> Analyse(const cmsPipeline* lut) {
         const float v = output != nullptr ? cmsEvalToneCurveFloat(Curves(output)[c], linear) : linear;
         return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
     };
+    // The curves of the three channels are mostly one and the same: each table is made once.
+    auto sameCurve = [&](int a, int b) {
+        if (output == nullptr) return true;
+        const cmsToneCurve* x = Curves(output)[a];
+        const cmsToneCurve* y = Curves(output)[b];
+        const int type = cmsGetToneCurveParametricType(x);
+        if (x == y) return true;
+        if (type == 0 || type != cmsGetToneCurveParametricType(y)) return false;
+        return std::equal(cmsGetToneCurveParams(x), cmsGetToneCurveParams(x) + 10, cmsGetToneCurveParams(y));
+    };
     for (int c = 0; c < 3; ++c) {
+        if (c > 0 && sameCurve(0, c)) {
+            std::memcpy(k->Output[c], k->Output[0], sizeof k->Output[c]);
+            continue;
+        }
         if (k->WordIndexed) {
             for (uint32_t i = 0; i < WordEntries; ++i) k->Output[c][i] = encode(c, i / 65535.0f);
             continue;

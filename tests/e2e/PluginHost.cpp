@@ -2,7 +2,6 @@
 
 #include "plugin/WinHandles.h"
 
-#include <tlhelp32.h>
 
 #include <stdexcept>
 
@@ -49,32 +48,6 @@ std::string ReceivedBitmap::Bits() const {
     std::string bytes(static_cast<const char*>(locked), LocalSize(bits));
     LocalUnlock(bits);
     return bytes;
-}
-
-size_t CommittedPrivateBytes() {
-    size_t total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* address = nullptr;
-         VirtualQuery(address, &region, sizeof region) == sizeof region;
-         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
-        if (static_cast<const char*>(region.BaseAddress) + region.RegionSize < address) break;
-    }
-    return total;
-}
-
-int ThreadCount() {
-    // A failed snapshot is INVALID_HANDLE_VALUE, the empty value of a file-like handle.
-    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot) throw std::runtime_error("no thread snapshot");
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-         more = Thread32Next(snapshot.get(), &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    }
-    return count;
 }
 
 }  // namespace qorvi::test

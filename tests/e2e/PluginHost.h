@@ -47,9 +47,4 @@ struct ReceivedBitmap {
     HLOCAL bits = nullptr;
 };
 
-// Committed private memory of this process, summed over its address space.
-size_t CommittedPrivateBytes();
-// Threads of this process now.
-int ThreadCount();
-
 }  // namespace qorvi::test

@@ -4,6 +4,8 @@
 #include "plugin/WinHandles.h"
 #include "tests/fixtures/TextLines.h"
 
+#include <tlhelp32.h>
+
 #include <atomic>
 #include <stdexcept>
 
@@ -348,6 +350,32 @@ ShownBox DismissBox(const std::wstring& caption, HWND owner, int attempts) {
         for (int attempt = 0; attempt < 500 && IsWindow(box); ++attempt) Sleep(10);
     }
     return shown;
+}
+
+size_t CommittedPrivateBytes() {
+    size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr;
+         VirtualQuery(address, &region, sizeof region) == sizeof region;
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+        if (static_cast<const char*>(region.BaseAddress) + region.RegionSize < address) break;
+    }
+    return total;
+}
+
+int ThreadCount() {
+    // A failed snapshot is INVALID_HANDLE_VALUE, the empty value of a file-like handle.
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) throw std::runtime_error("no thread snapshot");
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    }
+    return count;
 }
 
 }  // namespace qorvi::test

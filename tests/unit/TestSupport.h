@@ -130,6 +130,11 @@ private:
     HMODULE module_;
 };
 
+// Committed private memory of this process, summed over its address space.
+size_t CommittedPrivateBytes();
+// Threads of this process now.
+int ThreadCount();
+
 // Whether this process can show windows (a display is there).
 bool CanShowWindows();
 
