@@ -3,7 +3,12 @@
 #include <lcms2.h>
 #include <lcms2_plugin.h>
 
+#if defined(__i386__) || defined(__x86_64__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -33,17 +38,17 @@ struct TMatrixShaper {
 };
 
 inline uint8_t EncodeFloat(const uint8_t* table, float value) {
-    const float lowest = 2.3283064e-10f;  // 2^-32
-    if (!(value > lowest)) return table[0];  // NaN too
-    if (value >= 1.0f) return table[FloatEntries - 1];
+    const float lowest = 2.3283064e-10f;  // 2^-32: entry 0
+    value = value > lowest ? value : lowest;  // NaN too
+    value = value < 1.0f ? value : 1.0f;      // the last entry
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     return table[(bits - LowestBits) >> (23 - MantissaBits)];
 }
 
 inline uint8_t EncodeWord(const uint8_t* table, float value) {
-    if (!(value > 0.0f)) return table[0];
-    if (value >= 1.0f) return table[WordEntries - 1];
+    value = value > 0.0f ? value : 0.0f;
+    value = value < 1.0f ? value : 1.0f;
     return table[static_cast<uint32_t>(value * 65535.0f + 0.5f)];
 }
 
@@ -73,22 +78,55 @@ inline void ConvertRows(const TMatrixShaper& k, const uint8_t* in, uint8_t* out,
 }
 
 #if defined(__i386__) || defined(__x86_64__)
-// The same arithmetic in SSE registers, which a 32-bit build does not use by default.
-#if defined(__clang__)
-#define QORVI_SSE2_MATH __attribute__((target("sse2")))
-#else
-#define QORVI_SSE2_MATH __attribute__((target("sse2,fpmath=sse")))
-#endif
-QORVI_SSE2_MATH void ConvertRowsSSE2(
-    const TMatrixShaper& k, const uint8_t* in, uint8_t* out, uint32_t width, uint32_t rows,
-    uint32_t inStride, uint32_t outStride) {
-    if (k.WordIndexed)
-        ConvertRows<true>(k, in, out, width, rows, inStride, outStride);
-    else
-        ConvertRows<false>(k, in, out, width, rows, inStride, outStride);
+// The same arithmetic, a pixel at a time in the lanes of SSE registers:
+// [4 x f32] (out0, out1, out2, unused) = r * column0 + g * column1 + b * column2 + offset.
+template <bool WordIndexed>
+__attribute__((target("sse2"))) void ConvertRowsSSE2(const TMatrixShaper& k, const uint8_t* in,
+                                                     uint8_t* out, uint32_t width, uint32_t rows,
+                                                     uint32_t inStride, uint32_t outStride) {
+    const __m128 column0 = _mm_setr_ps(k.Matrix[0][0], k.Matrix[1][0], k.Matrix[2][0], 0);
+    const __m128 column1 = _mm_setr_ps(k.Matrix[0][1], k.Matrix[1][1], k.Matrix[2][1], 0);
+    const __m128 column2 = _mm_setr_ps(k.Matrix[0][2], k.Matrix[1][2], k.Matrix[2][2], 0);
+    const __m128 offset = _mm_setr_ps(k.Matrix[0][3], k.Matrix[1][3], k.Matrix[2][3], 0);
+    // The clamps that also make the table index branch-free: the lowest value gives entry 0,
+    // 1.0 the last one. max and min take the bound when a lane is NaN.
+    const __m128 low = WordIndexed ? _mm_setzero_ps() : _mm_set1_ps(2.3283064e-10f);
+    const __m128 high = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(65535.0f), half = _mm_set1_ps(0.5f);
+    const __m128i lowestBits = _mm_set1_epi32(int(LowestBits));
+    alignas(16) int32_t index[4];
+    for (uint32_t y = 0; y < rows; ++y, in += inStride, out += outStride) {
+        const uint8_t* p = in;
+        uint8_t* q = out;
+        for (uint32_t x = 0; x < width; ++x, p += 3, q += 3) {
+            const __m128 r = _mm_load1_ps(&k.Input[0][p[2]]);
+            const __m128 g = _mm_load1_ps(&k.Input[1][p[1]]);
+            const __m128 b = _mm_load1_ps(&k.Input[2][p[0]]);
+            __m128 v = _mm_add_ps(_mm_add_ps(_mm_mul_ps(r, column0), _mm_mul_ps(g, column1)),
+                                  _mm_add_ps(_mm_mul_ps(b, column2), offset));
+            v = _mm_min_ps(_mm_max_ps(v, low), high);
+            __m128i i;
+            if constexpr (WordIndexed)
+                i = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+            else
+                i = _mm_srli_epi32(_mm_sub_epi32(_mm_castps_si128(v), lowestBits), 23 - MantissaBits);
+            _mm_store_si128(reinterpret_cast<__m128i*>(index), i);
+            q[2] = k.Output[0][index[0]];
+            q[1] = k.Output[1][index[1]];
+            q[0] = k.Output[2][index[2]];
+        }
+    }
 }
-const bool HasSSE2 = __builtin_cpu_supports("sse2");
+
+bool ProcessorHasSSE2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("sse2");
+}
+const bool HasSSE2 = ProcessorHasSSE2();
 #endif
+
+// Tests run the plain path on processors that have SSE2.
+std::atomic<bool> ScalarOnly{false};
 
 void Run(struct _cmstransform_struct* transform, const void* input, void* output,
          cmsUInt32Number width, cmsUInt32Number rows, const cmsStride* stride) {
@@ -96,8 +134,11 @@ void Run(struct _cmstransform_struct* transform, const void* input, void* output
     const auto* in = static_cast<const uint8_t*>(input);
     auto* out = static_cast<uint8_t*>(output);
 #if defined(__i386__) || defined(__x86_64__)
-    if (HasSSE2) {
-        ConvertRowsSSE2(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+    if (HasSSE2 && !ScalarOnly.load(std::memory_order_relaxed)) {
+        if (k.WordIndexed)
+            ConvertRowsSSE2<true>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+        else
+            ConvertRowsSSE2<false>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
         return;
     }
 #endif
@@ -214,6 +255,8 @@ cmsPluginTransform Plugin = {{cmsPluginMagicNumber, LCMS_VERSION, cmsPluginTrans
                              {nullptr}};
 
 }  // namespace
+
+void UseScalarMatrixShaper(bool scalar) noexcept { ScalarOnly = scalar; }
 
 void RegisterMatrixShaperKernel() noexcept {
     static std::once_flag once;

@@ -17,5 +17,7 @@
 namespace qorvi::engine {
 
 void RegisterMatrixShaperKernel() noexcept;
+// The kernel uses SSE2 where the processor has it; tests switch to the plain path with true.
+void UseScalarMatrixShaper(bool scalar) noexcept;
 
 }  // namespace qorvi::engine

@@ -3,6 +3,7 @@
 // colour data is taken, CMYK through the built-in profile, the transform cache, the split over
 // threads and what bad arguments do.
 #include "engine/ColorEngine.h"
+#include "engine/MatrixShaper.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
@@ -136,10 +137,15 @@ TEST(ColorEngine, ConvertsWithinOneLevelOfLittleCMSFloatingPoint) {
                 Record record(intent, bpc, monitor);
                 EXPECT_EQ(RecordUsesMonitorProfile(record.info), c.monitor != nullptr);
                 const Picture original(127, 64);
-                Picture picture = original;
-                picture.Convert(record, Embedding(source));
-                EXPECT_LE(MaxDifferenceFromFloat(in, out, original, picture, intent, bpc), 1);
-                EXPECT_TRUE(picture.FillUntouched());
+                for (bool scalar : {false, true}) {
+                    SCOPED_TRACE(scalar ? "plain path" : "SIMD path");
+                    UseScalarMatrixShaper(scalar);
+                    Picture picture = original;
+                    picture.Convert(record, Embedding(source));
+                    EXPECT_LE(MaxDifferenceFromFloat(in, out, original, picture, intent, bpc), 1);
+                    EXPECT_TRUE(picture.FillUntouched());
+                }
+                UseScalarMatrixShaper(false);
             }
         }
         cmsCloseProfile(in);
