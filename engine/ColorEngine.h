@@ -8,6 +8,11 @@
 // sRGB) and the CMYK profile (when its bytes are a CMYK profile); preparing again replaces the
 // old state whole, and finalising releases it.
 //
+// CMYK rows (kind 1) hold per pixel the bytes C, M, Y, K in that order, not inverted: 0 is no
+// ink, 255 full ink (Little CMS's TYPE_CMYK_8). That is what our sample decoder delivers after
+// UseCMYKColorSpace (children/README.md, "The CMYK agreement"); decoders of Adobe-style JPEGs,
+// which store inverted ink, must undo the inversion.
+//
 // A transform takes the source's colours from ImageInfo in this order: an embedded profile of
 // the buffer's colour space; else the white point, primaries and gamma (missing pieces from
 // sRGB, gamma 2.2 when primaries are known but no gamma); else sRGB (which is also what Exif
