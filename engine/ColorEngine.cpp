@@ -364,8 +364,8 @@ void TransformRows(cmsHTRANSFORM transform, const TRows& rows, int32_t first, in
 }
 
 void RunTransform(cmsHTRANSFORM transform, const TRows& rows, int32_t height) {
-    const int parts = Runner != nullptr ? Runner->Parts() : 1;
-    if (parts <= 1 || int64_t(rows.Width) * height < ParallelPixels || height < parts) {
+    const int slices = Runner != nullptr ? Runner->SliceCount() : 1;
+    if (slices <= 1 || int64_t(rows.Width) * height < ParallelPixels || height < slices) {
         TransformRows(transform, rows, 0, height);
         return;
     }
@@ -373,12 +373,12 @@ void RunTransform(cmsHTRANSFORM transform, const TRows& rows, int32_t height) {
     // which thread converted a row.
     std::fenv_t environment;
     std::fegetenv(&environment);
-    Runner->Run([&](int part) {
+    Runner->Run([&](int slice) {
         std::fenv_t own;
         std::fegetenv(&own);
         std::fesetenv(&environment);
-        const int32_t first = int32_t(int64_t(height) * part / parts);
-        const int32_t last = int32_t(int64_t(height) * (part + 1) / parts);
+        const int32_t first = int32_t(int64_t(height) * slice / slices);
+        const int32_t last = int32_t(int64_t(height) * (slice + 1) / slices);
         TransformRows(transform, rows, first, last - first);
         std::fesetenv(&own);
     });

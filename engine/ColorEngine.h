@@ -24,7 +24,7 @@
 // Built transforms are kept per record, at most CachedTransforms of them, keyed by the source's
 // bytes (not their address), the kind, both intents, the flags and the proofing profile file,
 // so a series of pictures with the same source builds one. Large pictures are split by rows over
-// the parallel runner; every part runs with the caller's floating-point environment, so the
+// the parallel runner; every slice runs with the caller's floating-point environment, so the
 // bytes equal a single-threaded run.
 #pragma once
 
@@ -36,12 +36,12 @@
 
 namespace qorvi::engine {
 
-// Runs the parts 0..Parts()-1 of one job, on as many threads, and returns when all have run.
+// Runs the slices 0 to SliceCount() - 1 of one job, one thread each, and returns when all ran.
 class TParallelRunner {
 public:
     virtual ~TParallelRunner() = default;
-    virtual int Parts() const noexcept = 0;
-    virtual void Run(const std::function<void(int part)>& job) noexcept = 0;
+    virtual int SliceCount() const noexcept = 0;
+    virtual void Run(const std::function<void(int slice)>& job) noexcept = 0;
 };
 
 // The runner transforms split over; null (the start) means the calling thread alone. The

@@ -1,5 +1,7 @@
 #include "engine/WicImageInfo.h"
 
+#include "plugin/WinHandles.h"
+
 #include <initguid.h>  // the WIC GUIDs are defined here rather than taken from an import library
 #include <wincodec.h>
 
@@ -8,47 +10,6 @@
 
 namespace qorvi::engine {
 namespace {
-
-// Joins the calling thread to the multithreaded apartment for one call. A thread that already
-// lives in a single-threaded one (RPC_E_CHANGED_MODE) keeps it, and WIC works there too; only an
-// initialisation we made is undone.
-class ComApartment {
-public:
-    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    ~ComApartment() {
-        if (SUCCEEDED(result_)) CoUninitialize();
-    }
-    ComApartment(const ComApartment&) = delete;
-    ComApartment& operator=(const ComApartment&) = delete;
-    bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
-
-private:
-    HRESULT result_;
-};
-
-// Holds one reference to a COM object.
-template <class T>
-class ComRef {
-public:
-    ComRef() = default;
-    ~ComRef() { Reset(); }
-    ComRef(const ComRef&) = delete;
-    ComRef& operator=(const ComRef&) = delete;
-    T* operator->() const { return object_; }
-    T* Get() const { return object_; }
-    explicit operator bool() const { return object_ != nullptr; }
-    // For an out-parameter: releases what was held first.
-    T** Put() {
-        Reset();
-        return &object_;
-    }
-    void Reset() {
-        if (object_) std::exchange(object_, nullptr)->Release();
-    }
-
-private:
-    T* object_ = nullptr;
-};
 
 // A profile block from AllocateProfileBuffer, freed unless handed over.
 class ProfileBlock {

@@ -21,7 +21,7 @@ struct TWorkerSlot {
     HMODULE Module = nullptr;
     TWorkerThreads* Pool = nullptr;
     const std::function<void(int)>* Job = nullptr;
-    int Part = 0;
+    int Slice = 0;
     bool Quit = false;
 };
 
@@ -39,11 +39,11 @@ public:
     void Start(int32_t count);
     void Stop() noexcept;
 
-    int Parts() const noexcept override { return static_cast<int>(slots_.size()) + 1; }
-    void Run(const std::function<void(int part)>& job) noexcept override;
+    int SliceCount() const noexcept override { return static_cast<int>(slots_.size()) + 1; }
+    void Run(const std::function<void(int slice)>& job) noexcept override;
 
-    // A worker's report that its part is done; the last one wakes the caller.
-    void PartDone() noexcept {
+    // A worker's report that its slice is done; the last one wakes the caller.
+    void SliceDone() noexcept {
         if (InterlockedDecrement(&remaining_) == 0) SetEvent(done_);
     }
 
@@ -58,8 +58,8 @@ DWORD WINAPI WorkerMain(void* parameter) {
     for (;;) {
         WaitForSingleObject(slot->Start, INFINITE);
         if (slot->Quit) break;
-        (*slot->Job)(slot->Part);
-        slot->Pool->PartDone();
+        (*slot->Job)(slot->Slice);
+        slot->Pool->SliceDone();
     }
     // Our code must not run once the library is gone: the reference taken at the start is
     // dropped by the call that also ends the thread.
@@ -100,11 +100,11 @@ void TWorkerThreads::Stop() noexcept {
     slots_.clear();
 }
 
-void TWorkerThreads::Run(const std::function<void(int part)>& job) noexcept {
+void TWorkerThreads::Run(const std::function<void(int slice)>& job) noexcept {
     remaining_ = static_cast<LONG>(slots_.size());
     for (size_t i = 0; i < slots_.size(); ++i) {
         slots_[i]->Job = &job;
-        slots_[i]->Part = static_cast<int>(i) + 1;
+        slots_[i]->Slice = static_cast<int>(i) + 1;
         SetEvent(slots_[i]->Start);
     }
     job(0);

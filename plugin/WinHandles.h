@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <utility>
 
@@ -101,6 +102,48 @@ public:
 
 private:
     CriticalSection* section_;
+};
+
+// Joins the calling thread to the multithreaded COM apartment for one scope. A thread that already
+// lives in another apartment (RPC_E_CHANGED_MODE) keeps it, and the imaging component works there
+// too; only an initialisation made here is undone.
+class ComApartment {
+public:
+    ComApartment() : result_(CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    ~ComApartment() {
+        if (SUCCEEDED(result_)) CoUninitialize();
+    }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+    bool Usable() const { return SUCCEEDED(result_) || result_ == RPC_E_CHANGED_MODE; }
+
+private:
+    HRESULT result_;
+};
+
+// Holds one reference to a COM object.
+template <class T>
+class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef() { Reset(); }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    T* operator->() const { return object_; }
+    T* Get() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+    // For an out-parameter: releases what was held first.
+    T** Put() {
+        Reset();
+        return &object_;
+    }
+    void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+    void Reset() {
+        if (object_) std::exchange(object_, nullptr)->Release();
+    }
+
+private:
+    T* object_ = nullptr;
 };
 
 }  // namespace qorvi

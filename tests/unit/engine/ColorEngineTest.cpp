@@ -4,14 +4,13 @@
 // threads and what bad arguments do.
 #include "engine/ColorEngine.h"
 #include "engine/MatrixShaper.h"
+#include "tests/unit/engine/EngineFiles.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
 
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,16 +20,11 @@
 namespace qorvi::engine {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-std::string ProfilePath(const std::string& name) { return std::string(QORVI_PROFILE_FOLDER) + "/" + name; }
-Bytes Profile(const std::string& name) { return ReadFile(ProfilePath(name)); }
-std::string BuiltInCMYKPath() { return std::string(QORVI_SOURCE_FOLDER) + "/resources/CMYKProfile.icc"; }
-Bytes BuiltInCMYK() { return ReadFile(BuiltInCMYKPath()); }
+using test::BuiltInCMYK;
+using test::BuiltInCMYKPath;
+using test::Bytes;
+using test::Profile;
+using test::ProfilePath;
 
 const char* const AdobeRGB = "compatibleWithAdobeRGB1998.icc";
 
@@ -363,20 +357,20 @@ TEST(ColorEngine, PreparingAgainReplacesTheRecordsState) {
     EXPECT_EQ(Counters().LiveRecords, records + 1);
 }
 
-// The parts of a job on threads of their own, as the engine's workers run them.
+// The slices of a job on threads of their own, as the engine's workers run them.
 class ThreadRunner : public TParallelRunner {
 public:
-    explicit ThreadRunner(int parts) : parts_(parts) {}
-    int Parts() const noexcept override { return parts_; }
+    explicit ThreadRunner(int slices) : slices_(slices) {}
+    int SliceCount() const noexcept override { return slices_; }
     void Run(const std::function<void(int)>& job) noexcept override {
         std::vector<std::thread> threads;
-        for (int part = 1; part < parts_; ++part) threads.emplace_back(job, part);
+        for (int slice = 1; slice < slices_; ++slice) threads.emplace_back(job, slice);
         job(0);
         for (std::thread& t : threads) t.join();
     }
 
 private:
-    int parts_;
+    int slices_;
 };
 
 TEST(ColorEngine, SplittingOverThreadsGivesTheSameBytes) {
@@ -385,9 +379,9 @@ TEST(ColorEngine, SplittingOverThreadsGivesTheSameBytes) {
     const Picture original(601, 203);  // above the split threshold, rows not divisible by 2..4
     Picture single = original;
     single.Convert(record, Embedding(adobe));
-    for (int parts = 2; parts <= 4; ++parts) {
-        SCOPED_TRACE(parts);
-        ThreadRunner runner(parts);
+    for (int slices = 2; slices <= 4; ++slices) {
+        SCOPED_TRACE(slices);
+        ThreadRunner runner(slices);
         SetParallelRunner(&runner);
         Picture split = original;
         split.Convert(record, Embedding(adobe));

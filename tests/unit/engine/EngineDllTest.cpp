@@ -2,24 +2,20 @@
 // worker threads, and memory that stays flat however often the records are prepared again.
 #include "color/LCMSDll.h"
 #include "tests/unit/TestSupport.h"
+#include "tests/unit/engine/EngineFiles.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 namespace qorvi {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-std::string ProfilePath(const std::string& name) { return std::string(QORVI_PROFILE_FOLDER) + "/" + name; }
+using test::BuiltInCMYKPath;
+using test::Bytes;
+using test::Profile;
+using test::ProfilePath;
 
 // The engine, loaded for one test and released after it.
 class EngineDll : public ::testing::Test {
@@ -50,14 +46,14 @@ TEST_F(EngineDll, BindsAllElevenEntryPoints) {
     EXPECT_EQ(engine.MultiThreadFunc(nullptr), 0u);
     EXPECT_EQ(engine.IsRGBProfile(ProfilePath("compatibleWithAdobeRGB1998.icc").c_str()), 1);
     EXPECT_EQ(engine.IsCMYKProfile(ProfilePath("compatibleWithAdobeRGB1998.icc").c_str()), 0);
-    const std::string cmyk = std::string(QORVI_SOURCE_FOLDER) + "/resources/CMYKProfile.icc";
+    const std::string cmyk = BuiltInCMYKPath();
     EXPECT_EQ(engine.IsCMYKProfile(cmyk.c_str()), 1);
     EXPECT_EQ(engine.IsRGBProfile(cmyk.c_str()), 0);
     EXPECT_EQ(engine.IsRGBProfile(nullptr), 0);
 }
 
 TEST_F(EngineDll, ReadsAPNGsProfileIntoTheProcessHeap) {
-    const Bytes png = ReadFile(std::string(QORVI_IMAGE_FOLDER) + "/profile.png");
+    const Bytes png = test::ReadBytes(test::ImagePath("profile.png"));
     ASSERT_FALSE(png.empty());
     ImageInfo info{};
     PNGSource source{png.data(), 0, int32_t(png.size())};
@@ -70,7 +66,7 @@ TEST_F(EngineDll, ReadsAPNGsProfileIntoTheProcessHeap) {
 }
 
 TEST_F(EngineDll, WorkersGiveTheBytesOfOneThreadAndEndWhenTold) {
-    const Bytes adobe = ReadFile(ProfilePath("compatibleWithAdobeRGB1998.icc"));
+    const Bytes adobe = Profile("compatibleWithAdobeRGB1998.icc");
     ImageInfo image{};
     image.ProfileData = adobe.data();
     image.ProfileSize = int32_t(adobe.size());
@@ -99,9 +95,9 @@ TEST_F(EngineDll, WorkersGiveTheBytesOfOneThreadAndEndWhenTold) {
 }
 
 TEST_F(EngineDll, PreparingBothRecordsAgainAndAgainLeaksNothing) {
-    const Bytes monitor = ReadFile(ProfilePath("colord/WideGamutRGB.icc"));
-    const Bytes cmyk = ReadFile(std::string(QORVI_SOURCE_FOLDER) + "/resources/CMYKProfile.icc");
-    const Bytes adobe = ReadFile(ProfilePath("compatibleWithAdobeRGB1998.icc"));
+    const Bytes monitor = Profile("colord/WideGamutRGB.icc");
+    const Bytes cmyk = test::BuiltInCMYK();
+    const Bytes adobe = Profile("compatibleWithAdobeRGB1998.icc");
     ImageInfo image{};
     image.ProfileData = adobe.data();
     image.ProfileSize = int32_t(adobe.size());

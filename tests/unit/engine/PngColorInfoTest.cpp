@@ -1,6 +1,7 @@
 // The PNG chunk reader over byte streams built here (signature, chunks with their CRC, profiles
 // deflated by zlib) and over files ImageMagick wrote.
 #include "engine/PngColorInfo.h"
+#include "tests/unit/engine/EngineFiles.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -322,9 +323,9 @@ TEST(PngColorInfo, ARecordsProfileAndAFailedAllocationAreKept) {
 }
 
 Bytes ImageFile(const std::string& name) {
-    std::ifstream in(std::string(QORVI_IMAGE_FOLDER) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    return {std::istreambuf_iterator<char>(in), {}};
+    Bytes bytes = test::ReadBytes(test::ImagePath(name));
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
 }
 
 TEST(PngColorInfo, FilesImageMagickWrote) {

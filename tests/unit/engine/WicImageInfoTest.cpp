@@ -2,6 +2,7 @@
 // orientation and the colour contexts of TIFF and PNG; its JPEG decoder gives neither metadata
 // nor colour contexts, so the JPEG cases run on Windows only.
 #include "engine/WicImageInfo.h"
+#include "tests/unit/engine/EngineFiles.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -21,9 +22,9 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes ImageFile(const std::string& name) {
-    std::ifstream in(std::string(QORVI_IMAGE_FOLDER) + "/" + name, std::ios::binary);
-    EXPECT_TRUE(in) << name;
-    return {std::istreambuf_iterator<char>(in), {}};
+    Bytes bytes = test::ReadBytes(test::ImagePath(name));
+    EXPECT_FALSE(bytes.empty()) << name;
+    return bytes;
 }
 
 bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
