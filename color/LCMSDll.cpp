@@ -48,10 +48,4 @@ void FreeLCMSDll(bool processExit) {
         Engine.reset();
 }
 
-bool LCMSDllLoaded() { return static_cast<bool>(Engine); }
-
-TImageInfoEngine ImageInfoEngine() {
-    return {LCMSDll.ReadPNGColorManageInfo, LCMSDll.ReadWICImageInfo};
-}
-
 }  // namespace qorvi

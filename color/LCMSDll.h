@@ -91,9 +91,5 @@ extern CMSInfo PreviewCMSInfo;
 bool LoadLCMSDll(const std::string& path);
 // Unbinds and releases the engine. With `processExit` the library is left to the system.
 void FreeLCMSDll(bool processExit);
-bool LCMSDllLoaded();
-
-// The engine's metadata readers, in the form ReadImageInfo takes them.
-TImageInfoEngine ImageInfoEngine();
 
 }  // namespace qorvi
