@@ -58,17 +58,6 @@ __attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexce
     return 0;
 }
 
-void ClearFloatingPointStatus() noexcept {
-    // A child may leave x87 or SSE exception flags set; a later unmasked check in our own code
-    // would then fault on the child's account.
-    _clearfp();
-    if (__builtin_cpu_supports("sse")) {
-        unsigned csr;
-        asm volatile("stmxcsr %0" : "=m"(csr));
-        csr &= ~0x3Fu;  // the six sticky exception flags
-        asm volatile("ldmxcsr %0" : : "m"(csr));
-    }
-}
 
 // A stack overflow uses up the guard page at the bottom of the thread's committed stack; without
 // it the next overflow would find no guard and end the process. Puts the guard back on the
@@ -146,6 +135,18 @@ public:
 void InstallAbortBridge() noexcept { static AbortBridge bridge; }
 
 }  // namespace
+
+void ClearFloatingPointStatus() noexcept {
+    // A child may leave x87 or SSE exception flags set; a later unmasked check in our own code
+    // would then fault on the child's account.
+    _clearfp();
+    if (__builtin_cpu_supports("sse")) {
+        unsigned csr;
+        asm volatile("stmxcsr %0" : "=m"(csr));
+        csr &= ~0x3Fu;  // the six sticky exception flags
+        asm volatile("ldmxcsr %0" : : "m"(csr));
+    }
+}
 
 __attribute__((noinline)) GuardResult RunGuarded(
     GuardedBody body, void* context) noexcept {

@@ -64,4 +64,8 @@ GuardResult RunGuarded(Callable& callable) noexcept {
                       static_cast<void*>(&callable));
 }
 
+// Clears the x87 and SSE exception flags: a fault or a foreign module may leave them set, and a
+// later unmasked check in our own code would then fault on its account.
+void ClearFloatingPointStatus() noexcept;
+
 }  // namespace qorvi

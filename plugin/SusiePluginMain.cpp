@@ -13,12 +13,6 @@
 
 namespace qorvi {
 
-int32_t ProcessorCount = 1;
-std::unique_ptr<TSusiePluginList> PluginList;
-std::optional<CriticalSection> TransformLock;
-std::optional<CriticalSection> ResizeLock;
-bool WorkerThreadsStarted = false;
-
 const char* const PluginVersionText =
     "qorvi " QORVI_VERSION " colour-managing import filter (C) 2026 the qorvi developers";
 

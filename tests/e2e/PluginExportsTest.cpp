@@ -136,6 +136,25 @@ TEST_F(PluginExports, PicturesArriveAsTheChildDecodedThem) {
     EXPECT_EQ(std::memcmp(bits.data(), expected, sizeof expected), 0);
 }
 
+// A child's bitmap is checked before anything reads it: top-down rows are turned bottom-up, and a
+// pixel block shorter than the header announces fails the request instead of reaching the host.
+TEST_F(PluginExports, TopDownBitmapsArriveBottomUpAndShortOnesFail) {
+    const std::string child = folder.AddChild("fixture.spi", "fixture.spi", "", "bitmap=topdown");
+    plugin.Load();
+    const std::string image = QvtImage(3, 2);
+    const long size = static_cast<long>(image.size());
+    for (bool preview : {false, true}) {
+        ReceivedBitmap out;
+        ASSERT_EQ(Picture(preview, image.data(), size, SusieInputMemory, out), SusieSuccess);
+        EXPECT_EQ(out.Header().biHeight, 2);
+        const unsigned char bottomRow[] = {0, 1, 1, 1, 1, 2, 2, 1, 3};
+        EXPECT_EQ(std::memcmp(out.Bits().data(), bottomRow, sizeof bottomRow), 0);
+    }
+    Probe(child).Configure("bitmap", "short");
+    EXPECT_EQ(Picture(false, image.data(), size, SusieInputMemory), SusieInternalError);
+    EXPECT_EQ(Picture(true, image.data(), size, SusieInputMemory), SusieInternalError);
+}
+
 TEST_F(PluginExports, PreviewFallsBackToGetPictureOnAChildWithoutIt) {
     const std::string plain = folder.AddChild("fixture_nopreview.spi", "nopreview.spi");
     const std::string full = folder.AddChild("fixture.spi", "withpreview.spi", "", "accept=none");

@@ -1,0 +1,136 @@
+// Image buffers and the pixel stages that work on whole buffers.
+//
+// An ImageBuffer is a decoded picture in the host interface's form: a movable local block with a
+// BITMAPINFOHEADER and, for paletted depths, the colour table directly after its first 40 bytes;
+// a movable local block with the pixel rows, bottom-up, each filled up to a multiple of 4 bytes;
+// and the two blocks' locked pointers.
+//
+// Ownership: a stage that makes a new picture allocates it completely (AllocateImage gives a
+// UniqueImage, which frees it on every path until it is handed over), then unlocks and frees the
+// old blocks and stores the new four values (ReplaceImage). When allocation fails the stage
+// returns false and the caller's buffer is untouched; allocation failures are results, never
+// exceptions. The pixel work itself is platform-free (PixelKernels.h).
+//
+// Colour: ApplyColorTransform is the one way into the colour engine. It holds TransformLock for
+// the whole call, so one transform runs at a time in the process; the engine spreads it over its
+// own workers, started on the first call. A fault inside the engine leaves the lock released and
+// the floating-point state restored, and is thrown on as a StageFault.
+//
+// Bitmaps from a child: CheckChildBitmap compares what the header announces with what the two
+// blocks really hold, before any stage reads them, and MakeBottomUp turns top-down rows (a
+// negative biHeight) into the bottom-up form every stage works on.
+#pragma once
+
+#include "color/LCMSDll.h"
+#include "geometry/ImageDesc.h"
+#include "metadata/ImageInfoReader.h"
+#include "plugin/PixelKernels.h"
+
+#include <windows.h>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+
+namespace qorvi {
+
+struct ImageBuffer {
+    HLOCAL InfoHandle = nullptr;
+    HLOCAL BitsHandle = nullptr;
+    BITMAPINFOHEADER* Header = nullptr;
+    uint8_t* Bits = nullptr;
+};
+
+// Unlocks and frees both blocks and clears the four values. Null values are skipped.
+void ReleaseImage(ImageBuffer& buffer) noexcept;
+
+// A buffer that no caller variable holds yet. Released on destruction unless handed over.
+class UniqueImage {
+public:
+    UniqueImage() = default;
+    explicit UniqueImage(const ImageBuffer& image) noexcept : image_(image) {}
+    ~UniqueImage() { ReleaseImage(image_); }
+    UniqueImage(UniqueImage&& other) noexcept : image_(std::exchange(other.image_, {})) {}
+    UniqueImage& operator=(UniqueImage&& other) noexcept {
+        if (this != &other) {
+            ReleaseImage(image_);
+            image_ = std::exchange(other.image_, {});
+        }
+        return *this;
+    }
+    UniqueImage(const UniqueImage&) = delete;
+    UniqueImage& operator=(const UniqueImage&) = delete;
+
+    explicit operator bool() const noexcept { return image_.InfoHandle != nullptr; }
+    const ImageBuffer& get() const noexcept { return image_; }
+    ImageBuffer release() noexcept { return std::exchange(image_, {}); }
+
+private:
+    ImageBuffer image_;
+};
+
+// A zero-filled movable block of `size` bytes and its locked pointer; false (and nothing held)
+// when the block cannot be had or locked.
+bool AllocateLockedBlock(size_t size, HLOCAL& handle, void*& pointer);
+
+// A new bottom-up picture of 1, 3 or 4 bytes per pixel, zero-filled: a header block of 1064
+// bytes (header and 256 colour entries, biClrUsed 256) for 1 byte per pixel and of 44 bytes
+// otherwise, and a pixel block of stride x (height rounded up to even). Empty for any other pixel
+// size, a width or height below 1, a pixel block past MaxPixelBlockBytes, or no memory.
+UniqueImage AllocateImage(int32_t bytesPerPixel, int32_t width, int32_t height);
+
+// Unlocks and frees the old blocks of `buffer`, then stores `replacement` in it.
+void ReplaceImage(ImageBuffer& buffer, UniqueImage replacement) noexcept;
+
+// The rows of a bottom-up buffer of 8, 24 or 32 bits as the geometry kernels take them.
+TImageDesc DescribeRows(const ImageBuffer& buffer);
+
+// The colour table saved around the stages that do not carry it over, and converted in its place.
+using PaletteArea = std::array<RGBQUAD, MaxPaletteEntries>;
+
+// Copies the colour table into `area` and returns the entry count (PaletteEntryCount); 0 for
+// depths above 8 and when the table cannot be read.
+int32_t SavePalette(const BITMAPINFOHEADER* header, PaletteArea& area) noexcept;
+// Copies `count` entries back into the table of a bitmap of 8 bits or less; else does nothing.
+void RestorePalette(BITMAPINFOHEADER* header, const PaletteArea& area, int32_t count) noexcept;
+// An 8-bit bitmap whose 256 colours (biClrUsed 0 or 256) are the grey ramp.
+bool IsGrayscalePalette(const BITMAPINFOHEADER* header) noexcept;
+
+// A stage fault: the pipeline shows what() to the user and the request answers 8.
+class StageFault : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Converts through the engine (TransformKind): ProofingColorTransform with the proofing profile
+// when PluginOption.SoftProofing is on and ProofingProfileName is set, else ColorTransform.
+// Runs with the x87 unit at 53-bit precision; afterwards the pending floating-point exceptions
+// are cleared and the caller's control word is back. Does nothing when no engine is bound.
+// Throws StageFault when the engine faults.
+void ApplyColorTransform(CMSInfo& cmsInfo, const ImageInfo& imageInfo, void* source,
+                         void* destination, int32_t sourceStride, int32_t destinationStride,
+                         int32_t width, int32_t height, int32_t kind);
+
+// A 32-bit B,G,R,A buffer composited over the checkerboard of `colour1` and `colour2` into a new
+// 24-bit buffer. Squares are 16 pixels when the picture is larger than PluginOption's MaxWidth or
+// MaxHeight, else 8. False, with the buffer untouched, for any other depth or when the new buffer
+// cannot be had.
+bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2);
+// A 32-bit C,M,Y,K buffer converted by the engine (kind 1) into a new 24-bit B,G,R buffer.
+// False, with the buffer untouched, when the new buffer cannot be had.
+bool Convert32To24(CMSInfo& cmsInfo, const ImageInfo& imageInfo, ImageBuffer& buffer);
+
+// What a child's two blocks hold, against what the header says.
+enum class ChildBitmap {
+    Usable,   // every stage may read and write the header, the colour table and all rows
+    Foreign,  // a form the stages do not handle (compressed rows, an unknown depth): pass it on
+    Short,    // a block is missing or smaller than the header announces: nothing may read it
+};
+ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept;
+// Turns the rows of a locked, usable bitmap with a negative biHeight bottom-up and makes the
+// height positive. Bottom-up bitmaps are left as they are.
+void MakeBottomUp(ImageBuffer& buffer) noexcept;
+
+}  // namespace qorvi

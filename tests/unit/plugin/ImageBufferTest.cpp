@@ -1,0 +1,357 @@
+#include "plugin/ImageBuffer.h"
+
+#include "plugin/Settings.h"
+#include "plugin/SusiePluginMain.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qorvi {
+namespace {
+
+struct HeldImage {
+    ImageBuffer buffer;
+    explicit HeldImage(UniqueImage image) : buffer(image.release()) {}
+    ~HeldImage() { ReleaseImage(buffer); }
+    uint8_t* Table() { return reinterpret_cast<uint8_t*>(buffer.Header) + 40; }
+};
+
+TEST(AllocateImage, GivesZeroedBlocksOfTheDocumentedLayout) {
+    struct Case {
+        int32_t bpp, width, height;
+        size_t headerBytes, bitsBytes;
+    };
+    const Case cases[] = {{1, 5, 5, 1064, 8 * 6},  // an odd height gets an even row count
+                          {3, 3, 2, 44, 12 * 2},
+                          {4, 3, 1, 44, 12 * 2}};
+    for (const Case& c : cases) {
+        UniqueImage image = AllocateImage(c.bpp, c.width, c.height);
+        ASSERT_TRUE(image) << c.bpp;
+        const ImageBuffer& b = image.get();
+        EXPECT_EQ(LocalSize(b.InfoHandle), c.headerBytes);
+        EXPECT_EQ(LocalSize(b.BitsHandle), c.bitsBytes);
+        const BITMAPINFOHEADER& h = *b.Header;
+        EXPECT_EQ(h.biSize, 40u);
+        EXPECT_EQ(h.biWidth, c.width);
+        EXPECT_EQ(h.biHeight, c.height);
+        EXPECT_EQ(h.biPlanes, 1);
+        EXPECT_EQ(h.biBitCount, 8 * c.bpp);
+        EXPECT_EQ(h.biCompression, DWORD(BI_RGB));
+        EXPECT_EQ(h.biSizeImage, c.bitsBytes / ((c.height + 1) / 2 * 2) * c.height);
+        EXPECT_EQ(h.biClrUsed, c.bpp == 1 ? 256u : 0u);
+        EXPECT_EQ(h.biXPelsPerMeter | h.biYPelsPerMeter | h.biClrImportant, 0);
+        const auto* after = reinterpret_cast<const uint8_t*>(b.Header) + 40;
+        EXPECT_EQ(std::vector<uint8_t>(after, after + c.headerBytes - 40),
+                  std::vector<uint8_t>(c.headerBytes - 40, 0));
+        EXPECT_EQ(std::vector<uint8_t>(b.Bits, b.Bits + c.bitsBytes),
+                  std::vector<uint8_t>(c.bitsBytes, 0));
+    }
+}
+
+TEST(AllocateImage, RefusesOtherPixelSizesEmptyPicturesAndOversizedBlocks) {
+    for (int32_t bpp : {0, 2, 5, -1}) EXPECT_FALSE(AllocateImage(bpp, 4, 4)) << bpp;
+    EXPECT_FALSE(AllocateImage(3, 0, 4));
+    EXPECT_FALSE(AllocateImage(3, 4, 0));
+    EXPECT_FALSE(AllocateImage(3, 4, -4));
+    EXPECT_FALSE(AllocateImage(4, 0x20000000, 1));  // a 2 GiB row: 32-bit arithmetic would wrap
+    EXPECT_FALSE(AllocateImage(1, 0x10000, 0x7FFF));  // 2^31 bytes once the height is even
+    EXPECT_FALSE(AllocateImage(3, 0x7FFFFFFF, 0x7FFFFFFF));
+}
+
+TEST(Palette, SavesTheDepthsCountAndRestoresIt) {
+    HeldImage image(AllocateImage(1, 4, 4));
+    BITMAPINFOHEADER& h = *image.buffer.Header;
+    for (int i = 0; i < 1024; ++i) image.Table()[i] = uint8_t(i * 3);
+    PaletteArea area{};
+    h.biBitCount = 4;
+    h.biClrUsed = 0;
+    EXPECT_EQ(SavePalette(&h, area), 16);
+    EXPECT_EQ(std::memcmp(area.data(), image.Table(), 64), 0);
+    EXPECT_EQ(area[16].rgbBlue | area[16].rgbGreen | area[16].rgbRed, 0) << "copied too much";
+    h.biBitCount = 8;
+    h.biClrUsed = 300;
+    EXPECT_EQ(SavePalette(&h, area), 256);
+    h.biBitCount = 24;
+    EXPECT_EQ(SavePalette(&h, area), 0);
+
+    // Restoring writes `count` entries into a paletted table only.
+    std::memset(image.Table(), 0, 1024);
+    RestorePalette(&h, area, 256);
+    EXPECT_EQ(image.Table()[4], 0) << "24 bits carry no table";
+    h.biBitCount = 8;
+    RestorePalette(&h, area, 2);
+    EXPECT_EQ(std::memcmp(image.Table(), area.data(), 8), 0);
+    EXPECT_EQ(image.Table()[8], 0);
+}
+
+TEST(Palette, GreyOnlyForEightBitsWithTheWholeRamp) {
+    HeldImage image(AllocateImage(1, 2, 2));
+    BITMAPINFOHEADER& h = *image.buffer.Header;
+    for (int i = 0; i < 256; ++i) std::memset(image.Table() + 4 * i, i, 3);
+    EXPECT_TRUE(IsGrayscalePalette(&h));
+    h.biClrUsed = 0;
+    EXPECT_TRUE(IsGrayscalePalette(&h));
+    h.biClrUsed = 16;
+    EXPECT_FALSE(IsGrayscalePalette(&h));
+    h.biClrUsed = 256;
+    image.Table()[4 * 9 + 3] = 1;  // a reserved byte
+    EXPECT_FALSE(IsGrayscalePalette(&h));
+    image.Table()[4 * 9 + 3] = 0;
+    h.biBitCount = 4;
+    EXPECT_FALSE(IsGrayscalePalette(&h));
+}
+
+TEST(CompositeOverChecker, ReplacesA32BitBufferWithSquaresSizedByTheOutputBox) {
+    const TPluginOption saved = PluginOption;
+    for (int32_t maxWidth : {200, 99}) {
+        PluginOption.MaxWidth = maxWidth;
+        PluginOption.MaxHeight = 200;
+        HeldImage image(AllocateImage(4, 100, 100));  // all transparent
+        const HLOCAL old = image.buffer.InfoHandle;
+        ASSERT_TRUE(CompositeOverChecker(image.buffer, 0x000000, 0xFFFFFF));
+        EXPECT_NE(image.buffer.InfoHandle, old);
+        EXPECT_EQ(image.buffer.Header->biBitCount, 24);
+        const int32_t side = maxWidth < 100 ? 16 : 8;
+        const uint8_t* bits = image.buffer.Bits;
+        EXPECT_EQ(bits[3 * (side - 1)], 0) << maxWidth;  // the first square: colour1
+        EXPECT_EQ(bits[3 * side], 255) << maxWidth;
+    }
+    PluginOption = saved;
+
+    HeldImage colour(AllocateImage(3, 4, 4));
+    const HLOCAL old = colour.buffer.InfoHandle;
+    EXPECT_FALSE(CompositeOverChecker(colour.buffer, 0, 0));
+    EXPECT_EQ(colour.buffer.InfoHandle, old);
+}
+
+// ---- the colour transform, against a stand-in engine ----
+
+struct EngineCalls {
+    int created = 0, createdWith = 0, plain = 0, proofed = 0;
+    std::string proofingPath;
+    void *source = nullptr, *destination = nullptr;
+    int32_t sourceStride = 0, destinationStride = 0, width = 0, height = 0, kind = -1;
+    uint16_t controlWord = 0;
+    bool fault = false;
+};
+EngineCalls calls;
+
+uint16_t ControlWord() {
+    uint16_t word;
+    asm volatile("fnstcw %0" : "=m"(word));
+    return word;
+}
+uint16_t StatusWord() {
+    uint16_t word;
+    asm volatile("fnstsw %0" : "=m"(word));
+    return word;
+}
+
+void Record(void* source, void* destination, int32_t sourceStride, int32_t destinationStride,
+            int32_t width, int32_t height, int32_t kind) {
+    calls.source = source, calls.destination = destination;
+    calls.sourceStride = sourceStride, calls.destinationStride = destinationStride;
+    calls.width = width, calls.height = height, calls.kind = kind;
+    calls.controlWord = ControlWord();
+    // A masked division by zero leaves its flag pending in the x87 status word.
+    volatile long double zero = 0;
+    volatile long double quotient = 1 / zero;
+    (void)quotient;
+    if (calls.fault) {
+        volatile int* volatile nowhere = nullptr;
+        *nowhere = 1;
+    }
+}
+
+void __cdecl FakeCreateWorkerThread(int32_t count) { ++calls.created, calls.createdWith = count; }
+void __cdecl FakeTransform(CMSInfo*, const ImageInfo*, void* source, void* destination,
+                           int32_t sourceStride, int32_t destinationStride, int32_t width,
+                           int32_t height, int32_t kind) {
+    ++calls.plain;
+    Record(source, destination, sourceStride, destinationStride, width, height, kind);
+}
+void __cdecl FakeProofingTransform(CMSInfo*, const ImageInfo*, void* source, void* destination,
+                                   int32_t sourceStride, int32_t destinationStride, int32_t width,
+                                   int32_t height, int32_t kind, const char* profile) {
+    ++calls.proofed;
+    calls.proofingPath = profile;
+    Record(source, destination, sourceStride, destinationStride, width, height, kind);
+}
+
+class ColorTransform : public ::testing::Test {
+protected:
+    void SetUp() override {
+        calls = EngineCalls();
+        savedEngine = LCMSDll;
+        savedOption = PluginOption;
+        LCMSDll = TLCMSEntryPoints();
+        LCMSDll.CreateWorkerThread = FakeCreateWorkerThread;
+        LCMSDll.ColorTransform = FakeTransform;
+        LCMSDll.ProofingColorTransform = FakeProofingTransform;
+        TransformLock.emplace();
+        WorkerThreadsStarted = false;
+        ProcessorCount = 3;
+    }
+    void TearDown() override {
+        LCMSDll = savedEngine;
+        PluginOption = savedOption;
+        TransformLock.reset();
+        WorkerThreadsStarted = false;
+    }
+    TLCMSEntryPoints savedEngine;
+    TPluginOption savedOption;
+    CMSInfo cms{};
+    ImageInfo info{};
+};
+
+TEST_F(ColorTransform, ConvertsCMYKRowsIntoANewBufferStartingTheWorkersOnce) {
+    HeldImage image(AllocateImage(4, 5, 3));
+    const void* oldBits = image.buffer.Bits;
+    ASSERT_TRUE(Convert32To24(cms, info, image.buffer));
+    EXPECT_EQ(image.buffer.Header->biBitCount, 24);
+    EXPECT_EQ(calls.source, oldBits);
+    EXPECT_EQ(calls.destination, image.buffer.Bits);
+    EXPECT_EQ(calls.sourceStride, 20);
+    EXPECT_EQ(calls.destinationStride, 16);
+    EXPECT_EQ(calls.width, 5);
+    EXPECT_EQ(calls.height, 3);
+    EXPECT_EQ(calls.kind, TransformCMYK);
+    ApplyColorTransform(cms, info, image.buffer.Bits, image.buffer.Bits, 16, 16, 5, 3, 0);
+    EXPECT_EQ(calls.created, 1);
+    EXPECT_EQ(calls.createdWith, 3);
+    EXPECT_TRUE(WorkerThreadsStarted);
+    EXPECT_EQ(calls.plain, 2);
+}
+
+TEST_F(ColorTransform, ProofsOnlyWithSoftProofingAndAProfile) {
+    uint8_t pixel[4] = {};
+    PluginOption.SoftProofing = true;
+    PluginOption.ProofingProfileName = "";
+    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
+    PluginOption.SoftProofing = false;
+    PluginOption.ProofingProfileName = "C:\\proof.icc";
+    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
+    EXPECT_EQ(calls.plain, 2);
+    PluginOption.SoftProofing = true;
+    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
+    EXPECT_EQ(calls.proofed, 1);
+    EXPECT_EQ(calls.proofingPath, "C:\\proof.icc");
+}
+
+TEST_F(ColorTransform, RunsAtDoublePrecisionAndRestoresTheUnitAlsoWhenTheEngineFaults) {
+    uint8_t pixel[4] = {};
+    const uint16_t original = ControlWord();
+    const uint16_t extended = uint16_t(original | 0x0300);  // 64-bit precision
+    asm volatile("fldcw %0" : : "m"(extended));
+    for (bool fault : {false, true}) {
+        calls.fault = fault;
+        bool thrown = false;
+        try {
+            ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
+        } catch (const StageFault& error) {
+            thrown = true;
+            EXPECT_NE(std::string(error.what()).find("C0000005"), std::string::npos);
+        }
+        EXPECT_EQ(thrown, fault);
+        EXPECT_EQ(calls.controlWord & 0x0300, 0x0200) << "precision inside the engine";
+        EXPECT_EQ(ControlWord(), extended) << "control word afterwards";
+        EXPECT_EQ(StatusWord() & 0x3F, 0) << "pending exceptions afterwards";
+        // The lock is free for another thread.
+        bool entered = false;
+        std::thread([&] {
+            entered = TransformLock->tryEnter();
+            if (entered) TransformLock->leave();
+        }).join();
+        EXPECT_TRUE(entered) << (fault ? "after a fault" : "after a transform");
+    }
+    asm volatile("fldcw %0" : : "m"(original));
+}
+
+TEST_F(ColorTransform, DoesNothingWithoutAnEngine) {
+    LCMSDll = TLCMSEntryPoints();
+    uint8_t pixel[4] = {};
+    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
+    EXPECT_FALSE(WorkerThreadsStarted);
+}
+
+// ---- bitmaps from a child ----
+
+// A movable block holding `bytes`, `extra` more zero bytes, freed at the end of the test.
+struct Block {
+    UniqueLocal handle;
+    Block(const void* bytes, size_t size, size_t extra = 0)
+        : handle(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, size + extra)) {
+        std::memcpy(LocalLock(handle.get()), bytes, size);
+        LocalUnlock(handle.get());
+    }
+};
+
+BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD compression = BI_RGB) {
+    BITMAPINFOHEADER h{};
+    h.biSize = 40, h.biWidth = width, h.biHeight = height, h.biPlanes = 1;
+    h.biBitCount = bits, h.biCompression = compression;
+    return h;
+}
+
+TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
+    struct Case {
+        const char* what;
+        BITMAPINFOHEADER header;
+        size_t headerExtra, bitsBytes;
+        ChildBitmap expected;
+    };
+    BITMAPINFOHEADER v4 = Header(3, 2, 32, BI_BITFIELDS);
+    v4.biSize = 108;
+    BITMAPINFOHEADER fewColours = Header(3, 2, 8);
+    fewColours.biClrUsed = 2;
+    const Case cases[] = {
+        {"24-bit", Header(3, 2, 24), 0, 24, ChildBitmap::Usable},
+        {"24-bit, one byte short", Header(3, 2, 24), 0, 23, ChildBitmap::Short},
+        {"top-down", Header(3, -2, 24), 0, 24, ChildBitmap::Usable},
+        {"top-down, one row short", Header(3, -2, 24), 0, 12, ChildBitmap::Short},
+        {"-2^31 rows", Header(1, INT32_MIN, 8), 1024, 64, ChildBitmap::Short},
+        {"huge rows", Header(0x7FFFFFFF, 1, 32), 0, 64, ChildBitmap::Short},
+        {"8-bit with its table", Header(3, 2, 8), 1024, 8, ChildBitmap::Usable},
+        {"8-bit, table short", Header(3, 2, 8), 1020, 8, ChildBitmap::Short},
+        {"8-bit, two colours", fewColours, 8, 8, ChildBitmap::Usable},
+        {"1-bit without its table", Header(3, 2, 1), 4, 8, ChildBitmap::Short},
+        {"masks missing", Header(3, 2, 32, BI_BITFIELDS), 8, 24, ChildBitmap::Short},
+        {"three masks", Header(3, 2, 32, BI_BITFIELDS), 12, 24, ChildBitmap::Usable},
+        {"alpha mask missing", v4, 12, 24, ChildBitmap::Short},
+        {"run-length rows", Header(3, 2, 8, BI_RLE8), 1024, 4, ChildBitmap::Foreign},
+        {"2 bits", Header(3, 2, 2), 64, 8, ChildBitmap::Foreign},
+        {"no width", Header(0, 2, 24), 0, 8, ChildBitmap::Foreign},
+        {"no rows", Header(3, 0, 24), 0, 8, ChildBitmap::Foreign},
+    };
+    const std::vector<uint8_t> zeros(64 * 1024);
+    for (const Case& c : cases) {
+        Block header(&c.header, sizeof c.header, c.headerExtra);
+        Block bits(zeros.data(), c.bitsBytes);
+        EXPECT_EQ(CheckChildBitmap(header.handle.get(), bits.handle.get()), c.expected) << c.what;
+    }
+    const BITMAPINFOHEADER plain = Header(3, 2, 24);
+    Block bits(zeros.data(), 24);
+    Block shortHeader(&plain, 39);
+    EXPECT_EQ(CheckChildBitmap(shortHeader.handle.get(), bits.handle.get()), ChildBitmap::Short);
+    Block header(&plain, 40);
+    EXPECT_EQ(CheckChildBitmap(header.handle.get(), nullptr), ChildBitmap::Short);
+    EXPECT_EQ(CheckChildBitmap(nullptr, bits.handle.get()), ChildBitmap::Short);
+}
+
+TEST(MakeBottomUp, TurnsTopDownRowsAndTheHeight) {
+    HeldImage image(AllocateImage(1, 3, 3));
+    for (int row = 0; row < 3; ++row) std::memset(image.buffer.Bits + 4 * row, 'a' + row, 4);
+    image.buffer.Header->biHeight = -3;
+    MakeBottomUp(image.buffer);
+    EXPECT_EQ(image.buffer.Header->biHeight, 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.buffer.Bits), 12), "ccccbbbbaaaa");
+    MakeBottomUp(image.buffer);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.buffer.Bits), 12), "ccccbbbbaaaa");
+}
+
+}  // namespace
+}  // namespace qorvi
