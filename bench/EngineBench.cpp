@@ -5,15 +5,13 @@
 //
 //   wine build/win/bin/engine_bench.exe [RUNS]      (default 7 runs; profiles from Debian's
 //                                                     icc-profiles-free, as the tests use)
+#include "bench/BenchTiming.h"
 #include "color/LCMSDll.h"
 
 #include <lcms2.h>
 #include <windows.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -49,23 +47,14 @@ Bytes Picture() {
 
 // Median of `runs` timings of `work`, each on a fresh copy of the picture, in megapixels/s.
 double Median(int runs, const Bytes& original, const std::function<void(Bytes&)>& work) {
-    std::vector<double> rates;
     Bytes picture;
-    for (int i = 0; i < runs; ++i) {
-        picture = original;
-        const auto start = std::chrono::steady_clock::now();
-        work(picture);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        rates.push_back(Megapixels / seconds);
-    }
-    std::sort(rates.begin(), rates.end());
-    return rates[rates.size() / 2];
+    return Megapixels / bench::MedianSeconds(runs, [&] { picture = original; }, [&] { work(picture); });
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+    const int runs = bench::RunsArgument(argc, argv, 7);
     const Bytes adobe = ReadFile("Z:/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
     if (adobe.empty() || !LoadLCMSDll(BesideExecutable("qorvi.dll"))) {
         std::fprintf(stderr, "engine_bench: needs qorvi.dll beside it and icc-profiles-free\n");

@@ -1,6 +1,7 @@
 #include "geometry/RotationKernels.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -27,11 +28,56 @@ inline void CopyPixel(uint8_t* to, const uint8_t* from) {
     for (int i = 0; i < B; ++i) to[i] = from[i];
 }
 
+// Four pixels in memory order, as 32-bit words: one word for 1-byte pixels, three for 3-byte.
+template <int B>
+struct Quad {
+    uint32_t words[B];
+};
+
+template <int B>
+inline Quad<B> LoadQuad(const uint8_t* p) {
+    Quad<B> quad;
+    std::memcpy(quad.words, p, sizeof quad.words);
+    return quad;
+}
+
+template <int B>
+inline void StoreQuad(uint8_t* p, const Quad<B>& quad) {
+    std::memcpy(p, quad.words, sizeof quad.words);
+}
+
+// The four pixels in reverse order; their bytes stay in order within each pixel.
+inline Quad<1> Reverse(const Quad<1>& q) { return {{__builtin_bswap32(q.words[0])}}; }
+inline Quad<3> Reverse(const Quad<3>& q) {
+    // [3 x u32] p0 p1.b0 | p1.b1 p1.b2 p2.b0 p2.b1 | p2.b2 p3  ->  p3 p2.b0 | ... | p1.b2 p0
+    const uint32_t p0 = q.words[0] & 0xFFFFFF;
+    const uint32_t p1 = q.words[0] >> 24 | (q.words[1] & 0xFFFF) << 8;
+    const uint32_t p2 = q.words[1] >> 16 | (q.words[2] & 0xFF) << 16;
+    const uint32_t p3 = q.words[2] >> 8;
+    return {{p3 | p2 << 24, p2 >> 8 | p1 << 16, p1 >> 16 | p0 << 8}};
+}
+
+// Exchanges pixel k of the run starting at `front` with pixel k counted backwards from
+// `backEnd`, for k < count; the two runs must not overlap. Four pixels at a time.
+template <int B>
+void SwapReversed(uint8_t* front, uint8_t* backEnd, int32_t count) {
+    static_assert(std::endian::native == std::endian::little, "quads read little-endian");
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4, front += 4 * B) {
+        backEnd -= 4 * B;
+        const Quad<B> a = LoadQuad<B>(front), b = LoadQuad<B>(backEnd);
+        StoreQuad<B>(front, Reverse(b));
+        StoreQuad<B>(backEnd, Reverse(a));
+    }
+    for (; k < count; ++k, front += B) {
+        backEnd -= B;
+        SwapPixel<B>(front, backEnd);
+    }
+}
+
 template <int B>
 void MirrorRow(uint8_t* row, int32_t width) {
-    uint8_t* left = row;
-    uint8_t* right = row + ptrdiff_t(width - 1) * B;
-    for (int32_t i = 0; i < width / 2; ++i, left += B, right -= B) SwapPixel<B>(left, right);
+    SwapReversed<B>(row, row + ptrdiff_t(width) * B, width / 2);
 }
 
 template <int B>
@@ -42,12 +88,40 @@ void MirrorRowsOf(const TImageDesc& image) {
 template <int B>
 void HalfTurnOf(const TImageDesc& image) {
     const int32_t width = image.Width, height = image.Height;
-    for (int32_t r = 0; r < height / 2; ++r) {
-        uint8_t* low = RowAt(image, r);
-        uint8_t* high = RowAt(image, height - 1 - r) + ptrdiff_t(width - 1) * B;
-        for (int32_t k = 0; k < width; ++k, low += B, high -= B) SwapPixel<B>(low, high);
-    }
+    for (int32_t r = 0; r < height / 2; ++r)
+        SwapReversed<B>(RowAt(image, r), RowAt(image, height - 1 - r) + ptrdiff_t(width) * B, width);
     if (height % 2 != 0) MirrorRow<B>(RowAt(image, height / 2), width);
+}
+
+// Gathers `count` pixels of one tile column, `pitch` bytes apart, into one run. Four pixels at a
+// time go out as whole 32-bit words (three of them for 3-byte pixels); a 3-byte pixel is read as
+// a word whose top byte is not used, so the last pixel, whose word could reach past the tile, is
+// always read byte by byte.
+template <int B>
+inline void GatherColumn(uint8_t* out, const uint8_t* in, ptrdiff_t pitch, int32_t count) {
+    auto load = [&](int32_t k) {
+        if constexpr (B == 1) {
+            return uint32_t(in[k * pitch]);
+        } else {
+            uint32_t word;
+            std::memcpy(&word, in + k * pitch, 4);
+            return word;
+        }
+    };
+    int32_t k = 0;
+    for (; k + 4 < count; k += 4) {
+        const uint32_t p0 = load(k), p1 = load(k + 1), p2 = load(k + 2), p3 = load(k + 3);
+        if constexpr (B == 1) {
+            const uint32_t word = p0 | p1 << 8 | p2 << 16 | p3 << 24;
+            std::memcpy(out + k, &word, 4);
+        } else {
+            // [3 x u32] p0 p1.b0 | p1.b1 p1.b2 p2.b0 p2.b1 | p2.b2 p3
+            const uint32_t words[3] = {(p0 & 0xFFFFFF) | p1 << 24, (p1 >> 8 & 0xFFFF) | p2 << 16,
+                                       (p2 >> 16 & 0xFF) | p3 << 8};
+            std::memcpy(out + ptrdiff_t(k) * 3, words, 12);
+        }
+    }
+    for (; k < count; ++k) CopyPixel<B>(out + ptrdiff_t(k) * B, in + k * pitch);
 }
 
 template <int B>
@@ -70,10 +144,8 @@ void QuarterTurnOf(const TImageDesc& source, const TImageDesc& destination, bool
             for (int32_t j = 0; j < bandWidth; ++j) {
                 const int32_t column = band + j;
                 const int32_t target = clockwise ? width - 1 - column : column;
-                uint8_t* out = RowAt(destination, target) + ptrdiff_t(block) * B;
-                const uint8_t* in = tile + ptrdiff_t(j) * B;
-                for (int32_t k = 0; k < blockRows; ++k, out += B, in += tilePitch)
-                    CopyPixel<B>(out, in);
+                GatherColumn<B>(RowAt(destination, target) + ptrdiff_t(block) * B,
+                                tile + ptrdiff_t(j) * B, tilePitch, blockRows);
             }
         }
     }
