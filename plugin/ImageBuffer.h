@@ -64,6 +64,8 @@ public:
     UniqueImage& operator=(const UniqueImage&) = delete;
 
     explicit operator bool() const noexcept { return image_.InfoHandle != nullptr; }
+    // A stage may replace the buffer through get(); the owner then holds the new one.
+    ImageBuffer& get() noexcept { return image_; }
     const ImageBuffer& get() const noexcept { return image_; }
     ImageBuffer release() noexcept { return std::exchange(image_, {}); }
 

@@ -13,12 +13,8 @@
 namespace qorvi {
 namespace {
 
-struct HeldImage {
-    ImageBuffer buffer;
-    explicit HeldImage(UniqueImage image) : buffer(image.release()) {}
-    ~HeldImage() { ReleaseImage(buffer); }
-    uint8_t* Table() { return reinterpret_cast<uint8_t*>(buffer.Header) + 40; }
-};
+// The colour table, directly after the 40 header bytes.
+uint8_t* Table(ImageBuffer& image) { return reinterpret_cast<uint8_t*>(image.Header) + 40; }
 
 TEST(AllocateImage, GivesZeroedBlocksOfTheDocumentedLayout) {
     struct Case {
@@ -63,14 +59,15 @@ TEST(AllocateImage, RefusesOtherPixelSizesEmptyPicturesAndOversizedBlocks) {
 }
 
 TEST(Palette, SavesTheDepthsCountAndRestoresIt) {
-    HeldImage image(AllocateImage(1, 4, 4));
-    BITMAPINFOHEADER& h = *image.buffer.Header;
-    for (int i = 0; i < 1024; ++i) image.Table()[i] = uint8_t(i * 3);
+    UniqueImage imageOwner = AllocateImage(1, 4, 4);
+    ImageBuffer& image = imageOwner.get();
+    BITMAPINFOHEADER& h = *image.Header;
+    for (int i = 0; i < 1024; ++i) Table(image)[i] = uint8_t(i * 3);
     PaletteArea area{};
     h.biBitCount = 4;
     h.biClrUsed = 0;
     EXPECT_EQ(SavePalette(&h, area), 16);
-    EXPECT_EQ(std::memcmp(area.data(), image.Table(), 64), 0);
+    EXPECT_EQ(std::memcmp(area.data(), Table(image), 64), 0);
     EXPECT_EQ(area[16].rgbBlue | area[16].rgbGreen | area[16].rgbRed, 0) << "copied too much";
     h.biBitCount = 8;
     h.biClrUsed = 300;
@@ -79,28 +76,29 @@ TEST(Palette, SavesTheDepthsCountAndRestoresIt) {
     EXPECT_EQ(SavePalette(&h, area), 0);
 
     // Restoring writes `count` entries into a paletted table only.
-    std::memset(image.Table(), 0, 1024);
+    std::memset(Table(image), 0, 1024);
     RestorePalette(&h, area, 256);
-    EXPECT_EQ(image.Table()[4], 0) << "24 bits carry no table";
+    EXPECT_EQ(Table(image)[4], 0) << "24 bits carry no table";
     h.biBitCount = 8;
     RestorePalette(&h, area, 2);
-    EXPECT_EQ(std::memcmp(image.Table(), area.data(), 8), 0);
-    EXPECT_EQ(image.Table()[8], 0);
+    EXPECT_EQ(std::memcmp(Table(image), area.data(), 8), 0);
+    EXPECT_EQ(Table(image)[8], 0);
 }
 
 TEST(Palette, GreyOnlyForEightBitsWithTheWholeRamp) {
-    HeldImage image(AllocateImage(1, 2, 2));
-    BITMAPINFOHEADER& h = *image.buffer.Header;
-    for (int i = 0; i < 256; ++i) std::memset(image.Table() + 4 * i, i, 3);
+    UniqueImage imageOwner = AllocateImage(1, 2, 2);
+    ImageBuffer& image = imageOwner.get();
+    BITMAPINFOHEADER& h = *image.Header;
+    for (int i = 0; i < 256; ++i) std::memset(Table(image) + 4 * i, i, 3);
     EXPECT_TRUE(IsGrayscalePalette(&h));
     h.biClrUsed = 0;
     EXPECT_TRUE(IsGrayscalePalette(&h));
     h.biClrUsed = 16;
     EXPECT_FALSE(IsGrayscalePalette(&h));
     h.biClrUsed = 256;
-    image.Table()[4 * 9 + 3] = 1;  // a reserved byte
+    Table(image)[4 * 9 + 3] = 1;  // a reserved byte
     EXPECT_FALSE(IsGrayscalePalette(&h));
-    image.Table()[4 * 9 + 3] = 0;
+    Table(image)[4 * 9 + 3] = 0;
     h.biBitCount = 4;
     EXPECT_FALSE(IsGrayscalePalette(&h));
 }
@@ -110,22 +108,24 @@ TEST(CompositeOverChecker, ReplacesA32BitBufferWithSquaresSizedByTheOutputBox) {
     for (int32_t maxWidth : {200, 99}) {
         PluginOption.MaxWidth = maxWidth;
         PluginOption.MaxHeight = 200;
-        HeldImage image(AllocateImage(4, 100, 100));  // all transparent
-        const HLOCAL old = image.buffer.InfoHandle;
-        ASSERT_TRUE(CompositeOverChecker(image.buffer, 0x000000, 0xFFFFFF));
-        EXPECT_NE(image.buffer.InfoHandle, old);
-        EXPECT_EQ(image.buffer.Header->biBitCount, 24);
+        UniqueImage imageOwner = AllocateImage(4, 100, 100);  // all transparent
+        ImageBuffer& image = imageOwner.get();
+        const HLOCAL old = image.InfoHandle;
+        ASSERT_TRUE(CompositeOverChecker(image, 0x000000, 0xFFFFFF));
+        EXPECT_NE(image.InfoHandle, old);
+        EXPECT_EQ(image.Header->biBitCount, 24);
         const int32_t side = maxWidth < 100 ? 16 : 8;
-        const uint8_t* bits = image.buffer.Bits;
+        const uint8_t* bits = image.Bits;
         EXPECT_EQ(bits[3 * (side - 1)], 0) << maxWidth;  // the first square: colour1
         EXPECT_EQ(bits[3 * side], 255) << maxWidth;
     }
     PluginOption = saved;
 
-    HeldImage colour(AllocateImage(3, 4, 4));
-    const HLOCAL old = colour.buffer.InfoHandle;
-    EXPECT_FALSE(CompositeOverChecker(colour.buffer, 0, 0));
-    EXPECT_EQ(colour.buffer.InfoHandle, old);
+    UniqueImage colourOwner = AllocateImage(3, 4, 4);
+    ImageBuffer& colour = colourOwner.get();
+    const HLOCAL old = colour.InfoHandle;
+    EXPECT_FALSE(CompositeOverChecker(colour, 0, 0));
+    EXPECT_EQ(colour.InfoHandle, old);
 }
 
 // ---- the colour transform, against a stand-in engine ----
@@ -209,18 +209,19 @@ protected:
 };
 
 TEST_F(ColorTransform, ConvertsCMYKRowsIntoANewBufferStartingTheWorkersOnce) {
-    HeldImage image(AllocateImage(4, 5, 3));
-    const void* oldBits = image.buffer.Bits;
-    ASSERT_TRUE(Convert32To24(cms, info, image.buffer));
-    EXPECT_EQ(image.buffer.Header->biBitCount, 24);
+    UniqueImage imageOwner = AllocateImage(4, 5, 3);
+    ImageBuffer& image = imageOwner.get();
+    const void* oldBits = image.Bits;
+    ASSERT_TRUE(Convert32To24(cms, info, image));
+    EXPECT_EQ(image.Header->biBitCount, 24);
     EXPECT_EQ(calls.source, oldBits);
-    EXPECT_EQ(calls.destination, image.buffer.Bits);
+    EXPECT_EQ(calls.destination, image.Bits);
     EXPECT_EQ(calls.sourceStride, 20);
     EXPECT_EQ(calls.destinationStride, 16);
     EXPECT_EQ(calls.width, 5);
     EXPECT_EQ(calls.height, 3);
     EXPECT_EQ(calls.kind, TransformCMYK);
-    ApplyColorTransform(cms, info, image.buffer.Bits, image.buffer.Bits, 16, 16, 5, 3, 0);
+    ApplyColorTransform(cms, info, image.Bits, image.Bits, 16, 16, 5, 3, 0);
     EXPECT_EQ(calls.created, 1);
     EXPECT_EQ(calls.createdWith, 3);
     EXPECT_TRUE(WorkerThreadsStarted);
@@ -343,14 +344,15 @@ TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
 }
 
 TEST(MakeBottomUp, TurnsTopDownRowsAndTheHeight) {
-    HeldImage image(AllocateImage(1, 3, 3));
-    for (int row = 0; row < 3; ++row) std::memset(image.buffer.Bits + 4 * row, 'a' + row, 4);
-    image.buffer.Header->biHeight = -3;
-    MakeBottomUp(image.buffer);
-    EXPECT_EQ(image.buffer.Header->biHeight, 3);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.buffer.Bits), 12), "ccccbbbbaaaa");
-    MakeBottomUp(image.buffer);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.buffer.Bits), 12), "ccccbbbbaaaa");
+    UniqueImage imageOwner = AllocateImage(1, 3, 3);
+    ImageBuffer& image = imageOwner.get();
+    for (int row = 0; row < 3; ++row) std::memset(image.Bits + 4 * row, 'a' + row, 4);
+    image.Header->biHeight = -3;
+    MakeBottomUp(image);
+    EXPECT_EQ(image.Header->biHeight, 3);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.Bits), 12), "ccccbbbbaaaa");
+    MakeBottomUp(image);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(image.Bits), 12), "ccccbbbbaaaa");
 }
 
 }  // namespace
