@@ -25,7 +25,10 @@ public:
     ~AlignedBlock() { FreeAligned(block_); }
     AlignedBlock(AlignedBlock&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
     AlignedBlock& operator=(AlignedBlock&& other) noexcept {
-        if (this != &other) FreeAligned(std::exchange(block_, std::exchange(other.block_, nullptr)));
+        if (this != &other) {
+            FreeAligned(block_);
+            block_ = std::exchange(other.block_, nullptr);
+        }
         return *this;
     }
     AlignedBlock(const AlignedBlock&) = delete;

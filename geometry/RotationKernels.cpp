@@ -46,15 +46,26 @@ inline void StoreQuad(uint8_t* p, const Quad<B>& quad) {
     std::memcpy(p, quad.words, sizeof quad.words);
 }
 
+// Four pixels, each in the low bytes of a word (higher bytes are ignored), packed in memory order.
+template <int B>
+inline Quad<B> Pack(uint32_t p0, uint32_t p1, uint32_t p2, uint32_t p3) {
+    if constexpr (B == 1) {
+        return {{(p0 & 0xFF) | (p1 & 0xFF) << 8 | (p2 & 0xFF) << 16 | p3 << 24}};
+    } else {
+        // [3 x u32] p0 p1.b0 | p1.b1 p1.b2 p2.b0 p2.b1 | p2.b2 p3
+        return {{(p0 & 0xFFFFFF) | p1 << 24, (p1 >> 8 & 0xFFFF) | p2 << 16,
+                 (p2 >> 16 & 0xFF) | p3 << 8}};
+    }
+}
+
 // The four pixels in reverse order; their bytes stay in order within each pixel.
 inline Quad<1> Reverse(const Quad<1>& q) { return {{__builtin_bswap32(q.words[0])}}; }
 inline Quad<3> Reverse(const Quad<3>& q) {
-    // [3 x u32] p0 p1.b0 | p1.b1 p1.b2 p2.b0 p2.b1 | p2.b2 p3  ->  p3 p2.b0 | ... | p1.b2 p0
-    const uint32_t p0 = q.words[0] & 0xFFFFFF;
-    const uint32_t p1 = q.words[0] >> 24 | (q.words[1] & 0xFFFF) << 8;
-    const uint32_t p2 = q.words[1] >> 16 | (q.words[2] & 0xFF) << 16;
+    const uint32_t p0 = q.words[0];
+    const uint32_t p1 = q.words[0] >> 24 | q.words[1] << 8;
+    const uint32_t p2 = q.words[1] >> 16 | q.words[2] << 16;
     const uint32_t p3 = q.words[2] >> 8;
-    return {{p3 | p2 << 24, p2 >> 8 | p1 << 16, p1 >> 16 | p0 << 8}};
+    return Pack<3>(p3, p2, p1, p0);
 }
 
 // Exchanges pixel k of the run starting at `front` with pixel k counted backwards from
@@ -88,8 +99,10 @@ void MirrorRowsOf(const TImageDesc& image) {
 template <int B>
 void HalfTurnOf(const TImageDesc& image) {
     const int32_t width = image.Width, height = image.Height;
-    for (int32_t r = 0; r < height / 2; ++r)
-        SwapReversed<B>(RowAt(image, r), RowAt(image, height - 1 - r) + ptrdiff_t(width) * B, width);
+    for (int32_t r = 0; r < height / 2; ++r) {
+        uint8_t* highEnd = RowAt(image, height - 1 - r) + ptrdiff_t(width) * B;
+        SwapReversed<B>(RowAt(image, r), highEnd, width);
+    }
     if (height % 2 != 0) MirrorRow<B>(RowAt(image, height / 2), width);
 }
 
@@ -110,16 +123,8 @@ inline void GatherColumn(uint8_t* out, const uint8_t* in, ptrdiff_t pitch, int32
     };
     int32_t k = 0;
     for (; k + 4 < count; k += 4) {
-        const uint32_t p0 = load(k), p1 = load(k + 1), p2 = load(k + 2), p3 = load(k + 3);
-        if constexpr (B == 1) {
-            const uint32_t word = p0 | p1 << 8 | p2 << 16 | p3 << 24;
-            std::memcpy(out + k, &word, 4);
-        } else {
-            // [3 x u32] p0 p1.b0 | p1.b1 p1.b2 p2.b0 p2.b1 | p2.b2 p3
-            const uint32_t words[3] = {(p0 & 0xFFFFFF) | p1 << 24, (p1 >> 8 & 0xFFFF) | p2 << 16,
-                                       (p2 >> 16 & 0xFF) | p3 << 8};
-            std::memcpy(out + ptrdiff_t(k) * 3, words, 12);
-        }
+        const Quad<B> quad = Pack<B>(load(k), load(k + 1), load(k + 2), load(k + 3));
+        StoreQuad<B>(out + ptrdiff_t(k) * B, quad);
     }
     for (; k < count; ++k) CopyPixel<B>(out + ptrdiff_t(k) * B, in + k * pitch);
 }
