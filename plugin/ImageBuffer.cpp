@@ -27,7 +27,7 @@ int32_t StrideOf(const BITMAPINFOHEADER& header) {
     return int32_t(RowStride(header.biWidth, header.biBitCount).value_or(0));
 }
 
-// The x87 unit's control word: precision control is bits 8 and 9, 10 is 53 bits.
+// The x87 unit's control word: precision control is bits 8 and 9; binary 10 there is 53 bits.
 uint16_t ReadControlWord() {
     uint16_t word;
     asm volatile("fnstcw %0" : "=m"(word));

@@ -2,6 +2,7 @@
 
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
+#include "plugin/WinHandles.h"
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,14 @@ TEST(Palette, SavesTheDepthsCountAndRestoresIt) {
     EXPECT_EQ(SavePalette(&h, area), 256);
     h.biBitCount = 24;
     EXPECT_EQ(SavePalette(&h, area), 0);
+    // A table that runs into memory nobody owns reads as none.
+    UniqueVirtual pages(VirtualAlloc(nullptr, 8192, MEM_RESERVE, PAGE_NOACCESS));
+    ASSERT_TRUE(VirtualAlloc(pages.get(), 4096, MEM_COMMIT, PAGE_READWRITE));
+    uint8_t* lastHeader = static_cast<uint8_t*>(pages.get()) + 4096 - 40;
+    auto* edge = reinterpret_cast<BITMAPINFOHEADER*>(lastHeader);
+    *edge = BITMAPINFOHEADER{};
+    edge->biBitCount = 8;
+    EXPECT_EQ(SavePalette(edge, area), 0);
 
     // Restoring writes `count` entries into a paletted table only.
     std::memset(Table(image), 0, 1024);
