@@ -40,10 +40,11 @@ constexpr uint16_t DoublePrecision = 0x0200;
 }  // namespace
 
 void ReleaseImage(ImageBuffer& buffer) noexcept {
-    if (buffer.Header != nullptr) LocalUnlock(buffer.InfoHandle);
+    // The pixel block first, then the header, in both steps: the order the resize stages give.
     if (buffer.Bits != nullptr) LocalUnlock(buffer.BitsHandle);
-    if (buffer.InfoHandle != nullptr) LocalFree(buffer.InfoHandle);
+    if (buffer.Header != nullptr) LocalUnlock(buffer.InfoHandle);
     if (buffer.BitsHandle != nullptr) LocalFree(buffer.BitsHandle);
+    if (buffer.InfoHandle != nullptr) LocalFree(buffer.InfoHandle);
     buffer = {};
 }
 

@@ -1,0 +1,199 @@
+#include "geometry/Resize.h"
+
+#include "geometry/MultiThread.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
+namespace qorvi {
+
+namespace {
+
+std::unique_ptr<TMultiThread> ThreadGroup;
+
+// Rows go out in portions of 8 (a multiple of every path's row group), columns in bands of 64
+// strips (256 destination bytes), to whichever worker is free.
+constexpr int32_t RowPortion = 8;
+constexpr int32_t StripPortion = 64;
+
+struct TResizeJob {
+    const uint8_t* Source;
+    uint8_t* Destination;
+    const TResizer* Resizer;
+    std::atomic<int32_t> Counter{0};
+};
+
+}  // namespace
+
+uint32_t GetCpuFeatures() {
+    uint32_t features = 0;
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned eax, ebx, ecx, edx;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+        if (edx & (1u << 23)) features |= CpuMMX;
+        if (edx & (1u << 25)) features |= CpuSSE;
+        if (edx & (1u << 26)) features |= CpuSSE2;
+    }
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u &&
+        __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx)) {
+        if (edx & (1u << 22)) features |= CpuAMDMMX;
+        if (edx & (1u << 31)) features |= Cpu3DNow;
+        if (edx & (1u << 30)) features |= Cpu3DNowExt;
+    }
+#endif
+    return features;
+}
+
+TFilterPath DefaultFilterPath() {
+    static const TFilterPath path = [] {
+        if (const char* forced = std::getenv("QORVI_SIMD")) {
+            if (std::strcmp(forced, "scalar") == 0) return TFilterPath::Scalar;
+            if (std::strcmp(forced, "mmx") == 0) return TFilterPath::MMX;
+            if (std::strcmp(forced, "sse2") == 0) return TFilterPath::SSE2;
+        }
+        const uint32_t features = GetCpuFeatures();
+        if (features & CpuSSE2) return TFilterPath::SSE2;
+        if (features & CpuMMX) return TFilterPath::MMX;
+        return TFilterPath::Scalar;
+    }();
+    return path;
+}
+
+std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode) {
+    switch (mode) {
+    case 1: return std::make_unique<TLanczos>(2);
+    case 2: return std::make_unique<TLanczos>(3);
+    case 3: return std::make_unique<TLanczos>(4);
+    case 4: return std::make_unique<TSpline16>();
+    case 5: return std::make_unique<TSpline36>();
+    default: return std::make_unique<TAreaAverage>();
+    }
+}
+
+TResizer::TResizer(int32_t threadCount, TFilterPath path)
+    : Filter(MakeFilter(path)),
+      ThreadCount_(threadCount < 1 ? 1 : threadCount),
+      ScratchBuffers(2 * size_t(ThreadCount_), nullptr) {}
+
+TResizer::~TResizer() = default;
+
+void TResizer::SetMode(uint32_t mode) {
+    WeightSetter = MakeWeightSetter(mode);
+    Filter->ClearTables();
+}
+
+void TResizer::Rebuild(const TImageDesc& desc, int32_t newWidth, int32_t newHeight) {
+    ScratchBlock = AlignedBlock();
+    std::fill(ScratchBuffers.begin(), ScratchBuffers.end(), nullptr);
+    Filter->ClearTables();
+    try {
+        Filter->Configure(desc, newWidth, newHeight);
+        WeightSetter->SetWeights(Filter->Horizontal);
+        WeightSetter->SetWeights(Filter->Vertical);
+        uint64_t size = Filter->ScratchSize();
+        if (size != 0) {
+            size = (size + 127) / 128 * 128;
+            const uint64_t total = size * 2 * uint64_t(ThreadCount_);
+            if (total > SIZE_MAX) throw std::bad_alloc();
+            ScratchBlock = AlignedBlock(size_t(total), 128);
+            for (size_t k = 0; k < ScratchBuffers.size(); ++k)
+                ScratchBuffers[k] = ScratchBlock.get() + k * size;
+        }
+    } catch (...) {
+        // Half-built tables must not pass for this geometry's next time.
+        Filter->ClearTables();
+        throw;
+    }
+}
+
+void TResizer::ResizeImage(TImageDesc& desc, uint8_t* dest, int32_t newWidth, int32_t newHeight) {
+    if (newWidth == desc.Width && newHeight == desc.Height) return;
+    if (uint32_t(newWidth) > uint32_t(desc.Width) || uint32_t(newHeight) > uint32_t(desc.Height))
+        return;
+    const int32_t bpp = desc.BytesPerPixel;
+    if (newWidth < 1 || newHeight < 1 || (bpp != 1 && bpp != 3 && bpp != 4)) return;
+    // Rows are read whole: a stride shorter than a row would read past the picture.
+    if (desc.Bits == nullptr || int64_t{desc.Stride} < int64_t{desc.Width} * bpp) return;
+    if (!WeightSetter) return;
+
+    TFilter& filter = *Filter;
+    if (filter.Horizontal.InputCount != desc.Width || filter.Vertical.InputCount != desc.Height ||
+        filter.Horizontal.OutputCount != newWidth || filter.Vertical.OutputCount != newHeight ||
+        filter.BytesPerPixel != bpp || filter.SourceStride != desc.Stride)
+        Rebuild(desc, newWidth, newHeight);
+
+    AlignedBlock intermediate(filter.IntermediateSize(), 4096);
+    if (!ThreadGroup) ThreadGroup = std::make_unique<TMultiThread>(ThreadCount_);
+
+    if (ThreadCount_ == 1) {
+        filter.HorizontalPass(intermediate.get(), desc.Bits, ScratchBuffers[0], ScratchBuffers[1],
+                              desc.Height);
+    } else {
+        TResizeJob job{desc.Bits, intermediate.get(), this};
+        ThreadGroup->Run(&TResizer::HorizontalJob, &job);
+    }
+
+    desc.Width = newWidth;
+    desc.Stride = filter.DestinationStride;
+    desc.Bits = dest;
+    if (dest == nullptr) throw std::bad_alloc();
+
+    if (ThreadCount_ == 1) {
+        filter.VerticalPass(dest, intermediate.get(), filter.Vertical.Samples);
+    } else {
+        TResizeJob job{intermediate.get(), dest, this};
+        ThreadGroup->Run(&TResizer::VerticalJob, &job);
+    }
+    desc.Height = newHeight;
+}
+
+void TResizer::HorizontalJob(int32_t index, int32_t, void* data) {
+    auto& job = *static_cast<TResizeJob*>(data);
+    const TResizer& resizer = *job.Resizer;
+    // A group made by a resizer with more threads has workers this one has no scratch for.
+    if (index >= resizer.ThreadCount_) return;
+    const TFilter& filter = *resizer.Filter;
+    uint8_t* widened = resizer.ScratchBuffers[2 * size_t(index)];
+    uint8_t* staging = resizer.ScratchBuffers[2 * size_t(index) + 1];
+    for (;;) {
+        const int32_t row = job.Counter.fetch_add(RowPortion);
+        const int32_t left = filter.Horizontal.Lines - row;
+        if (left <= 0) break;
+        filter.HorizontalPass(job.Destination + ptrdiff_t(row) * filter.IntermediateStride,
+                              job.Source + ptrdiff_t(row) * filter.SourceStride, widened, staging,
+                              left < RowPortion ? left : RowPortion);
+    }
+}
+
+void TResizer::VerticalJob(int32_t index, int32_t, void* data) {
+    auto& job = *static_cast<TResizeJob*>(data);
+    const TResizer& resizer = *job.Resizer;
+    if (index >= resizer.ThreadCount_) return;
+    const TFilter& filter = *resizer.Filter;
+    for (;;) {
+        const int32_t strip = job.Counter.fetch_add(StripPortion);
+        const int32_t left = filter.Vertical.Samples - strip;
+        if (left <= 0) break;
+        filter.VerticalPass(job.Destination + ptrdiff_t(strip) * filter.VerticalDestinationStep,
+                            job.Source + ptrdiff_t(strip) * filter.VerticalSourceStep,
+                            left < StripPortion ? left : StripPortion);
+    }
+}
+
+void FreeResizeThreadGroup(bool processExit) {
+    if (processExit) {
+        (void)ThreadGroup.release();
+    } else {
+        ThreadGroup.reset();
+    }
+}
+
+int32_t ResizeThreadGroupCount() { return ThreadGroup ? ThreadGroup->Count() : 0; }
+
+}  // namespace qorvi
