@@ -8,8 +8,8 @@
 // radius 2 to 4, 4 Spline16, 5 Spline36, any other value area average.
 //
 // ResizeImage only shrinks: same or larger sizes (either axis), sizes below 1, a stride shorter
-// than a row and other pixel sizes return at once with nothing changed. Weight tables and
-// scratch are kept per geometry. Failure: std::bad_alloc for any buffer (the destination may then
+// than a row and other pixel sizes return at once with nothing changed. Weight tables, scratch
+// and an intermediate buffer of up to KeptIntermediateBytes are kept per geometry. Failure: std::bad_alloc for any buffer (the destination may then
 // be partly written and `desc` partly updated); a null destination throws it after the
 // horizontal pass. Calls must not overlap each other or SetMode, on any resizer: the resizers
 // share one thread group, and the plug-in holds ResizeLock around both.
@@ -68,7 +68,13 @@ private:
     int32_t ThreadCount_;
     std::vector<uint8_t*> ScratchBuffers;  // worker w: 2w widened, 2w + 1 staging
     AlignedBlock ScratchBlock;
+    // The intermediate buffer of the current geometry, kept for the next picture of that size
+    // when it is no larger than KeptIntermediateBytes: fresh memory costs a page fault per 4 KB
+    // on first touch, a third of the whole resize of a photo.
+    AlignedBlock KeptIntermediate;
 };
+
+inline constexpr size_t KeptIntermediateBytes = size_t{32} << 20;
 
 // The thread group of all resizers, created by the first resize that reaches its passes with
 // that resizer's thread count. A worker whose index is not below a resizer's thread count takes

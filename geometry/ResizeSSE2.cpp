@@ -116,6 +116,33 @@ void Widen3(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
     }
 }
 
+// sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair.
+// Written out because the compiler, short of registers on 32-bit x86, copied every accumulator
+// once more on each step.
+inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& sum0,
+                      __m128i& sum1, __m128i& sum2) {
+    __m128i weight, product;
+    asm("1:\n\t"
+        "movd (%[w]), %[weight]\n\t"
+        "pshufd $0, %[weight], %[weight]\n\t"
+        "movdqa (%[p]), %[product]\n\t"
+        "pmaddwd %[weight], %[product]\n\t"
+        "paddd %[product], %[sum0]\n\t"
+        "movdqa 16(%[p]), %[product]\n\t"
+        "pmaddwd %[weight], %[product]\n\t"
+        "paddd %[product], %[sum1]\n\t"
+        "pmaddwd 32(%[p]), %[weight]\n\t"
+        "paddd %[weight], %[sum2]\n\t"
+        "add $48, %[p]\n\t"
+        "add $4, %[w]\n\t"
+        "sub $1, %[n]\n\t"
+        "jnz 1b"
+        : [sum0] "+x"(sum0), [sum1] "+x"(sum1), [sum2] "+x"(sum2), [p] "+r"(p), [w] "+r"(w),
+          [n] "+r"(n), [weight] "=&x"(weight), [product] "=&x"(product)
+        :
+        : "cc", "memory");
+}
+
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
         const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
@@ -124,12 +151,7 @@ void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
         const int32_t n = PairCount(w);
         // [4 x i32] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128(), sum2 = _mm_setzero_si128();
-        for (int32_t k = 0; k < n; ++k, p += 3) {
-            const __m128i weight = Broadcast(w[k]);
-            sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_load_si128(p), weight));
-            sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_load_si128(p + 1), weight));
-            sum2 = _mm_add_epi32(sum2, _mm_madd_epi16(_mm_load_si128(p + 2), weight));
-        }
+        SumPairs3(p, w, n, sum0, sum1, sum2);
         const __m128i words01 = _mm_packs_epi32(Descale(sum0), Descale(sum1));
         const __m128i words2 = _mm_packs_epi32(Descale(sum2), Descale(sum2));
         // [16 x u8] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2 | ..

@@ -90,6 +90,7 @@ void TResizer::SetMode(uint32_t mode) {
 
 void TResizer::Rebuild(const TImageDesc& desc, int32_t newWidth, int32_t newHeight) {
     ScratchBlock = AlignedBlock();
+    KeptIntermediate = AlignedBlock();
     std::fill(ScratchBuffers.begin(), ScratchBuffers.end(), nullptr);
     Filter->ClearTables();
     try {
@@ -128,14 +129,23 @@ void TResizer::ResizeImage(TImageDesc& desc, uint8_t* dest, int32_t newWidth, in
         filter.BytesPerPixel != bpp || filter.SourceStride != desc.Stride)
         Rebuild(desc, newWidth, newHeight);
 
-    AlignedBlock intermediate(filter.IntermediateSize(), 4096);
+    // Only this geometry has used a kept buffer, so the bytes no pass writes (past each
+    // intermediate row) are still the zeros they started as, and the destination's row ends
+    // come out zero every time.
+    const size_t intermediateBytes = filter.IntermediateSize();
+    AlignedBlock fresh;
+    uint8_t* intermediate = KeptIntermediate.get();
+    if (intermediate == nullptr) {
+        fresh = AlignedBlock(intermediateBytes, 4096);
+        intermediate = fresh.get();
+    }
     if (!ThreadGroup) ThreadGroup = std::make_unique<TMultiThread>(ThreadCount_);
 
     if (ThreadCount_ == 1) {
-        filter.HorizontalPass(intermediate.get(), desc.Bits, ScratchBuffers[0], ScratchBuffers[1],
+        filter.HorizontalPass(intermediate, desc.Bits, ScratchBuffers[0], ScratchBuffers[1],
                               desc.Height);
     } else {
-        TResizeJob job{desc.Bits, intermediate.get(), this};
+        TResizeJob job{desc.Bits, intermediate, this};
         ThreadGroup->Run(&TResizer::HorizontalJob, &job);
     }
 
@@ -145,12 +155,14 @@ void TResizer::ResizeImage(TImageDesc& desc, uint8_t* dest, int32_t newWidth, in
     if (dest == nullptr) throw std::bad_alloc();
 
     if (ThreadCount_ == 1) {
-        filter.VerticalPass(dest, intermediate.get(), filter.Vertical.Samples);
+        filter.VerticalPass(dest, intermediate, filter.Vertical.Samples);
     } else {
-        TResizeJob job{intermediate.get(), dest, this};
+        TResizeJob job{intermediate, dest, this};
         ThreadGroup->Run(&TResizer::VerticalJob, &job);
     }
     desc.Height = newHeight;
+    if (fresh.get() != nullptr && intermediateBytes <= KeptIntermediateBytes)
+        KeptIntermediate = std::move(fresh);
 }
 
 void TResizer::HorizontalJob(int32_t index, int32_t, void* data) {

@@ -46,6 +46,10 @@ std::vector<uint8_t> Resize(TFilterPath path, int32_t threads, uint32_t mode, Pi
     EXPECT_EQ(desc.Width, newWidth);
     EXPECT_EQ(desc.Height, newHeight);
     EXPECT_EQ(desc.Stride, DestinationStride(newWidth, picture.bpp));
+    // Row ends past the last pixel come out zero, whichever buffers the resizer reused.
+    for (int32_t y = 0; y < newHeight; ++y)
+        for (int32_t b = newWidth * picture.bpp; b < desc.Stride; ++b)
+            EXPECT_EQ(out[size_t(y) * desc.Stride + b], 0) << y;
     return out;
 }
 
