@@ -9,5 +9,7 @@ std::unique_ptr<TSusiePluginList> PluginList;
 std::optional<CriticalSection> TransformLock;
 std::optional<CriticalSection> ResizeLock;
 bool WorkerThreadsStarted = false;
+std::unique_ptr<TResizer> PictureResizer;
+std::unique_ptr<TResizer> ThumbnailResizer;
 
 }  // namespace qorvi

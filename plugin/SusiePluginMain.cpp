@@ -128,6 +128,10 @@ void InitializePlugin(HMODULE module) {
     BuiltInProfileModule = module;
     PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
 
+    PictureResizer = std::make_unique<TResizer>(ProcessorCount);
+    ThumbnailResizer = std::make_unique<TResizer>(ProcessorCount);
+    SetResizerModes();
+
     PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
     AddEngineOption();
 }
@@ -146,9 +150,20 @@ void AddEngineOption() {
     PreviewCMSInfo.Flags |= EngineOption;
 }
 
+uint32_t ThumbnailResizerMode(int32_t thumbnailQuality) {
+    return thumbnailQuality == 0 ? 0 : thumbnailQuality == 1 ? 2 : 3;
+}
+
+void SetResizerModes() {
+    CriticalSectionGuard lock(*ResizeLock);
+    if (PictureResizer) PictureResizer->SetMode(uint32_t(PluginOption.DecimationMode));
+    if (ThumbnailResizer) ThumbnailResizer->SetMode(ThumbnailResizerMode(PluginOption.ThumbnailQuality));
+}
+
 void ApplyConfirmedSettings() {
     WriteCMSInfoIntents();
     PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
+    SetResizerModes();
     if (PluginList) PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
     AddEngineOption();
 }
@@ -167,15 +182,17 @@ void FinalizePlugin(bool processExit) {
     ResizeLock.reset();
     // On process exit the engine's threads are gone and its memory goes with the process: it is
     // not called again.
-    if (!processExit) {
-        if (LCMSDll.FinalizeCMSInfo != nullptr) {
-            LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
-            LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
-        }
-        if (WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
-            LCMSDll.TerminateWorkerThread();
+    if (!processExit && LCMSDll.FinalizeCMSInfo != nullptr) {
+        LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
+        LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
     }
+    PictureResizer.reset();
+    ThumbnailResizer.reset();
+    if (!processExit && WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
+        LCMSDll.TerminateWorkerThread();
     WorkerThreadsStarted = false;
+    // Waits for each worker's last signal; on process exit the workers are gone already.
+    FreeResizeThreadGroup(processExit);
     FreeLCMSDll(processExit);
 }
 

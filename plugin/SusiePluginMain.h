@@ -6,12 +6,14 @@
 // runs ProcessPicture over the child's bitmap. Results are the host interface's codes; a child's
 // own codes pass through. No exception leaves an export.
 //
-// Start-up and shut-down run under the loader lock: they create no thread and wait for none.
-// Threads start lazily on the first request that needs them. On process exit shut-down leaves
+// Start-up and shut-down run under the loader lock: they create no thread. Threads start lazily
+// on the first request that needs them; shut-down waits only for the resizers' workers' last
+// signal, after which they run no code of ours. On process exit shut-down leaves
 // alone what the system is ending anyway (the threads, the other libraries).
 #pragma once
 
 #include "hostplugins/SusieInterface.h"
+#include "geometry/Resize.h"
 #include "hostplugins/SusiePluginList.h"
 #include "metadata/ImageInfoReader.h"
 #include "plugin/WinHandles.h"
@@ -29,6 +31,8 @@ extern std::unique_ptr<TSusiePluginList> PluginList;
 extern std::optional<CriticalSection> TransformLock;  // around every colour-engine transform
 extern std::optional<CriticalSection> ResizeLock;     // around every filtered resize
 extern bool WorkerThreadsStarted;  // the engine's workers exist (started by the first transform)
+extern std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
+extern std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
 
 // Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
 void InitializePlugin(HMODULE module);
@@ -41,6 +45,12 @@ void FinalizePlugin(bool processExit);
 void WriteCMSInfoIntents();
 void AddEngineOption();
 void ApplyConfirmedSettings();
+
+// The resizers' filters from PluginOption: DecimationMode for pictures, ThumbnailQuality for
+// previews (0 area average, 1 Lanczos3, anything else Lanczos4). Taken under ResizeLock, so a
+// mode never changes under a running resize.
+void SetResizerModes();
+uint32_t ThumbnailResizerMode(int32_t thumbnailQuality);
 
 // The text of information number 1: the plug-in's name and version, then the maker's notice.
 extern const char* const PluginVersionText;
