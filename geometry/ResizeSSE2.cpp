@@ -33,22 +33,15 @@ inline __m128i Descale(__m128i sum) {
     return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(WeightRounding)), WeightShift);
 }
 
-void Stage(const TFilter& f, const uint8_t* src, uint8_t* staging, int32_t rows) {
-    const size_t rowBytes = size_t(f.Horizontal.InputCount) * size_t(f.BytesPerPixel);
-    for (int32_t r = 0; r < rows; ++r)
-        std::memcpy(staging + ptrdiff_t(r) * f.StagingPitch, src + ptrdiff_t(r) * f.SourceStride,
-                    rowBytes);
-}
+// The source bytes one widening group takes, and the bytes its loads read from its start.
+constexpr int32_t GroupBytes(int32_t bpp) { return bpp == 1 ? 4 : 2 * bpp; }
+constexpr int32_t GroupLoad(int32_t bpp) { return bpp == 1 ? 4 : 8; }
 
 // 1 byte per pixel, 4 rows a group, 16 bytes a source pair.
-void Widen1(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
-    const uint8_t* s0 = staging;
-    const uint8_t* s1 = s0 + f.StagingPitch;
-    const uint8_t* s2 = s1 + f.StagingPitch;
-    const uint8_t* s3 = s2 + f.StagingPitch;
+void Widen1(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t end) {
+    const uint8_t *s0 = rows[0], *s1 = rows[1], *s2 = rows[2], *s3 = rows[3];
     const __m128i zero = _mm_setzero_si128();
-    const int32_t groups = f.Horizontal.WideningGroups;
-    for (int32_t g = 0; g < groups; ++g) {
+    for (int32_t g = first; g < end; ++g) {
         // [8 x i16] r[4g] .. r[4g+3], 0 ..; as [4 x i32] the pairs (4g, 4g+1), (4g+2, 4g+3)
         const __m128i a = _mm_unpacklo_epi8(LoadWord(s0 + 4 * g), zero);
         const __m128i b = _mm_unpacklo_epi8(LoadWord(s1 + 4 * g), zero);
@@ -90,20 +83,16 @@ void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
 }
 
 // 3 bytes per pixel, 4 rows a group, 48 bytes a source pair.
-void Widen3(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
-    const uint8_t* s0 = staging;
-    const uint8_t* s1 = s0 + f.StagingPitch;
-    const uint8_t* s2 = s1 + f.StagingPitch;
-    const uint8_t* s3 = s2 + f.StagingPitch;
+void Widen3(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t end) {
+    const uint8_t *s0 = rows[0], *s1 = rows[1], *s2 = rows[2], *s3 = rows[3];
     const __m128i zero = _mm_setzero_si128();
-    const int32_t groups = f.Horizontal.WideningGroups;
     // One row's pair: [16 x u8] p0c0 p0c1 p0c2 p1c0 p1c1 p1c2 ..; interleaved with itself moved
     // by a pixel it gives p0c0 p1c0 p0c1 p1c1 p0c2 p1c2, widened [4 x i32] the channel pairs.
     auto channelPairs = [zero](const uint8_t* p) {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
         return _mm_unpacklo_epi8(_mm_unpacklo_epi8(bytes, _mm_srli_epi64(bytes, 24)), zero);
     };
-    for (int32_t k = 0; k < groups; ++k) {
+    for (int32_t k = first; k < end; ++k) {
         const __m128i a = channelPairs(s0 + 6 * k), b = channelPairs(s1 + 6 * k);
         const __m128i c = channelPairs(s2 + 6 * k), d = channelPairs(s3 + 6 * k);
         __m128i* out = reinterpret_cast<__m128i*>(widened + 48 * k);
@@ -116,31 +105,50 @@ void Widen3(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
     }
 }
 
-// sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair.
-// Written out because the compiler, short of registers on 32-bit x86, copied every accumulator
-// once more on each step.
+// sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair,
+// two pairs a step. Written out because the compiler, short of registers on 32-bit x86, copied
+// every accumulator once more on each step.
 inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& sum0,
                       __m128i& sum1, __m128i& sum2) {
-    __m128i weight, product;
-    asm("1:\n\t"
-        "movd (%[w]), %[weight]\n\t"
-        "pshufd $0, %[weight], %[weight]\n\t"
-        "movdqa (%[p]), %[product]\n\t"
-        "pmaddwd %[weight], %[product]\n\t"
-        "paddd %[product], %[sum0]\n\t"
-        "movdqa 16(%[p]), %[product]\n\t"
-        "pmaddwd %[weight], %[product]\n\t"
-        "paddd %[product], %[sum1]\n\t"
-        "pmaddwd 32(%[p]), %[weight]\n\t"
-        "paddd %[weight], %[sum2]\n\t"
-        "add $48, %[p]\n\t"
-        "add $4, %[w]\n\t"
-        "sub $1, %[n]\n\t"
-        "jnz 1b"
-        : [sum0] "+x"(sum0), [sum1] "+x"(sum1), [sum2] "+x"(sum2), [p] "+r"(p), [w] "+r"(w),
-          [n] "+r"(n), [weight] "=&x"(weight), [product] "=&x"(product)
-        :
-        : "cc", "memory");
+    __m128i weight, next, product;
+    int32_t steps = n >> 1;
+    if (steps != 0) {
+        asm("1:\n\t"
+            "movq (%[w]), %[next]\n\t"
+            "pshufd $0, %[next], %[weight]\n\t"
+            "pshufd $0x55, %[next], %[next]\n\t"
+            "movdqa (%[p]), %[product]\n\t"
+            "pmaddwd %[weight], %[product]\n\t"
+            "paddd %[product], %[sum0]\n\t"
+            "movdqa 16(%[p]), %[product]\n\t"
+            "pmaddwd %[weight], %[product]\n\t"
+            "paddd %[product], %[sum1]\n\t"
+            "pmaddwd 32(%[p]), %[weight]\n\t"
+            "paddd %[weight], %[sum2]\n\t"
+            "movdqa 48(%[p]), %[product]\n\t"
+            "pmaddwd %[next], %[product]\n\t"
+            "paddd %[product], %[sum0]\n\t"
+            "movdqa 64(%[p]), %[product]\n\t"
+            "pmaddwd %[next], %[product]\n\t"
+            "paddd %[product], %[sum1]\n\t"
+            "pmaddwd 80(%[p]), %[next]\n\t"
+            "paddd %[next], %[sum2]\n\t"
+            "add $96, %[p]\n\t"
+            "add $8, %[w]\n\t"
+            "sub $1, %[steps]\n\t"
+            "jnz 1b"
+            : [sum0] "+x"(sum0), [sum1] "+x"(sum1), [sum2] "+x"(sum2), [p] "+r"(p), [w] "+r"(w),
+              [steps] "+r"(steps), [weight] "=&x"(weight), [next] "=&x"(next),
+              [product] "=&x"(product)
+            :
+            : "cc", "memory");
+    }
+    if (n & 1) {
+        weight = Broadcast(w[0]);
+        sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_load_si128(p), weight));
+        sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_load_si128(p + 1), weight));
+        sum2 = _mm_add_epi32(sum2, _mm_madd_epi16(_mm_load_si128(p + 2), weight));
+    }
 }
 
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
@@ -165,18 +173,16 @@ void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
 }
 
 // 4 bytes per pixel, 2 rows a group, 32 bytes a source pair.
-void Widen4(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
-    const uint8_t* s0 = staging;
-    const uint8_t* s1 = s0 + f.StagingPitch;
+void Widen4(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t end) {
+    const uint8_t *s0 = rows[0], *s1 = rows[1];
     const __m128i zero = _mm_setzero_si128();
-    const int32_t groups = f.Horizontal.WideningGroups;
     // [16 x u8] p0c0 .. p0c3 p1c0 .. p1c3, interleaved with its upper half and widened:
     // [4 x i32] the pairs of channels 0 to 3.
     auto channelPairs = [zero](const uint8_t* p) {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
         return _mm_unpacklo_epi8(_mm_unpacklo_epi8(bytes, _mm_srli_epi64(bytes, 32)), zero);
     };
-    for (int32_t k = 0; k < groups; ++k) {
+    for (int32_t k = first; k < end; ++k) {
         const __m128i a = channelPairs(s0 + 8 * k), b = channelPairs(s1 + 8 * k);
         __m128i* out = reinterpret_cast<__m128i*>(widened + 32 * k);
         // [8 x i16] r0[2k]c0 r0[2k+1]c0 r1[2k]c0 r1[2k+1]c0 r0[2k]c1 .. r1[2k+1]c1, then c2 and c3
@@ -203,6 +209,49 @@ void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     }
 }
 
+// Four strips of every destination row: 32 bytes of each of n (at least 1) pair blocks, `step`
+// bytes apart from `p`, widened into [8 x i16] four times and summed with the block's weight
+// pair into [4 x i32] bytes 0-3, 4-7, 8-11 and 12-15. Written out: the compiler had no
+// register left to keep all four sums in.
+inline void SumStrips4(const uint8_t* p, ptrdiff_t step, const uint32_t* w, int32_t n,
+                       __m128i* sums) {
+    __m128i sum0, sum1, sum2, sum3, zero, weight, low, high;
+    asm("pxor %[sum0], %[sum0]\n\t"
+        "pxor %[sum1], %[sum1]\n\t"
+        "pxor %[sum2], %[sum2]\n\t"
+        "pxor %[sum3], %[sum3]\n\t"
+        "pxor %[zero], %[zero]\n\t"
+        "1:\n\t"
+        "movd (%[w]), %[weight]\n\t"
+        "pshufd $0, %[weight], %[weight]\n\t"
+        "movdqa (%[p]), %[low]\n\t"
+        "movdqa %[low], %[high]\n\t"
+        "punpcklbw %[zero], %[low]\n\t"
+        "punpckhbw %[zero], %[high]\n\t"
+        "pmaddwd %[weight], %[low]\n\t"
+        "pmaddwd %[weight], %[high]\n\t"
+        "paddd %[low], %[sum0]\n\t"
+        "paddd %[high], %[sum1]\n\t"
+        "movdqa 16(%[p]), %[low]\n\t"
+        "movdqa %[low], %[high]\n\t"
+        "punpcklbw %[zero], %[low]\n\t"
+        "punpckhbw %[zero], %[high]\n\t"
+        "pmaddwd %[weight], %[low]\n\t"
+        "pmaddwd %[weight], %[high]\n\t"
+        "paddd %[low], %[sum2]\n\t"
+        "paddd %[high], %[sum3]\n\t"
+        "add %[step], %[p]\n\t"
+        "add $4, %[w]\n\t"
+        "sub $1, %[n]\n\t"
+        "jnz 1b"
+        : [sum0] "=&x"(sum0), [sum1] "=&x"(sum1), [sum2] "=&x"(sum2), [sum3] "=&x"(sum3),
+          [p] "+r"(p), [w] "+r"(w), [n] "+r"(n), [weight] "=&x"(weight), [low] "=&x"(low),
+          [high] "=&x"(high), [zero] "=&x"(zero)
+        : [step] "r"(step)
+        : "cc", "memory");
+    sums[0] = sum0, sums[1] = sum1, sums[2] = sum2, sums[3] = sum3;
+}
+
 }  // namespace
 
 size_t TSSE2IntFilter::ScratchSize() const {
@@ -220,23 +269,49 @@ void TSSE2IntFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* w
     if (bpp != 1 && bpp != 3 && bpp != 4) return;
     const int32_t groupRows = bpp == 4 ? 2 : 4;
     const ptrdiff_t blockBytes = 2 * ptrdiff_t(IntermediateStride);
+    const int32_t groups = Horizontal.WideningGroups;
+    const size_t rowBytes = size_t(Horizontal.InputCount) * size_t(bpp);
+    // The groups whose loads stay inside the row are widened where the row lies; the rest read
+    // a copy of the row's end, as the loads may run a few bytes past it (past the picture, for
+    // its last row).
+    const int64_t inside = (int64_t(rowBytes) - GroupLoad(bpp)) / GroupBytes(bpp) + 1;
+    const int32_t direct =
+        int64_t(rowBytes) < GroupLoad(bpp) ? 0 : int32_t(inside < groups ? inside : groups);
+    const size_t tail = size_t(direct) * size_t(GroupBytes(bpp));
     for (int32_t row = 0; row < rowCount; row += groupRows) {
-        // The rows a short last group lacks keep what the staging buffer held; their results
-        // land in intermediate rows past the picture that no weight reads.
-        Stage(*this, src + ptrdiff_t(row) * SourceStride, staging,
-              rowCount - row < groupRows ? rowCount - row : groupRows);
+        const int32_t real = rowCount - row < groupRows ? rowCount - row : groupRows;
+        const uint8_t* stagedRows[4];
+        for (int32_t r = 0; r < 4; ++r) stagedRows[r] = staging + ptrdiff_t(r) * StagingPitch;
+        const uint8_t* rows[4] = {stagedRows[0], stagedRows[1], stagedRows[2], stagedRows[3]};
+        if (real == groupRows) {
+            for (int32_t r = 0; r < groupRows; ++r) {
+                rows[r] = src + ptrdiff_t(row + r) * SourceStride;
+                std::memcpy(staging + ptrdiff_t(r) * StagingPitch + tail, rows[r] + tail,
+                            rowBytes - tail);
+            }
+        } else {
+            // The rows a short last group lacks keep what the staging buffer held; their
+            // results land in intermediate rows past the picture that no weight reads.
+            for (int32_t r = 0; r < real; ++r)
+                std::memcpy(staging + ptrdiff_t(r) * StagingPitch,
+                            src + ptrdiff_t(row + r) * SourceStride, rowBytes);
+        }
+        const int32_t split = real == groupRows ? direct : 0;
         uint8_t* block = dst + ptrdiff_t(row) * IntermediateStride;
         switch (bpp) {
         case 1:
-            Widen1(*this, staging, widened);
+            Widen1(rows, widened, 0, split);
+            Widen1(stagedRows, widened, split, groups);
             Filter1(*this, widened, block, block + blockBytes);
             break;
         case 3:
-            Widen3(*this, staging, widened);
+            Widen3(rows, widened, 0, split);
+            Widen3(stagedRows, widened, split, groups);
             Filter3(*this, widened, block, block + blockBytes);
             break;
         default:
-            Widen4(*this, staging, widened);
+            Widen4(rows, widened, 0, split);
+            Widen4(stagedRows, widened, split, groups);
             Filter4(*this, widened, block);
             break;
         }
@@ -255,6 +330,13 @@ void TSSE2IntFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stri
         const uint8_t* blocks = src + entry.Offset;
         uint8_t* out = dst + ptrdiff_t(y) * DestinationStride;
         int32_t s = 0;
+        for (; s + 4 <= stripCount; s += 4) {
+            __m128i sums[4];
+            SumStrips4(blocks + 8 * s, blockStep, w, n, sums);
+            const __m128i low = _mm_packs_epi32(Descale(sums[0]), Descale(sums[1]));
+            const __m128i high = _mm_packs_epi32(Descale(sums[2]), Descale(sums[3]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * s), _mm_packus_epi16(low, high));
+        }
         // Two strips a step: [16 x u8] of a pair block, r0b0 r1b0 r0b1 r1b1 .. r0b7 r1b7,
         // widened into [8 x i16] twice and summed into [4 x i32] bytes 0-3 and 4-7.
         for (; s + 2 <= stripCount; s += 2) {
