@@ -74,7 +74,7 @@ size_t TFilter::IntermediateSize() const {
 void TScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, uint8_t*,
                                    int32_t rowCount) const {
     const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(bpp)) return;
     const int32_t width = Horizontal.InputCount, pairStep = Horizontal.PairStep;
     for (int32_t r = 0; r < rowCount; ++r) {
         const uint8_t* row = src + ptrdiff_t(r) * SourceStride;
@@ -100,20 +100,16 @@ void TScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, u
 }
 
 void TScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const {
-    const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(BytesPerPixel)) return;
     const ptrdiff_t blockStep = Vertical.PairStep;
     for (int32_t y = 0; y < Vertical.OutputCount; ++y) {
-        const TWeightEntry& entry = Vertical.Entries[size_t(y)];
-        const int32_t count = PairCount(entry.Pairs);
-        const uint8_t* blocks = src + entry.Offset;
+        const auto [blocks, pairs, count] = SampleWeights(Vertical, src, y);
         uint8_t* out = dst + ptrdiff_t(y) * DestinationStride;
         for (int32_t b = 0; b < 4 * stripCount; ++b) {
             int32_t sum = 0;
             for (int32_t k = 0; k < count; ++k) {
                 const uint8_t* block = blocks + k * blockStep;
-                sum += EvenWeight(entry.Pairs[k]) * block[2 * b] +
-                       OddWeight(entry.Pairs[k]) * block[2 * b + 1];
+                sum += EvenWeight(pairs[k]) * block[2 * b] + OddWeight(pairs[k]) * block[2 * b + 1];
             }
             out[b] = Saturate(sum);
         }

@@ -7,9 +7,10 @@
 //   TScalarFilter   the reference: plain C++, reads the source rows as they are;
 //   TMMXFilter      MMX, 4 rows of 1 byte or 2 rows of 3 and 4 bytes per horizontal group;
 //   TSSE2IntFilter  SSE2, 4 rows of 1 and 3 bytes or 2 rows of 4 bytes per group.
-// The SIMD paths first copy a group's rows into a staging buffer and widen them to 16-bit words
-// in the layout their multiply-adds take (comments at each kernel show the lanes). Each worker
-// gives its own two scratch buffers of ScratchSize() bytes, 128-byte aligned.
+// The SIMD paths widen a group's rows to 16-bit words in the layout their multiply-adds take
+// (comments at each kernel show the lanes), from a staging copy of the rows (MMX), or of only
+// what the loads could read past a row's end and of short groups (SSE2). Each worker gives its
+// own two scratch buffers of ScratchSize() bytes, 128-byte aligned.
 //
 // Several threads may run the passes of one configured object at once on different rows or
 // strips; Configure, the weight tables and ClearTables must not overlap them.
@@ -25,6 +26,9 @@
 namespace qorvi {
 
 enum class TFilterPath { Scalar, MMX, SSE2 };
+
+// The pixel sizes the passes resample; with any other the passes write nothing.
+inline bool IsResampledPixelSize(int32_t bpp) { return bpp == 1 || bpp == 3 || bpp == 4; }
 
 class TFilter {
 public:

@@ -1,6 +1,7 @@
 // The MMX path of the resampling passes, for processors without SSE2. Every pass ends with EMMS
 // so that the floating-point unit is usable again when it returns.
 #include "geometry/ResizeFilters.h"
+#include "geometry/UnalignedBytes.h"
 
 #include <cstring>
 #include <mmintrin.h>
@@ -21,17 +22,7 @@ inline __m64 Load8(const uint8_t* p) {
 
 inline void Store8(uint8_t* p, __m64 value) { std::memcpy(p, &value, 8); }
 
-inline __m64 Load4(const uint8_t* p) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    return _mm_cvtsi32_si64(int(word));
-}
-
-inline void StoreWord(uint8_t* p, uint32_t word) { std::memcpy(p, &word, 4); }
-inline void StoreHalf(uint8_t* p, uint32_t half) {
-    const uint16_t value = static_cast<uint16_t>(half);
-    std::memcpy(p, &value, 2);
-}
+inline __m64 Load4(const uint8_t* p) { return _mm_cvtsi32_si64(int(LoadU32(p))); }
 
 // [2 x i32] the weight pair in both lanes.
 inline __m64 Broadcast(uint32_t pair) { return _mm_set1_pi32(int(pair)); }
@@ -74,10 +65,10 @@ void Widen1(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
 
 void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const __m64* p = reinterpret_cast<const __m64*>(widened + entry.Offset);
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
+        const uint32_t* w = sample.Pairs;
+        const int32_t n = sample.Count;
         __m64 sum01 = _mm_setzero_si64(), sum23 = _mm_setzero_si64();  // [2 x i32] r0 r1 | r2 r3
         for (int32_t k = 0; k < n; ++k, p += 2) {
             const __m64 weight = Broadcast(w[k]);
@@ -86,57 +77,40 @@ void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
         }
         const __m64 words = _mm_packs_pi32(Descale(sum01), Descale(sum23));
         const uint32_t bytes = Low32(_mm_packs_pu16(words, words));  // r0 r1 r2 r3
-        StoreHalf(block01 + 2 * x, bytes);
-        StoreHalf(block23 + 2 * x, bytes >> 16);
+        StoreU16(block01 + 2 * x, bytes);
+        StoreU16(block23 + 2 * x, bytes >> 16);
     }
 }
 
 // 3 or 4 bytes per pixel, 2 rows a group, 8 x B bytes a source pair: per channel
 // [4 x i16] r0[2k]c r0[2k+1]c r1[2k]c r1[2k+1]c.
-void Widen3(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
+template <int32_t Bpp>
+void WidenColour(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
     const uint8_t* s0 = staging;
     const uint8_t* s1 = s0 + f.StagingPitch;
     const __m64 zero = _mm_setzero_si64();
     for (int32_t k = 0; k < f.Horizontal.WideningGroups; ++k) {
-        // [8 x u8] p0c0 p0c1 p0c2 p1c0 p1c1 p1c2 .., interleaved with itself a pixel on:
-        // p0c0 p1c0 p0c1 p1c1 p0c2 p1c2
-        const __m64 a8 = Load8(s0 + 6 * k), b8 = Load8(s1 + 6 * k);
-        const __m64 a = _mm_unpacklo_pi8(a8, _mm_srli_si64(a8, 24));
-        const __m64 b = _mm_unpacklo_pi8(b8, _mm_srli_si64(b8, 24));
-        const __m64 a01 = _mm_unpacklo_pi8(a, zero), a2 = _mm_unpackhi_pi8(a, zero);
-        const __m64 b01 = _mm_unpacklo_pi8(b, zero), b2 = _mm_unpackhi_pi8(b, zero);
-        uint8_t* out = widened + 24 * k;
-        Store8(out, _mm_unpacklo_pi32(a01, b01));
-        Store8(out + 8, _mm_unpackhi_pi32(a01, b01));
-        Store8(out + 16, _mm_unpacklo_pi32(a2, b2));
-    }
-}
-
-void Widen4(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
-    const uint8_t* s0 = staging;
-    const uint8_t* s1 = s0 + f.StagingPitch;
-    const __m64 zero = _mm_setzero_si64();
-    for (int32_t k = 0; k < f.Horizontal.WideningGroups; ++k) {
-        // [8 x u8] p0c0 .. p0c3 p1c0 .. p1c3 interleaved with its upper half
-        const __m64 a8 = Load8(s0 + 8 * k), b8 = Load8(s1 + 8 * k);
-        const __m64 a = _mm_unpacklo_pi8(a8, _mm_srli_si64(a8, 32));
-        const __m64 b = _mm_unpacklo_pi8(b8, _mm_srli_si64(b8, 32));
+        // [8 x u8] p0c0 p0c1 .. p1c0 p1c1 .., interleaved with itself a pixel on:
+        // p0c0 p1c0 p0c1 p1c1 p0c2 p1c2 (p0c3 p1c3)
+        const __m64 a8 = Load8(s0 + 2 * Bpp * k), b8 = Load8(s1 + 2 * Bpp * k);
+        const __m64 a = _mm_unpacklo_pi8(a8, _mm_srli_si64(a8, 8 * Bpp));
+        const __m64 b = _mm_unpacklo_pi8(b8, _mm_srli_si64(b8, 8 * Bpp));
         const __m64 a01 = _mm_unpacklo_pi8(a, zero), a23 = _mm_unpackhi_pi8(a, zero);
         const __m64 b01 = _mm_unpacklo_pi8(b, zero), b23 = _mm_unpackhi_pi8(b, zero);
-        uint8_t* out = widened + 32 * k;
+        uint8_t* out = widened + 8 * Bpp * k;
         Store8(out, _mm_unpacklo_pi32(a01, b01));
         Store8(out + 8, _mm_unpackhi_pi32(a01, b01));
         Store8(out + 16, _mm_unpacklo_pi32(a23, b23));
-        Store8(out + 24, _mm_unpackhi_pi32(a23, b23));
+        if constexpr (Bpp == 4) Store8(out + 24, _mm_unpackhi_pi32(a23, b23));
     }
 }
 
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const __m64* p = reinterpret_cast<const __m64*>(widened + entry.Offset);
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
+        const uint32_t* w = sample.Pairs;
+        const int32_t n = sample.Count;
         // [2 x i32] r0c r1c for each channel
         __m64 sum0 = _mm_setzero_si64(), sum1 = _mm_setzero_si64(), sum2 = _mm_setzero_si64();
         for (int32_t k = 0; k < n; ++k, p += 3) {
@@ -149,17 +123,17 @@ void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block) {
         const __m64 words2 = _mm_packs_pi32(Descale(sum2), Descale(sum2));
         // [8 x u8] r0c0 r1c0 r0c1 r1c1 r0c2 r1c2 ..
         const __m64 bytes = _mm_packs_pu16(words01, words2);
-        StoreWord(block + 6 * x, Low32(bytes));
-        StoreHalf(block + 6 * x + 4, High32(bytes));
+        StoreU32(block + 6 * x, Low32(bytes));
+        StoreU16(block + 6 * x + 4, High32(bytes));
     }
 }
 
 void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const __m64* p = reinterpret_cast<const __m64*>(widened + entry.Offset);
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
+        const uint32_t* w = sample.Pairs;
+        const int32_t n = sample.Count;
         __m64 sum0 = _mm_setzero_si64(), sum1 = _mm_setzero_si64();
         __m64 sum2 = _mm_setzero_si64(), sum3 = _mm_setzero_si64();
         for (int32_t k = 0; k < n; ++k, p += 4) {
@@ -188,7 +162,7 @@ size_t TMMXFilter::ScratchSize() const {
 void TMMXFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widened,
                                 uint8_t* staging, int32_t rowCount) const {
     const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(bpp)) return;
     const int32_t groupRows = bpp == 1 ? 4 : 2;
     const ptrdiff_t blockBytes = 2 * ptrdiff_t(IntermediateStride);
     for (int32_t row = 0; row < rowCount; row += groupRows) {
@@ -203,11 +177,11 @@ void TMMXFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widen
             Filter1(*this, widened, block, block + blockBytes);
             break;
         case 3:
-            Widen3(*this, staging, widened);
+            WidenColour<3>(*this, staging, widened);
             Filter3(*this, widened, block);
             break;
         default:
-            Widen4(*this, staging, widened);
+            WidenColour<4>(*this, staging, widened);
             Filter4(*this, widened, block);
             break;
         }
@@ -216,15 +190,11 @@ void TMMXFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widen
 }
 
 void TMMXFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const {
-    const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(BytesPerPixel)) return;
     const ptrdiff_t blockStep = Vertical.PairStep;
     const __m64 zero = _mm_setzero_si64();
     for (int32_t y = 0; y < Vertical.OutputCount; ++y) {
-        const TWeightEntry& entry = Vertical.Entries[size_t(y)];
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
-        const uint8_t* blocks = src + entry.Offset;
+        const auto [blocks, w, n] = SampleWeights(Vertical, src, y);
         uint8_t* out = dst + ptrdiff_t(y) * DestinationStride;
         for (int32_t s = 0; s < stripCount; ++s) {
             // [8 x u8] of a pair block: r0b0 r1b0 .. r0b3 r1b3, widened into [4 x i16] twice
@@ -237,7 +207,7 @@ void TMMXFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCou
                 sum23 = _mm_add_pi32(sum23, _mm_madd_pi16(_mm_unpackhi_pi8(bytes, zero), weight));
             }
             const __m64 words = _mm_packs_pi32(Descale(sum01), Descale(sum23));
-            StoreWord(out + 4 * s, Low32(_mm_packs_pu16(words, words)));
+            StoreU32(out + 4 * s, Low32(_mm_packs_pu16(words, words)));
         }
     }
     _mm_empty();

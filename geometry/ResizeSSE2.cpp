@@ -1,6 +1,7 @@
 // The SSE2 path of the resampling passes. Only TResizer's choice (the processor's SSE2 bit, or a
 // forced path) calls into it, so the 32-bit build compiles just this file's functions for SSE2.
 #include "geometry/ResizeFilters.h"
+#include "geometry/UnalignedBytes.h"
 
 #include <cstring>
 #include <emmintrin.h>
@@ -13,17 +14,7 @@ namespace qorvi {
 
 namespace {
 
-inline __m128i LoadWord(const uint8_t* p) {
-    uint32_t word;
-    std::memcpy(&word, p, 4);
-    return _mm_cvtsi32_si128(int(word));
-}
-
-inline void StoreWord(uint8_t* p, uint32_t word) { std::memcpy(p, &word, 4); }
-inline void StoreHalf(uint8_t* p, uint32_t half) {
-    const uint16_t value = static_cast<uint16_t>(half);
-    std::memcpy(p, &value, 2);
-}
+inline __m128i LoadWord(const uint8_t* p) { return _mm_cvtsi32_si128(int(LoadU32(p))); }
 
 // [4 x i32] the weight pair in every lane.
 inline __m128i Broadcast(uint32_t pair) { return _mm_set1_epi32(int(pair)); }
@@ -58,10 +49,10 @@ void Widen1(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
 
 void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const uint8_t* p = widened + entry.Offset;
-        const uint32_t* w = entry.Pairs;
-        int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const uint8_t* p = sample.Source;
+        const uint32_t* w = sample.Pairs;
+        int32_t n = sample.Count;
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
         // Two weight pairs a step; [4 x i32] sums of rows 0 to 3.
         for (; n >= 2; n -= 2, w += 2, p += 32) {
@@ -77,8 +68,8 @@ void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
         const __m128i words = _mm_packs_epi32(Descale(_mm_add_epi32(sum0, sum1)), _mm_setzero_si128());
         // [16 x u8] r0 r1 r2 r3 ..
         const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
-        StoreHalf(block01 + 2 * x, bytes);
-        StoreHalf(block23 + 2 * x, bytes >> 16);
+        StoreU16(block01 + 2 * x, bytes);
+        StoreU16(block23 + 2 * x, bytes >> 16);
     }
 }
 
@@ -153,10 +144,10 @@ inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& s
 
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const __m128i* p = reinterpret_cast<const __m128i*>(widened + entry.Offset);
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
+        const uint32_t* w = sample.Pairs;
+        const int32_t n = sample.Count;
         // [4 x i32] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128(), sum2 = _mm_setzero_si128();
         SumPairs3(p, w, n, sum0, sum1, sum2);
@@ -165,10 +156,10 @@ void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
         // [16 x u8] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2 | ..
         const __m128i bytes = _mm_packus_epi16(words01, words2);
         const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
-        StoreWord(block01 + 6 * x, uint32_t(_mm_cvtsi128_si32(bytes)));
-        StoreHalf(block01 + 6 * x + 4, last);
-        StoreWord(block23 + 6 * x, uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4))));
-        StoreHalf(block23 + 6 * x + 4, last >> 16);
+        StoreU32(block01 + 6 * x, uint32_t(_mm_cvtsi128_si32(bytes)));
+        StoreU16(block01 + 6 * x + 4, last);
+        StoreU32(block23 + 6 * x, uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4))));
+        StoreU16(block23 + 6 * x + 4, last >> 16);
     }
 }
 
@@ -193,10 +184,10 @@ void Widen4(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
 
 void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TWeightEntry& entry = f.Horizontal.Entries[size_t(x)];
-        const __m128i* p = reinterpret_cast<const __m128i*>(widened + entry.Offset);
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
+        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
+        const uint32_t* w = sample.Pairs;
+        const int32_t n = sample.Count;
         // [4 x i32] r0c0 r1c0 r0c1 r1c1 | r0c2 r1c2 r0c3 r1c3
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
         for (int32_t k = 0; k < n; ++k, p += 2) {
@@ -266,7 +257,7 @@ size_t TSSE2IntFilter::ScratchSize() const {
 void TSSE2IntFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widened,
                                     uint8_t* staging, int32_t rowCount) const {
     const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(bpp)) return;
     const int32_t groupRows = bpp == 4 ? 2 : 4;
     const ptrdiff_t blockBytes = 2 * ptrdiff_t(IntermediateStride);
     const int32_t groups = Horizontal.WideningGroups;
@@ -319,15 +310,11 @@ void TSSE2IntFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* w
 }
 
 void TSSE2IntFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const {
-    const int32_t bpp = BytesPerPixel;
-    if (bpp != 1 && bpp != 3 && bpp != 4) return;
+    if (!IsResampledPixelSize(BytesPerPixel)) return;
     const ptrdiff_t blockStep = Vertical.PairStep;
     const __m128i zero = _mm_setzero_si128();
     for (int32_t y = 0; y < Vertical.OutputCount; ++y) {
-        const TWeightEntry& entry = Vertical.Entries[size_t(y)];
-        const uint32_t* w = entry.Pairs;
-        const int32_t n = PairCount(w);
-        const uint8_t* blocks = src + entry.Offset;
+        const auto [blocks, w, n] = SampleWeights(Vertical, src, y);
         uint8_t* out = dst + ptrdiff_t(y) * DestinationStride;
         int32_t s = 0;
         for (; s + 4 <= stripCount; s += 4) {
@@ -359,7 +346,7 @@ void TSSE2IntFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stri
                 sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), Broadcast(w[k])));
             }
             const __m128i words = _mm_packs_epi32(Descale(sum), zero);
-            StoreWord(out + 4 * s, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))));
+            StoreU32(out + 4 * s, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))));
         }
     }
 }

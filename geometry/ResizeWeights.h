@@ -31,6 +31,17 @@ inline int32_t PairCount(const uint32_t* pairs) { return static_cast<int32_t>(pa
 inline int16_t EvenWeight(uint32_t pair) { return static_cast<int16_t>(pair & 0xFFFF); }
 inline int16_t OddWeight(uint32_t pair) { return static_cast<int16_t>(pair >> 16); }
 
+// What output sample i of an axis reads: its weight pairs, their count, and its first source
+// pair in `input`, the pass's input.
+struct TSampleWeights {
+    const uint8_t* Source;
+    const uint32_t* Pairs;
+    int32_t Count;
+};
+
+struct TResizeParam;
+TSampleWeights SampleWeights(const TResizeParam& axis, const uint8_t* input, int32_t i);
+
 // One axis of a resize. The pass object fills the counts, the pair step and its own kernel
 // parameters; SetWeights fills the storage and the entries from the first three.
 struct TResizeParam {
@@ -47,6 +58,11 @@ struct TResizeParam {
 
     void Clear() { *this = TResizeParam{}; }
 };
+
+inline TSampleWeights SampleWeights(const TResizeParam& axis, const uint8_t* input, int32_t i) {
+    const TWeightEntry& entry = axis.Entries[size_t(i)];
+    return {input + entry.Offset, entry.Pairs, PairCount(entry.Pairs)};
+}
 
 class TWeightSetter {
 public:
