@@ -39,9 +39,6 @@ struct TSampleWeights {
     int32_t Count;
 };
 
-struct TResizeParam;
-TSampleWeights SampleWeights(const TResizeParam& axis, const uint8_t* input, int32_t i);
-
 // One axis of a resize. The pass object fills the counts, the pair step and its own kernel
 // parameters; SetWeights fills the storage and the entries from the first three.
 struct TResizeParam {
@@ -59,7 +56,10 @@ struct TResizeParam {
     void Clear() { *this = TResizeParam{}; }
 };
 
-inline TSampleWeights SampleWeights(const TResizeParam& axis, const uint8_t* input, int32_t i) {
+// Always inlined, also into kernels built for other processor features: they call it once per
+// output sample.
+[[gnu::always_inline]] inline TSampleWeights SampleWeights(const TResizeParam& axis,
+                                                          const uint8_t* input, int32_t i) {
     const TWeightEntry& entry = axis.Entries[size_t(i)];
     return {input + entry.Offset, entry.Pairs, PairCount(entry.Pairs)};
 }
