@@ -117,7 +117,7 @@ void TScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t strip
 }
 
 bool FilterPathBuilt(TFilterPath path) {
-#if defined(__i386__) || defined(__x86_64__)
+#if QORVI_SIMD_PATHS
     (void)path;
     return true;
 #else
@@ -126,12 +126,12 @@ bool FilterPathBuilt(TFilterPath path) {
 }
 
 std::unique_ptr<TFilter> MakeFilter(TFilterPath path) {
-    if (!FilterPathBuilt(path)) path = TFilterPath::Scalar;
-    switch (path) {
-    case TFilterPath::SSE2: return std::make_unique<TSSE2IntFilter>();
-    case TFilterPath::MMX: return std::make_unique<TMMXFilter>();
-    case TFilterPath::Scalar: break;
-    }
+#if QORVI_SIMD_PATHS
+    if (path == TFilterPath::SSE2) return std::make_unique<TSSE2IntFilter>();
+    if (path == TFilterPath::MMX) return std::make_unique<TMMXFilter>();
+#else
+    (void)path;
+#endif
     return std::make_unique<TScalarFilter>();
 }
 

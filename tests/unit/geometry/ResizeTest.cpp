@@ -234,6 +234,9 @@ TEST(CpuFeatures, ReportSSE2OnThisMachine) {
     EXPECT_TRUE(features & CpuSSE2);
     EXPECT_TRUE(features & CpuMMX);
     EXPECT_EQ(TResizer(1).Path(), DefaultFilterPath());
+    // The comparisons above are between real paths, not the scalar one three times.
+    for (TFilterPath path : {TFilterPath::Scalar, TFilterPath::MMX, TFilterPath::SSE2})
+        EXPECT_EQ(TResizer(1, path).Path(), path);
 }
 
 }  // namespace
