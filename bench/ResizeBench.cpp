@@ -167,7 +167,8 @@ int main(int argc, char** argv) {
     // Where the time of one thread goes: each pass alone, on the calling thread.
     for (TFilterPath path : {TFilterPath::SSE2, TFilterPath::MMX}) {
         std::unique_ptr<TFilter> filter = MakeFilter(path);
-        const TImageDesc desc{picture.bytes.data(), picture.width, picture.height, picture.stride, 3};
+        const TImageDesc desc{picture.bytes.data(), picture.width, picture.height,
+                              picture.stride, 3};
         filter->Configure(desc, 1440, 1080);
         TLanczos(3).SetWeights(filter->Horizontal);
         TLanczos(3).SetWeights(filter->Vertical);

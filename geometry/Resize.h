@@ -7,12 +7,14 @@
 // every path gives the same bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of
 // radius 2 to 4, 4 Spline16, 5 Spline36, any other value area average.
 //
-// ResizeImage only shrinks: same or larger sizes (either axis), sizes below 1, a stride shorter
-// than a row and other pixel sizes return at once with nothing changed. Weight tables, scratch
-// and an intermediate buffer of up to KeptIntermediateBytes are kept per geometry. Failure: std::bad_alloc for any buffer (the destination may then
-// be partly written and `desc` partly updated); a null destination throws it after the
-// horizontal pass. Calls must not overlap each other or SetMode, on any resizer: the resizers
-// share one thread group, and the plug-in holds ResizeLock around both.
+// Until the first SetMode a resizer has no filter and ResizeImage does nothing. It only
+// shrinks: same or larger sizes (either axis), sizes below 1, a stride shorter than a row and
+// other pixel sizes return at once with nothing changed. Weight tables, scratch and an
+// intermediate buffer of up to KeptIntermediateBytes are kept per geometry. Failure:
+// std::bad_alloc for any buffer (the destination may then be partly written and `desc` partly
+// updated); a null destination throws it after the horizontal pass. Calls must not overlap each
+// other or SetMode, on any resizer: the resizers share one thread group, and the plug-in holds
+// ResizeLock around both.
 #pragma once
 
 #include "geometry/ImageDesc.h"

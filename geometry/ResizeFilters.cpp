@@ -44,7 +44,6 @@ void TFilter::Configure(const TImageDesc& desc, int32_t newWidth, int32_t newHei
     Horizontal.OutputCount = newWidth;
     Horizontal.InputCount = desc.Width;
     Horizontal.PairStep = HorizontalPairStep();
-    Horizontal.StagedWords = Fits32((int64_t{desc.Width} * bpp + 3) / 4);
     Horizontal.WideningGroups =
         Fits32(bpp == 1 ? (int64_t{desc.Width} + 3) / 4 : (int64_t{desc.Width} + 1) / 2);
     Horizontal.Samples = newWidth;

@@ -92,7 +92,9 @@ public:
     void VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const override;
 
 protected:
-    int32_t HorizontalPairStep() const override { return BytesPerPixel == 1 ? 16 : 8 * BytesPerPixel; }
+    int32_t HorizontalPairStep() const override {
+        return BytesPerPixel == 1 ? 16 : 8 * BytesPerPixel;
+    }
 };
 
 class TSSE2IntFilter final : public TFilter {

@@ -65,7 +65,8 @@ void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
             sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(
                 _mm_load_si128(reinterpret_cast<const __m128i*>(p)), Broadcast(w[0])));
         }
-        const __m128i words = _mm_packs_epi32(Descale(_mm_add_epi32(sum0, sum1)), _mm_setzero_si128());
+        const __m128i words =
+            _mm_packs_epi32(Descale(_mm_add_epi32(sum0, sum1)), _mm_setzero_si128());
         // [16 x u8] r0 r1 r2 r3 ..
         const uint32_t bytes = uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
         StoreU16(block01 + 2 * x, bytes);
@@ -336,14 +337,16 @@ void TSSE2IntFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stri
                 sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), weight));
             }
             const __m128i words = _mm_packs_epi32(Descale(sum0), Descale(sum1));
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * s), _mm_packus_epi16(words, words));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 4 * s),
+                             _mm_packus_epi16(words, words));
         }
         if (s < stripCount) {
             const uint8_t* p = blocks + 8 * s;
             __m128i sum = _mm_setzero_si128();
             for (int32_t k = 0; k < n; ++k, p += blockStep) {
                 const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
-                sum = _mm_add_epi32(sum, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), Broadcast(w[k])));
+                sum = _mm_add_epi32(
+                    sum, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), Broadcast(w[k])));
             }
             const __m128i words = _mm_packs_epi32(Descale(sum), zero);
             StoreU32(out + 4 * s, uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words))));

@@ -123,7 +123,8 @@ void TWndFuncWeight::SetWeights(TResizeParam& axis) const {
             } else {
                 // And weight right of it to the last sample.
                 scratch[j - first + parity] = 0;
-                scratch[last + parity] = ToDouble(static_cast<Extended>(scratch[last + parity]) + w);
+                double& edge = scratch[last + parity];
+                edge = ToDouble(static_cast<Extended>(edge) + w);
             }
         }
         // Truncated, not corrected: the integer weights may miss 16384 by a few units.

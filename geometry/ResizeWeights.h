@@ -48,7 +48,6 @@ struct TResizeParam {
     int32_t InputCount = 0;
     int32_t PairStep = 0;  // bytes between consecutive source pairs in the pass's input
     // Kept for the pass kernels of this axis.
-    int32_t StagedWords = 0;     // horizontal: 32-bit words staged per source row
     int32_t WideningGroups = 0;  // horizontal: widening groups per source row
     int32_t Samples = 0;         // horizontal: target width; vertical: strips per destination row
     int32_t Lines = 0;           // horizontal: source height; vertical: target height

@@ -177,8 +177,9 @@ void TResizer::HorizontalJob(int32_t index, int32_t, void* data) {
         const int32_t row = job.Counter.fetch_add(RowPortion);
         const int32_t left = filter.Horizontal.Lines - row;
         if (left <= 0) break;
-        filter.HorizontalPass(job.Destination + ptrdiff_t(row) * filter.IntermediateStride,
-                              job.Source + ptrdiff_t(row) * filter.SourceStride, widened, staging,
+        filter.HorizontalPass(job.Destination + ptrdiff_t(row) * filter.HorizontalDestinationStep,
+                              job.Source + ptrdiff_t(row) * filter.HorizontalSourceStep, widened,
+                              staging,
                               left < RowPortion ? left : RowPortion);
     }
 }

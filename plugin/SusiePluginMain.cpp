@@ -150,14 +150,11 @@ void AddEngineOption() {
     PreviewCMSInfo.Flags |= EngineOption;
 }
 
-uint32_t ThumbnailResizerMode(int32_t thumbnailQuality) {
-    return thumbnailQuality == 0 ? 0 : thumbnailQuality == 1 ? 2 : 3;
-}
-
 void SetResizerModes() {
+    const int32_t quality = PluginOption.ThumbnailQuality;
     CriticalSectionGuard lock(*ResizeLock);
     if (PictureResizer) PictureResizer->SetMode(uint32_t(PluginOption.DecimationMode));
-    if (ThumbnailResizer) ThumbnailResizer->SetMode(ThumbnailResizerMode(PluginOption.ThumbnailQuality));
+    if (ThumbnailResizer) ThumbnailResizer->SetMode(quality == 0 ? 0 : quality == 1 ? 2 : 3);
 }
 
 void ApplyConfirmedSettings() {

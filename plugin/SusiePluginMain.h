@@ -50,7 +50,6 @@ void ApplyConfirmedSettings();
 // previews (0 area average, 1 Lanczos3, anything else Lanczos4). Taken under ResizeLock, so a
 // mode never changes under a running resize.
 void SetResizerModes();
-uint32_t ThumbnailResizerMode(int32_t thumbnailQuality);
 
 // The text of information number 1: the plug-in's name and version, then the maker's notice.
 extern const char* const PluginVersionText;

@@ -79,7 +79,8 @@ TEST_F(ResizerTest, GivesTheSameBytesOnEveryPathAndThreadCount) {
         const int32_t bpp = trial % 3 == 0 ? 1 : trial % 3 == 1 ? 3 : 4;
         const uint32_t mode = uint32_t(trial / 3 % 6);
         const int32_t width = 1 + int32_t(random() % 150), height = 1 + int32_t(random() % 90);
-        int32_t newWidth = 1 + int32_t(random() % width), newHeight = 1 + int32_t(random() % height);
+        int32_t newWidth = 1 + int32_t(random() % width);
+        int32_t newHeight = 1 + int32_t(random() % height);
         switch (trial % 8) {
         case 0: newWidth = width; break;  // only the height shrinks
         case 1: newHeight = height; break;
