@@ -79,4 +79,19 @@ void CompositeOverChecker(const uint8_t* source, uint8_t* destination, int32_t d
     }
 }
 
+void ConvertCMYKToBGR(const uint8_t* source, uint8_t* destination, int32_t destinationStride,
+                      int32_t width, int32_t height) {
+    // (255 - ink) x (255 - black) / 255: the ink's complement blended over black.
+    auto channel = [](uint32_t ink, uint32_t black) { return Blend(255 - ink, 0, 255 - black); };
+    for (int32_t y = 0; y < height; ++y) {
+        const uint8_t* in = source + size_t(y) * size_t(width) * 4;
+        uint8_t* out = destination + size_t(y) * size_t(destinationStride);
+        for (int32_t x = 0; x < width; ++x, in += 4, out += 3) {
+            out[0] = channel(in[2], in[3]);
+            out[1] = channel(in[1], in[3]);
+            out[2] = channel(in[0], in[3]);
+        }
+    }
+}
+
 }  // namespace qorvi

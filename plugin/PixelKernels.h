@@ -42,4 +42,10 @@ void CompositeOverChecker(const uint8_t* source, uint8_t* destination, int32_t d
                           int32_t width, int32_t height, uint32_t colour1, uint32_t colour2,
                           int32_t squareSize);
 
+// `width` x `height` C,M,Y,K pixels (0 = no ink; rows 4 x width bytes apart) as B,G,R rows
+// `destinationStride` bytes apart: each channel the complement of its ink, darkened by the black.
+// The fill bytes are not written. For CMYK without a colour engine.
+void ConvertCMYKToBGR(const uint8_t* source, uint8_t* destination, int32_t destinationStride,
+                      int32_t width, int32_t height);
+
 }  // namespace qorvi

@@ -1,12 +1,8 @@
 #include "plugin/SusiePluginMain.h"
 
-#include "color/LCMSDll.h"
-#include "color/ProfileSetup.h"
 #include "geometry/OutputSize.h"
 #include "plugin/InputImage.h"
-#include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
-#include "plugin/WinText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,31 +14,12 @@ const char* const PluginVersionText =
 
 namespace {
 
-bool Started = false;
-bool Finished = false;
-
-bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
-
-// The library's own path, as the system reports it: at most MAX_PATH characters.
-std::string ModulePath(HMODULE module) {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(module, path, MAX_PATH);
-    return path;
-}
-
 // The child for a picture request: the file's name takes part in the choice for file input.
 TSusiePlugin* ChooseChild(LPCSTR buf, unsigned flag, const TMemoryReader& reader) {
     if (!PluginList) return nullptr;
     const bool fileInput = (flag & SusieInputMask) == SusieInputFile;
     const std::string fileName = fileInput && buf != nullptr ? std::string(buf) : std::string();
     return PluginList->FindSupportingData(fileName, reader.Memory, reader.Size);
-}
-
-// Shown once, at start-up, when the engine cannot be loaded; the plug-in goes on without it.
-void ShowEngineWarning(const std::string& enginePath) {
-    const std::string file = enginePath.substr(FileNameStart(enginePath, SystemLeadByte));
-    const std::wstring text = WidenAnsi(file) + L"のLoadに失敗しました";
-    MessageBoxW(nullptr, text.c_str(), L"警告", MB_OK | MB_ICONWARNING);
 }
 
 std::string InformationText(int infono) {
@@ -53,11 +30,16 @@ std::string InformationText(int infono) {
     return infono % 2 == 0 ? PluginList->GetPattern(index) : PluginList->GetDescription(index);
 }
 
+// Handed to the child when the host gives no progress callback: many children call it without
+// looking. Never asks to stop.
+int __stdcall IgnoreProgress(int, int, long) { return 0; }
+
 // GetPicture and GetPreview: the child decodes from memory, the pipeline post-processes.
 int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                    SusieProgressCallback progress, long lData, bool preview) {
     // Nowhere to put a picture: no child is asked to decode one.
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
+    if (progress == nullptr) progress = IgnoreProgress;
     bool delivered = false;
     try {
         TInputImage input;
@@ -93,105 +75,6 @@ int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL*
 }
 
 }  // namespace
-
-void InitializePlugin(HMODULE module) {
-    if (Started) return;
-    Started = true;
-
-    SYSTEM_INFO system;
-    GetSystemInfo(&system);
-    ProcessorCount = static_cast<int32_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1));
-
-    const std::string path = ModulePath(module);
-    const std::string folder = path.substr(0, FileNameStart(path, SystemLeadByte));
-    PluginList = std::make_unique<TSusiePluginList>();
-    PluginList->LoadDirectory(folder);
-    PluginList->LoadDirectory(folder + "SPI");
-
-    PluginOption = DefaultPluginOption();
-    const std::string ini = IniPathFromLibraryPathA(path);
-    std::string orderString;
-    ReadHostSettings(ini, PluginOption, orderString);
-    if (!orderString.empty()) PluginList->ApplyOrderString(orderString);
-    PluginList->BuildFormatLists();
-    ReadSizeLists(ini, PluginOption);
-
-    const std::string enginePath = ChangeFileExtension(path, ".dll", SystemLeadByte);
-    if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
-    PictureCMSInfo = CMSInfo{};
-    PreviewCMSInfo = CMSInfo{};
-    WriteCMSInfoIntents();
-
-    TransformLock.emplace();
-    ResizeLock.emplace();
-
-    BuiltInProfileModule = module;
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
-
-    PictureResizer = std::make_unique<TResizer>(ProcessorCount);
-    ThumbnailResizer = std::make_unique<TResizer>(ProcessorCount);
-    SetResizerModes();
-
-    PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
-    AddEngineOption();
-}
-
-void WriteCMSInfoIntents() {
-    const uint32_t flags = PluginOption.BlackPointCompensation ? uint32_t{BlackPointCompensation} : 0u;
-    for (CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
-        info->Intent = PluginOption.RenderingIntent;
-        info->ProofingIntent = PluginOption.RenderingIntent;
-        info->Flags = flags;
-    }
-}
-
-void AddEngineOption() {
-    PictureCMSInfo.Flags |= EngineOption;
-    PreviewCMSInfo.Flags |= EngineOption;
-}
-
-void SetResizerModes() {
-    const int32_t quality = PluginOption.ThumbnailQuality;
-    CriticalSectionGuard lock(*ResizeLock);
-    if (PictureResizer) PictureResizer->SetMode(uint32_t(PluginOption.DecimationMode));
-    if (ThumbnailResizer) ThumbnailResizer->SetMode(quality == 0 ? 0 : quality == 1 ? 2 : 3);
-}
-
-void ApplyConfirmedSettings() {
-    WriteCMSInfoIntents();
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
-    SetResizerModes();
-    if (PluginList) PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
-    AddEngineOption();
-}
-
-void FinalizePlugin(bool processExit) {
-    if (!Started || Finished) return;
-    Finished = true;
-    if (processExit) {
-        // The process is ending: every library is being detached and every other thread is
-        // gone. Unloading the children ourselves would run their code after that.
-        (void)PluginList.release();
-    } else {
-        PluginList.reset();
-    }
-    TransformLock.reset();
-    ResizeLock.reset();
-    // On process exit the engine's threads are gone and its memory goes with the process: it is
-    // not called again.
-    if (!processExit && LCMSDll.FinalizeCMSInfo != nullptr) {
-        LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
-        LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
-    }
-    PictureResizer.reset();
-    ThumbnailResizer.reset();
-    if (!processExit && WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
-        LCMSDll.TerminateWorkerThread();
-    WorkerThreadsStarted = false;
-    // Waits for each worker's last signal; on process exit the workers are gone already.
-    FreeResizeThreadGroup(processExit);
-    FreeLCMSDll(processExit);
-}
 
 }  // namespace qorvi
 
@@ -275,7 +158,17 @@ extern "C" int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL*
     return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 
+namespace qorvi {
+// There is no form to show yet: the dialog closes at once, as when cancelled.
+int ShowConfigurationForm(HWND) { return 2; }
+}  // namespace qorvi
+
 extern "C" int __stdcall ConfigurationDlg(HWND parent, int fnc) {
-    // Only function 1, the settings dialog, exists; it is not built yet.
-    return SusieNotImplemented;
+    // Only function 1, the settings dialog, exists.
+    if (fnc != 1) return SusieNotImplemented;
+    try {
+        return RunConfigurationDialog(parent, ShowConfigurationForm);
+    } catch (...) {
+        return SusieInternalError;
+    }
 }

@@ -51,6 +51,22 @@ void ApplyConfirmedSettings();
 // mode never changes under a running resize.
 void SetResizerModes();
 
+// The settings dialog's frame: the plug-in order is saved, `showForm` shows the form modally over
+// `parent` (the owner of the library's windows meanwhile) and answers its modal result. OK (1)
+// means the form stored and wrote the new settings, and the settings-dependent steps run again;
+// any other result restores the saved order and enabled flags. Answers 0.
+constexpr int ModalResultOK = 1;
+using ConfigurationForm = int (*)(HWND parent);
+int RunConfigurationDialog(HWND parent, ConfigurationForm showForm);
+// The settings dialog itself.
+int ShowConfigurationForm(HWND parent);
+extern HWND OwnerWindow;
+
+// How a pipeline fault reaches the user: a plain message box with an OK button on the calling
+// thread, shown once per failed request. Tests put their own reporter here.
+using FaultReporter = void (*)(const wchar_t* message);
+extern FaultReporter ReportPipelineFault;
+
 // The text of information number 1: the plug-in's name and version, then the maker's notice.
 extern const char* const PluginVersionText;
 

@@ -106,19 +106,26 @@ TEST_F(EngineStartup, AnEngineWithoutMostEntryPointsIsCalledOnlyThroughThoseItHa
     EXPECT_EQ(Decode(false), SusieSuccess);
     EXPECT_EQ(Decode(true), SusieSuccess);
     plugin.Unload();
+    // No workers to start or stop, nothing to finalise: the picture and the preview are converted.
     EXPECT_THAT(EngineCalls(),
                 ElementsAre("InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
-                            "InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000"));
+                            "InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
+                            "ColorTransform intent=0/0 flags=0x80000000 kind=0",
+                            "ColorTransform intent=0/0 flags=0x80000000 kind=0"));
 }
 
 TEST_F(EngineStartup, TheRealEngineLoadsAndUnloadsRepeatedly) {
     folder.AddChild("fixture.spi", "fixture.spi");
     folder.AddBuilt("qorvi.dll", "qorvi.dll");
     for (int round = 0; round < 3; ++round) {
+        ThreadWatch threads;
         plugin.Load();
         EXPECT_NE(GetModuleHandleA((folder.Path() + "\\qorvi.dll").c_str()), nullptr);
         EXPECT_EQ(Decode(false), SusieSuccess);
+        threads.TakeStarted();  // the engine's workers, started by the transform
         plugin.Unload();
+        // The workers hold the engine until they have left its code.
+        EXPECT_TRUE(threads.AllEnded(10000));
         EXPECT_EQ(GetModuleHandleA((folder.Path() + "\\qorvi.dll").c_str()), nullptr);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -376,6 +377,42 @@ int ThreadCount() {
         if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
     }
     return count;
+}
+
+std::vector<DWORD> ThreadIds() {
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) throw std::runtime_error("no thread snapshot");
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    std::vector<DWORD> ids;
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
+         more = Thread32Next(snapshot.get(), &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+    }
+    return ids;
+}
+
+ThreadWatch::ThreadWatch() : before_(ThreadIds()) {}
+
+ThreadWatch::~ThreadWatch() {
+    for (HANDLE thread : started_) CloseHandle(thread);
+}
+
+int ThreadWatch::TakeStarted() {
+    for (DWORD id : ThreadIds()) {
+        if (std::find(before_.begin(), before_.end(), id) != before_.end()) continue;
+        HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, id);
+        if (thread == nullptr) continue;  // ended already
+        started_.push_back(thread);
+        before_.push_back(id);
+    }
+    return int(started_.size());
+}
+
+bool ThreadWatch::AllEnded(DWORD timeoutMs) const {
+    for (HANDLE thread : started_)
+        if (WaitForSingleObject(thread, timeoutMs) != WAIT_OBJECT_0) return false;
+    return true;
 }
 
 }  // namespace qorvi::test

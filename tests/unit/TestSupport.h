@@ -135,6 +135,25 @@ size_t CommittedPrivateBytes();
 // Threads of this process now.
 int ThreadCount();
 
+// The threads a piece of code starts: made before it runs, TakeStarted() then holds on to every
+// thread of the process that was not there before (and answers how many it holds), so a test
+// can wait for them to end after the code that owns them has gone.
+class ThreadWatch {
+public:
+    ThreadWatch();
+    ~ThreadWatch();
+    ThreadWatch(const ThreadWatch&) = delete;
+    ThreadWatch& operator=(const ThreadWatch&) = delete;
+
+    int TakeStarted();
+    // Whether every thread taken has ended, each waited for at most `timeoutMs`.
+    bool AllEnded(DWORD timeoutMs) const;
+
+private:
+    std::vector<DWORD> before_;
+    std::vector<HANDLE> started_;
+};
+
 // Whether this process can show windows (a display is there).
 bool CanShowWindows();
 
