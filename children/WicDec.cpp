@@ -7,10 +7,11 @@
 // size 56 with four zero masks, BI_BITFIELDS) whose bytes per pixel are C, M, Y, K, not inverted:
 // 0 = no ink, 255 = full ink. Before that, or after UseCMYKColorSpace(0), they come as 24-bit RGB.
 //
-// DllMain is the runtime's: nothing here runs under the loader lock.
+// DllMain does nothing under the loader lock but give back the runtime's memory at unload.
 #include "children/PixelRows.h"
 #include "children/WicDecoder.h"
 #include "hostplugins/SusieInterface.h"
+#include "plugin/RuntimeMemory.h"
 
 #include <cmath>
 #include <cstring>
@@ -99,6 +100,13 @@ int ReadPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pH
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) qorvi::ReleaseRuntimeMemory();
+    return TRUE;
+}
+
 
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     if (infono < 0 || size_t(infono) >= std::size(InfoTexts) || !buf || buflen < 1) return 0;

@@ -5,6 +5,7 @@
 #include "engine/PngColorInfo.h"
 #include "engine/WicImageInfo.h"
 #include "engine/WorkerThreads.h"
+#include "plugin/RuntimeMemory.h"
 
 #include <lcms2.h>
 #include <windows.h>
@@ -68,8 +69,9 @@ int __cdecl IsCMYKProfile(const char* path) {
     return engine::ProfileFileColorSpace(path) == cmsSigCmykData;
 }
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) qorvi::ReleaseRuntimeMemory();
     return TRUE;
 }
 

@@ -2,6 +2,7 @@
 
 #include "geometry/OutputSize.h"
 #include "plugin/InputImage.h"
+#include "plugin/RuntimeMemory.h"
 #include "plugin/Settings.h"
 
 #include <algorithm>
@@ -95,6 +96,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is ending rather than unloading us.
         FinalizePlugin(reserved != nullptr);
+        if (reserved == nullptr) ReleaseRuntimeMemory();
         return TRUE;
     default:
         return TRUE;

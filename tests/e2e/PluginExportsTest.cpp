@@ -176,6 +176,17 @@ TEST_F(PluginExports, PreviewFallsBackToGetPictureOnAChildWithoutIt) {
     EXPECT_EQ(withPreview.CallCount("GetPicture"), 0);
 }
 
+// Many children call the progress callback without looking: a host that passes none must not
+// make them call address 0.
+TEST_F(PluginExports, AChildGetsAProgressCallbackWhenTheHostGivesNone) {
+    folder.AddChild("fixture.spi", "fixture.spi", "", "progress=unchecked");
+    plugin.Load();
+    const std::string image = QvtImage(8, 8);
+    for (bool preview : {false, true})
+        EXPECT_EQ(Picture(preview, image.data(), long(image.size()), SusieInputMemory),
+                  SusieSuccess);
+}
+
 TEST_F(PluginExports, AFaultingChildGivesInternalErrorAndTheNextRequestWorks) {
     const std::string child = folder.AddChild("fixture_faulty.spi", "faulty.spi", "",
                                               "fault=GetPicture:access;GetPreview:cxx");
