@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -153,6 +155,37 @@ TEST_F(PluginExports, TopDownBitmapsArriveBottomUpAndShortOnesFail) {
     Probe(child).Configure("bitmap", "short");
     EXPECT_EQ(Picture(false, image.data(), size, SusieInputMemory), SusieInternalError);
     EXPECT_EQ(Picture(true, image.data(), size, SusieInputMemory), SusieInternalError);
+}
+
+// Needs a display: without one Wine answers a message box at once. The UI run has one.
+TEST_F(PluginExports, APipelineFailureIsReportedOnceOnTheCallingThreadAndFreesBothHandles) {
+    if (!CanShowWindows()) {
+        if (std::getenv("QORVI_UI_TESTS") != nullptr) FAIL() << "no display in the UI test run";
+        GTEST_SKIP() << "no display";
+    }
+    folder.AddChild("fixture.spi", "fixture.spi", "", "bitmap=short");
+    folder.AddChild("fixture_engine.dll", "qorvi.dll");  // no start-up warning
+    plugin.Load();
+    const std::string image = QvtImage(3, 2);
+    std::vector<ShownBox> shown;
+    std::atomic<bool> answered{false};
+    std::thread watcher([&] {
+        while (!answered) {
+            ShownBox box = DismissBox(L"qorvi", nullptr, 10);
+            if (box.found) shown.push_back(box);
+        }
+    });
+    HLOCAL info = nullptr, bits = nullptr;
+    const int result = plugin.GetPicture(image.data(), long(image.size()), SusieInputMemory, &info,
+                                         &bits, nullptr, 0);
+    answered = true;
+    watcher.join();
+    EXPECT_EQ(result, SusieInternalError);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].thread, GetCurrentThreadId());
+    EXPECT_EQ(shown[0].text, L"The child plug-in's bitmap is smaller than its header says");
+    EXPECT_EQ(LocalFlags(info), UINT(LMEM_INVALID_HANDLE));
+    EXPECT_EQ(LocalFlags(bits), UINT(LMEM_INVALID_HANDLE));
 }
 
 TEST_F(PluginExports, PreviewFallsBackToGetPictureOnAChildWithoutIt) {

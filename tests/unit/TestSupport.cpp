@@ -346,6 +346,7 @@ ShownBox DismissBox(const std::wstring& caption, HWND owner, int attempts) {
         GetDlgItemTextW(box, 0xFFFF, text, 2048);  // the message box's text control
         shown.text = text;
         GetWindowRect(box, &shown.rect);
+        shown.thread = GetWindowThreadProcessId(box, nullptr);
         shown.found = true;
         PostMessageW(box, WM_COMMAND, IDOK, 0);
         for (int attempt = 0; attempt < 500 && IsWindow(box); ++attempt) Sleep(10);

@@ -162,6 +162,7 @@ struct ShownBox {
     bool found = false;
     std::wstring text;
     RECT rect{};
+    DWORD thread = 0;  // the thread that showed it
 };
 // Waits (for about `attempts` × 10 ms) for the box captioned `caption` to show and, when `owner`
 // is given, to be placed centred over it (the activation hook moves it while it is shown); reads
