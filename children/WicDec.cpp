@@ -107,7 +107,6 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     return TRUE;
 }
 
-
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     if (infono < 0 || size_t(infono) >= std::size(InfoTexts) || !buf || buflen < 1) return 0;
     const char* text = InfoTexts[infono];
