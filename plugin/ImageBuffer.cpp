@@ -127,11 +127,13 @@ bool IsGrayscalePalette(const BITMAPINFOHEADER* header) noexcept {
 void ApplyColorTransform(CMSInfo& cmsInfo, const ImageInfo& imageInfo, void* source,
                          void* destination, int32_t sourceStride, int32_t destinationStride,
                          int32_t width, int32_t height, int32_t kind) {
+    if (LCMSDll.ProofingColorTransform == nullptr && LCMSDll.ColorTransform == nullptr) return;
+    // The settings dialog replaces PluginOption under this lock: the proofing profile's name is
+    // read, and held, inside it.
+    CriticalSectionGuard guard(*TransformLock);
     const bool proofing = PluginOption.SoftProofing && !PluginOption.ProofingProfileName.empty() &&
                           LCMSDll.ProofingColorTransform != nullptr;
     if (!proofing && LCMSDll.ColorTransform == nullptr) return;
-
-    CriticalSectionGuard guard(*TransformLock);
     if (!WorkerThreadsStarted) {
         if (LCMSDll.CreateWorkerThread != nullptr) LCMSDll.CreateWorkerThread(ProcessorCount);
         WorkerThreadsStarted = true;

@@ -50,6 +50,7 @@ void InitializePlugin(HMODULE module) {
 
     PluginOption = DefaultPluginOption();
     const std::string ini = IniPathFromLibraryPathA(path);
+    SettingsFile = ini;
     std::string orderString;
     ReadHostSettings(ini, PluginOption, orderString);
     if (!orderString.empty()) PluginList->ApplyOrderString(orderString);

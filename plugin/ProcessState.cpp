@@ -11,5 +11,6 @@ std::optional<CriticalSection> ResizeLock;
 bool WorkerThreadsStarted = false;
 std::unique_ptr<TResizer> PictureResizer;
 std::unique_ptr<TResizer> ThumbnailResizer;
+std::string SettingsFile;
 
 }  // namespace qorvi

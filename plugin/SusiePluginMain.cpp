@@ -160,11 +160,6 @@ extern "C" int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL*
     return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 
-namespace qorvi {
-// There is no form to show yet: the dialog closes at once, as when cancelled.
-int ShowConfigurationForm(HWND) { return 2; }
-}  // namespace qorvi
-
 extern "C" int __stdcall ConfigurationDlg(HWND parent, int fnc) {
     // Only function 1, the settings dialog, exists.
     if (fnc != 1) return SusieNotImplemented;

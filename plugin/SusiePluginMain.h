@@ -33,6 +33,8 @@ extern std::optional<CriticalSection> ResizeLock;     // around every filtered r
 extern bool WorkerThreadsStarted;  // the engine's workers exist (started by the first transform)
 extern std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
 extern std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
+// qorvi.ini beside the library, where a confirmed settings dialog writes.
+extern std::string SettingsFile;
 
 // Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
 void InitializePlugin(HMODULE module);
@@ -58,7 +60,7 @@ void SetResizerModes();
 constexpr int ModalResultOK = 1;
 using ConfigurationForm = int (*)(HWND parent);
 int RunConfigurationDialog(HWND parent, ConfigurationForm showForm);
-// The settings dialog itself.
+// The settings dialog itself (ui/ConfigurationFrm.h), writing SettingsFile.
 int ShowConfigurationForm(HWND parent);
 extern HWND OwnerWindow;
 
