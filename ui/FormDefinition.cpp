@@ -11,6 +11,20 @@ const ControlDefinition Controls[ControlCount] = {
 #undef QORVI_CONTROL
 };
 
+int WindowIdOf(ControlId id) {
+    switch (Controls[id].kind) {
+    case ControlKind::OkButton: return OkWindowId;
+    case ControlKind::CancelButton: return CancelWindowId;
+    default: return FirstWindowId + int(id);
+    }
+}
+
+ControlId ControlOfWindowId(int windowId) {
+    for (int id = 0; id < ControlCount; ++id)
+        if (WindowIdOf(ControlId(id)) == windowId) return ControlId(id);
+    return Form;
+}
+
 std::wstring FormatCaption(std::wstring_view format, std::wstring_view value) {
     std::wstring caption(format);
     const size_t at = caption.find(L"%s");

@@ -43,11 +43,18 @@ struct ControlDefinition {
 
 extern const ControlDefinition Controls[ControlCount];
 
-// The dialog's client size in pixels, and the base of the controls' window identifiers (bntOk
-// and btnCancel use the system's IDOK and IDCANCEL, so Enter and Escape work as usual).
+// The dialog's client size in pixels.
 inline constexpr int ClientWidth = 321;
 inline constexpr int ClientHeight = 264;
+
+// The window identifier of a control, and the control of a window identifier (Form for none).
+// bntOk and btnCancel have the system's IDOK and IDCANCEL, so Enter and Escape work as usual;
+// the others count from FirstWindowId in table order.
+inline constexpr int OkWindowId = 1;
+inline constexpr int CancelWindowId = 2;
 inline constexpr int FirstWindowId = 1000;
+int WindowIdOf(ControlId id);
+ControlId ControlOfWindowId(int windowId);
 
 // The caption: CaptionFormat with CaptionEdition in place of "%s".
 inline constexpr const wchar_t* CaptionFormat = L"rovuzezaz ozuze%sの設定";

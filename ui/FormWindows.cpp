@@ -8,6 +8,8 @@
 
 namespace qorvi::form {
 
+static_assert(OkWindowId == IDOK && CancelWindowId == IDCANCEL);
+
 namespace {
 
 constexpr const wchar_t* ContainerClass = L"QorviFormContainer";
@@ -169,20 +171,6 @@ void Complete(HWND window, const ControlDefinition& control) {
 
 }  // namespace
 
-int WindowIdOf(ControlId id) {
-    switch (Controls[id].kind) {
-    case ControlKind::OkButton: return IDOK;
-    case ControlKind::CancelButton: return IDCANCEL;
-    default: return FirstWindowId + int(id);
-    }
-}
-
-ControlId ControlOfWindowId(int windowId) {
-    for (int id = 0; id < ControlCount; ++id)
-        if (WindowIdOf(ControlId(id)) == windowId) return ControlId(id);
-    return Form;
-}
-
 HINSTANCE OwnInstance() {
     HMODULE module = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
@@ -291,7 +279,6 @@ namespace {
 
 // The input prompt's layout, in pixels of its client area.
 constexpr int QueryWidth = 250, QueryHeight = 96;
-constexpr int QueryPromptId = 101;
 
 struct Query {
     HFONT font;
@@ -316,7 +303,7 @@ INT_PTR CALLBACK QueryProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
             int id, left, top, width, height;
         };
         const Part parts[] = {
-            {L"STATIC", query->prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, QueryPromptId, 8, 8,
+            {L"STATIC", query->prompt.c_str(), SS_LEFT | SS_NOPREFIX, 0, InputQueryPromptId, 8, 8,
              234, 16},
             {L"EDIT", query->value.c_str(), WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE,
              InputQueryEditId, 8, 28, 234, 21},

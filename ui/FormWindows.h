@@ -16,10 +16,6 @@
 
 namespace qorvi::form {
 
-// The window identifier of a control, and the control of a window identifier (Form for none).
-int WindowIdOf(ControlId id);
-ControlId ControlOfWindowId(int windowId);
-
 // The module the dialog's code lives in (qorvi.spi in a host).
 HINSTANCE OwnInstance();
 
@@ -57,6 +53,7 @@ void SetSwatchColor(HWND swatch, COLORREF colour);
 // The one-line input prompt: caption, prompt above an edit field holding `value`, OK and Cancel,
 // centred over `owner`. The text when confirmed, nothing when cancelled.
 inline constexpr int InputQueryEditId = 100;
+inline constexpr int InputQueryPromptId = 101;
 std::optional<std::wstring> InputQuery(HWND owner, HFONT font, const std::wstring& caption,
                                        const std::wstring& prompt, const std::wstring& value);
 

@@ -4,9 +4,11 @@
 // Little CMS, linked into this test, converts the pixels qorvi decoded with colour management
 // off.
 #include "tests/e2e/PluginHost.h"
+#include "tests/unit/SettingsDialogDriver.h"
 
 #include <gtest/gtest.h>
 #include <lcms2.h>
+#include <icm.h>
 
 #include <algorithm>
 #include <array>
@@ -14,6 +16,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
@@ -103,6 +106,22 @@ public:
         if (result != SusieSuccess)
             throw std::runtime_error(file + ": result " + std::to_string(result));
         return FromReceived(received);
+    }
+
+    // The settings dialog, through the export, driven by `drive`; answers the export's result.
+    int Configure(const std::function<void(OpenDialog&)>& drive) {
+        int result = -2;
+        {
+            // Left open by a failed step, the dialog is cancelled when this goes.
+            OpenDialog dialog([&](HWND owner) { result = plugin_.ConfigurationDlg(owner, 1); });
+            if (dialog.Dialog() != nullptr) drive(dialog);
+        }
+        return result;
+    }
+    // Unloads and loads qorvi.spi again: start-up reads what the dialog wrote.
+    void Reload() {
+        plugin_.Unload();
+        plugin_.Load();
     }
 
 private:
@@ -410,6 +429,60 @@ TEST(PictureStages, ThumbnailSizedPicturesWithoutColourDataStayUnconverted) {
             EXPECT_LE(MaxDifference(shown, ConvertedExactly(decoded, c.source, monitor.get())), 1);
         }
     }
+}
+
+// A profile in the system's colour folder for as long as the object lives.
+class SystemProfile {
+public:
+    SystemProfile(const std::string& source, const std::string& name) {
+        char folder[MAX_PATH] = {};
+        DWORD size = sizeof folder;
+        if (!GetColorDirectoryA(nullptr, folder, &size))
+            throw std::runtime_error("no colour folder");
+        path_ = std::string(folder) + "\\" + name;
+        if (!CopyFileA(source.c_str(), path_.c_str(), FALSE))
+            throw std::runtime_error("cannot copy " + source);
+    }
+    ~SystemProfile() { DeleteFileA(path_.c_str()); }
+    SystemProfile(const SystemProfile&) = delete;
+    SystemProfile& operator=(const SystemProfile&) = delete;
+
+private:
+    std::string path_;
+};
+
+// Needs a display, as the dialog does.
+TEST(PictureStages, SettingsConfirmedInTheDialogRuleTheNextPicture) {
+    if (!CanShowWindows()) {
+        if (std::getenv("QORVI_UI_TESTS") != nullptr) FAIL() << "no display in the UI test run";
+        GTEST_SKIP() << "no display";
+    }
+    const SystemProfile wide(AdobeMonitor, "qorvi wide monitor.icc");
+    Viewer viewer("");
+    const Picture before = viewer.Get("adobe.jpg");
+    const int result = viewer.Configure([](OpenDialog& dialog) {
+        const std::vector<std::wstring> monitors = dialog.Items(form::cbMonitorProfile);
+        const auto wideItem = std::find(monitors.begin(), monitors.end(), L"qorvi wide monitor");
+        ASSERT_NE(wideItem, monitors.end());
+        dialog.Select(form::cbMonitorProfile, int(wideItem - monitors.begin()));
+        dialog.Click(form::chbLimitedOutputSize);
+        dialog.StartClick(form::btnAdd);
+        dialog.AnswerPrompt(L"48x40");
+        dialog.Select(form::cbDecimationMode, 0);  // area average instead of Lanczos3
+        dialog.Close(form::bntOk);
+    });
+    EXPECT_EQ(result, SusieSuccess);
+    const Picture after = viewer.Get("adobe.jpg");
+    EXPECT_EQ(before.width, 64);
+    EXPECT_EQ(after.width, 40);
+    EXPECT_EQ(after.height, 40);
+    // What start-up makes of the settings the dialog wrote is what the running plug-in did.
+    viewer.Reload();
+    const Picture started = viewer.Get("adobe.jpg");
+    EXPECT_EQ(MaxDifference(after, started), 0);
+    // And it is not what the size alone would give: the profile and the filter changed too.
+    Viewer sizeOnly("LimitedOutputSize=1\nMaxWidth=48\nMaxHeight=40\n");
+    EXPECT_GT(MeanDifference(sizeOnly.Get("adobe.jpg"), started), 2);
 }
 
 }  // namespace

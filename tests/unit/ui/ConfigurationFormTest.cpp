@@ -5,26 +5,21 @@
 #include "color/LCMSDll.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
+#include "tests/unit/SettingsDialogDriver.h"
 #include "tests/unit/TestSupport.h"
 #include "ui/ConfigurationFrm.h"
 
 #include <gtest/gtest.h>
 
-#include <commctrl.h>
-
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qorvi {
 namespace {
 
 using namespace form;
-
-const std::wstring Caption = L"rovuzezaz ozuze(高速版)の設定";
+using test::OpenDialog;
 
 // What the form thread's dialog is shown with.
 std::string formColorFolder;
@@ -34,154 +29,8 @@ int ShowFormUnderTest(HWND owner) {
     return form.ShowModal(owner);
 }
 
-// Polls for a visible dialog of the given caption (about 5 s).
-HWND WaitForDialog(const std::wstring& caption) {
-    for (int attempt = 0; attempt < 500; ++attempt) {
-        HWND found = FindWindowW(L"#32770", caption.c_str());
-        if (found != nullptr && IsWindowVisible(found)) return found;
-        Sleep(10);
-    }
-    return nullptr;
-}
-
-void WaitUntilGone(HWND window) {
-    for (int attempt = 0; attempt < 500 && IsWindow(window); ++attempt) Sleep(10);
-}
-
-struct Search {
-    int id;
-    HWND found;
-};
-BOOL CALLBACK MatchId(HWND window, LPARAM param) {
-    auto* search = reinterpret_cast<Search*>(param);
-    if (GetDlgCtrlID(window) != search->id) return TRUE;
-    search->found = window;
-    return FALSE;
-}
-
-// The dialog on its own thread: opened in the constructor, waited for by the destructor, which
-// cancels it first when a failed check left it open.
-class OpenDialog {
-public:
-    OpenDialog() {
-        thread_ = std::thread([this] {
-            owner_ = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE | WS_CAPTION,
-                                     200, 100, 500, 400, nullptr, nullptr, nullptr, nullptr);
-            RunConfigurationDialog(owner_, ShowFormUnderTest);
-            DestroyWindow(owner_);
-        });
-        dialog_ = WaitForDialog(Caption);
-    }
-    ~OpenDialog() {
-        if (IsWindow(dialog_)) PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
-        Finish();
-    }
-    OpenDialog(const OpenDialog&) = delete;
-    OpenDialog& operator=(const OpenDialog&) = delete;
-
-    HWND Dialog() const { return dialog_; }
-    HWND Owner() const { return owner_; }
-
-    HWND operator[](ControlId id) const {
-        Search search{WindowIdOf(id), nullptr};
-        EnumChildWindows(dialog_, MatchId, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    // A click whose handler returns before the next message (no window of its own).
-    void Click(ControlId id) const { SendMessageW((*this)[id], BM_CLICK, 0, 0); }
-    // A click that opens a modal window: the handler is still running when this returns.
-    void StartClick(ControlId id) const { PostMessageW((*this)[id], BM_CLICK, 0, 0); }
-    // Waits until the dialog's thread is back in the dialog's own message loop.
-    void Settle() const { SendMessageW(dialog_, WM_NULL, 0, 0); }
-    bool Checked(ControlId id) const {
-        return SendMessageW((*this)[id], BM_GETCHECK, 0, 0) == BST_CHECKED;
-    }
-    bool Enabled(ControlId id) const { return IsWindowEnabled((*this)[id]) != FALSE; }
-
-    std::vector<std::wstring> Items(ControlId combo) const {
-        std::vector<std::wstring> items;
-        HWND window = (*this)[combo];
-        const int count = int(SendMessageW(window, CB_GETCOUNT, 0, 0));
-        for (int i = 0; i < count; ++i) {
-            wchar_t text[512] = {};
-            SendMessageW(window, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
-            items.push_back(text);
-        }
-        return items;
-    }
-    int Selection(ControlId combo) const {
-        return int(SendMessageW((*this)[combo], CB_GETCURSEL, 0, 0));
-    }
-    void Select(ControlId combo, int index) const {
-        SendMessageW((*this)[combo], CB_SETCURSEL, WPARAM(index), 0);
-    }
-
-    // Ticks or clears row `row` of the plug-in list, as a click on its box does.
-    void CheckRow(int row, bool checked) const {
-        LVITEMW item{};
-        item.stateMask = LVIS_STATEIMAGEMASK;
-        item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-        SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row),
-                     reinterpret_cast<LPARAM>(&item));
-    }
-    void SelectRow(int row) const {
-        LVITEMW item{};
-        item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
-        item.state = LVIS_SELECTED | LVIS_FOCUSED;
-        SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row),
-                     reinterpret_cast<LPARAM>(&item));
-    }
-    // Caption, tick and second column of each row.
-    std::vector<std::wstring> Rows() const {
-        std::vector<std::wstring> rows;
-        HWND list = (*this)[ListView1];
-        const int count = int(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
-        for (int row = 0; row < count; ++row) {
-            std::wstring text;
-            for (int column = 0; column < 2; ++column) {
-                wchar_t cell[256] = {};
-                LVITEMW item{};
-                item.iSubItem = column;
-                item.pszText = cell;
-                item.cchTextMax = 256;
-                SendMessageW(list, LVM_GETITEMTEXTW, WPARAM(row), reinterpret_cast<LPARAM>(&item));
-                text += cell;
-                text += column == 0 ? L" " : L"";
-            }
-            const UINT state = UINT(
-                SendMessageW(list, LVM_GETITEMSTATE, WPARAM(row), LVIS_STATEIMAGEMASK));
-            rows.push_back(text + ((state >> 12) == 2 ? L" [x]" : L" [ ]"));
-        }
-        return rows;
-    }
-
-    // Clicks OK (or Cancel) and waits for the dialog to close and its frame to finish.
-    void Close(ControlId button) {
-        StartClick(button);
-        Finish();
-    }
-    // Waits for the dialog's frame to return.
-    void Finish() {
-        if (thread_.joinable()) thread_.join();
-    }
-    // Types `text` into the input prompt the last StartClick opened and confirms it.
-    std::wstring AnswerPrompt(const std::wstring& text) const {
-        HWND prompt = WaitForDialog(L"リストに追加");
-        if (prompt == nullptr) return L"(no prompt)";
-        wchar_t shown[256] = {};
-        GetDlgItemTextW(prompt, 101, shown, 256);
-        SetDlgItemTextW(prompt, InputQueryEditId, text.c_str());
-        PostMessageW(prompt, WM_COMMAND, IDOK, 0);
-        WaitUntilGone(prompt);
-        Settle();
-        return shown;
-    }
-
-private:
-    std::thread thread_;
-    HWND dialog_ = nullptr;
-    HWND owner_ = nullptr;
-};
+// The dialog as ConfigurationDlg opens it: its frame around the form.
+void RunDialog(HWND owner) { RunConfigurationDialog(owner, ShowFormUnderTest); }
 
 // "[section]" lines and key=value lines of an INI file, as written.
 std::string ReadIni(const std::string& path) { return test::ReadWholeFile(path); }
@@ -213,6 +62,7 @@ protected:
         PluginList = std::make_unique<TSusiePluginList>();
         PluginList->LoadDirectory(folder.Path() + "\\");
         ASSERT_EQ(PluginList->Count(), 2);
+        PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\"");
         ResizeLock.emplace();
         TransformLock.emplace();
         PictureResizer = std::make_unique<TResizer>(1);
@@ -248,7 +98,7 @@ TEST_F(ConfigurationForm, OpensCentredOverTheHostWithItsTabsAndDefaultProfileIte
     PluginOption.CMYKProfileName = "C:\\gone\\press.icc";
     PluginOption.ProofingProfileName = "C:\\gone\\proof.icc";
 
-    OpenDialog dialog;
+    OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
     RECT client, frame, owner;
     GetClientRect(dialog.Dialog(), &client);
@@ -259,19 +109,8 @@ TEST_F(ConfigurationForm, OpensCentredOverTheHostWithItsTabsAndDefaultProfileIte
     EXPECT_NEAR((frame.left + frame.right) / 2, (owner.left + owner.right) / 2, 1);
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (owner.top + owner.bottom) / 2, 1);
 
-    HWND tabs = dialog[PageControl1];
-    std::vector<std::wstring> captions;
-    for (int i = 0; i < int(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0)); ++i) {
-        wchar_t text[64] = {};
-        TCITEMW item{};
-        item.mask = TCIF_TEXT;
-        item.pszText = text;
-        item.cchTextMax = 64;
-        SendMessageW(tabs, TCM_GETITEMW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
-        captions.push_back(text);
-    }
-    EXPECT_EQ(captions, (std::vector<std::wstring>{L"色の管理", L"イメージ", L"サムネイル",
-                                                   L"プラグイン"}));
+    EXPECT_EQ(dialog.Tabs(), (std::vector<std::wstring>{L"色の管理", L"イメージ", L"サムネイル",
+                                                        L"プラグイン"}));
 
     EXPECT_EQ(dialog.Items(cbMonitorProfile), std::vector<std::wstring>{L"既定のモニタープロファイル"});
     EXPECT_EQ(dialog.Items(cbCMYKProfile), std::vector<std::wstring>{L"built-in CMYK Profile"});
@@ -305,7 +144,7 @@ TEST_F(ConfigurationForm, ListsRgbAndCmykProfilesAndKeepsTheProofingChoice) {
     ASSERT_TRUE(CopyProfile("/usr/share/color/icc/Gray.icc", formColorFolder + "grey.icc"));
     const std::string press = formColorFolder + "press.ICM";
     {
-        OpenDialog dialog;
+        OpenDialog dialog(RunDialog);
         ASSERT_NE(dialog.Dialog(), nullptr);
         EXPECT_EQ(dialog.Items(cbMonitorProfile),
                   (std::vector<std::wstring>{L"既定のモニタープロファイル", L"screen"}));
@@ -325,7 +164,7 @@ TEST_F(ConfigurationForm, ListsRgbAndCmykProfilesAndKeepsTheProofingChoice) {
     EXPECT_EQ(IniValue(formIni, HostSectionName().c_str(), "ProofingProfileName"), press);
     // The profile the dialog stored is the one it shows next time, whatever the case of its path.
     PluginOption.ProofingProfileName = CharUpperA(std::string(press).data());
-    OpenDialog reopened;
+    OpenDialog reopened(RunDialog);
     ASSERT_NE(reopened.Dialog(), nullptr);
     const int selected = reopened.Selection(ComboBox1);
     ASSERT_GE(selected, 0);
@@ -342,7 +181,7 @@ TEST_F(ConfigurationForm, SizeListsInsertInOrderAndRefuseWhatIsNoSize) {
     PluginOption.ThumbnailWidth = 16;
     PluginOption.ThumbnailHeight = 16;
 
-    OpenDialog dialog;
+    OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
     // Duplicates go, and the current size missing from the list joins it in sorted place.
     EXPECT_EQ(dialog.Items(cbMaxImageSize),
@@ -396,7 +235,7 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
     PluginList->LoadDirectory(folder.Path() + "\\");
     PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\"");
     {
-        OpenDialog dialog;
+        OpenDialog dialog(RunDialog);
         ASSERT_NE(dialog.Dialog(), nullptr);
         EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"b.spi qvt [x]",
                                                             L"c.spi qvt [x]"}));
@@ -406,7 +245,7 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
     }
     EXPECT_TRUE(PluginList->Items(0)->Enabled);
 
-    OpenDialog dialog;
+    OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
     dialog.CheckRow(2, false);
     // Moving a row moves its child, and every tick stays with its own child.
@@ -432,7 +271,7 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
 
 TEST_F(ConfigurationForm, InformationOfAChildWithoutSettingsIsItsOwnBox) {
     test::FixtureLog log;
-    OpenDialog dialog;
+    OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
     // Row 0 has a settings dialog: its about box is the child's own.
     EXPECT_TRUE(dialog.Enabled(btnConfig));
@@ -453,7 +292,7 @@ TEST_F(ConfigurationForm, InformationOfAChildWithoutSettingsIsItsOwnBox) {
 
 TEST_F(ConfigurationForm, AWriteErrorIsShownAndTheDialogStillClosesWithOk) {
     formIni = folder.Path() + "\\no such folder\\qorvi.ini";
-    OpenDialog dialog;
+    OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
     dialog.Click(chbAutomaticRotation);
     dialog.StartClick(bntOk);
