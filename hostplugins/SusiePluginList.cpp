@@ -39,6 +39,19 @@ bool ReadInformation(TSusiePlugin& plugin, int infono, std::string& text) {
     return true;
 }
 
+int IndexOfExtensionIn(const std::vector<TSusiePlugin*>& order, const std::string& ext) {
+    // A name without extension is not guessed at: "*" + "" would pick a child that lists "*".
+    if (ext.empty()) return -1;
+    const std::string wanted = "*" + ext;
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (!order[i]->Enabled) continue;
+        for (const std::string& pattern : SplitDelimitedText(order[i]->FormatList, ';')) {
+            if (SameTextIgnoringCase(pattern, wanted)) return int(i);
+        }
+    }
+    return -1;
+}
+
 }  // namespace
 
 TSusiePluginList::~TSusiePluginList() { Clear(); }
@@ -54,6 +67,7 @@ void TSusiePluginList::Delete(int index) {
 
 void TSusiePluginList::Move(int from, int to) {
     if (from < 0 || from >= Count() || to < 0 || to >= Count() || from == to) return;
+    CriticalSectionGuard guard(orderLock_);
     std::unique_ptr<TSusiePlugin> moving = std::move(items_[static_cast<size_t>(from)]);
     items_.erase(items_.begin() + from);
     items_.insert(items_.begin() + to, std::move(moving));
@@ -90,30 +104,27 @@ int TSusiePluginList::IndexOfFileName(const std::string& name) const {
     return -1;
 }
 
+std::vector<TSusiePlugin*> TSusiePluginList::Order() const {
+    CriticalSectionGuard guard(orderLock_);
+    std::vector<TSusiePlugin*> order;
+    order.reserve(items_.size());
+    for (const std::unique_ptr<TSusiePlugin>& item : items_) order.push_back(item.get());
+    return order;
+}
+
 int TSusiePluginList::IndexOfExtension(const std::string& ext) const {
-    // A name without extension is not guessed at: "*" + "" would pick a child that lists "*".
-    if (ext.empty()) return -1;
-    const std::string wanted = "*" + ext;
-    for (int i = 0; i < Count(); ++i) {
-        const TSusiePlugin* plugin = Items(i);
-        if (!plugin->Enabled) continue;
-        for (const std::string& pattern : SplitDelimitedText(plugin->FormatList, ';')) {
-            if (SameTextIgnoringCase(pattern, wanted)) return i;
-        }
-    }
-    return -1;
+    return IndexOfExtensionIn(Order(), ext);
 }
 
 TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
+    const std::vector<TSusiePlugin*> order = Order();
     if (!fileName.empty()) {
-        const int guess = IndexOfExtension(FileExtension(fileName, AnsiLeadByte));
-        if (guess != -1 && Items(guess)->Enabled && Items(guess)->CallIsSupported(fileName, value)) {
-            return Items(guess);
-        }
+        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, AnsiLeadByte));
+        if (guess != -1 && order[size_t(guess)]->CallIsSupported(fileName, value))
+            return order[size_t(guess)];
     }
     // The walk asks every enabled child, the guessed one included: the guess is a shortcut only.
-    for (int i = 0; i < Count(); ++i) {
-        TSusiePlugin* plugin = Items(i);
+    for (TSusiePlugin* plugin : order) {
         if (plugin->Enabled && plugin->CallIsSupported(fileName, value)) return plugin;
     }
     return nullptr;
@@ -121,16 +132,14 @@ TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWOR
 
 TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, const void* data,
                                                    DWORD size) {
+    const std::vector<TSusiePlugin*> order = Order();
     // A memory request has no name to guess from.
     if (!fileName.empty()) {
-        const int guess = IndexOfExtension(FileExtension(fileName, AnsiLeadByte));
-        if (guess != -1 && Items(guess)->Enabled &&
-            Items(guess)->CallIsSupported2(fileName, data, size)) {
-            return Items(guess);
-        }
+        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, AnsiLeadByte));
+        if (guess != -1 && order[size_t(guess)]->CallIsSupported2(fileName, data, size))
+            return order[size_t(guess)];
     }
-    for (int i = 0; i < Count(); ++i) {
-        TSusiePlugin* plugin = Items(i);
+    for (TSusiePlugin* plugin : order) {
         if (plugin->Enabled && plugin->CallIsSupported2(fileName, data, size)) return plugin;
     }
     return nullptr;

@@ -7,8 +7,10 @@
 //
 // TSusiePluginList owns the children in dispatch order, finds them in a folder, picks the child
 // for a request (extension guess, then every enabled child in order), builds the format lists
-// qorvi.spi advertises and reads and writes the order string ("a.spi=1","b.spi=0"). It has no
-// lock: it is complete before the first request, and only the settings dialog changes it.
+// qorvi.spi advertises and reads and writes the order string ("a.spi=1","b.spi=0"). It is
+// complete before the first request; afterwards only the settings dialog changes it, on the
+// host's window thread, while requests may be choosing a child: a request walks a copy of the
+// order taken under a lock that Move holds too, and children are never freed before shut-down.
 #pragma once
 
 #include "hostplugins/SusieInterface.h"
@@ -105,7 +107,11 @@ public:
     std::vector<std::string> Descriptions;
 
 private:
+    // The children in dispatch order, as taken under orderLock_.
+    std::vector<TSusiePlugin*> Order() const;
+
     std::vector<std::unique_ptr<TSusiePlugin>> items_;
+    mutable CriticalSection orderLock_;
 };
 
 // Left and top for a form of `width` x `height` centred over `window`, kept on the primary

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace qorvi {
@@ -455,6 +457,33 @@ TEST_F(SusiePluginListFolder, UseCMYKColorSpaceReachesEnabledChildrenOnly) {
     }
     EXPECT_EQ(Probe(list_, 0).CallCount("UseCMYKColorSpace"), 2);
     EXPECT_EQ(Probe(list_, 1).CallCount("UseCMYKColorSpace"), 0);
+}
+
+// The settings dialog reorders the children while the host's other threads choose one: every
+// choice must still find a child, never a slot caught half moved.
+TEST(SusiePluginListOrder, ChoosingAChildWhileTheOrderChanges) {
+    TempPluginFolder folder;
+    TSusiePluginList list;
+    for (const char* name : {"a.spi", "b.spi", "c.spi"})
+        folder.AddChild("fixture_extended.spi", name, "", "accept=all");
+    list.LoadDirectory(folder.Path());
+    ASSERT_EQ(list.Count(), 3);
+    const std::string data = test::QvtImage(1, 1);
+    std::atomic<int> choosing{2};
+    std::atomic<int> missed{0};
+    auto choose = [&] {
+        for (int choice = 0; choice < 2000; ++choice) {
+            if (list.FindSupporting("photo.qvt", 0) == nullptr) ++missed;
+            if (list.FindSupportingData("", data.data(), DWORD(data.size())) == nullptr) ++missed;
+        }
+        --choosing;
+    };
+    std::thread first(choose), second(choose);
+    for (int move = 0; choosing > 0; ++move) list.Move(move % 3, (move + 1) % 3);
+    first.join();
+    second.join();
+    EXPECT_EQ(missed, 0);
+    EXPECT_EQ(FileNames(list, 0, 3), (Names{"a.spi", "b.spi", "c.spi"}));
 }
 
 }  // namespace
