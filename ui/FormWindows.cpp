@@ -19,6 +19,9 @@ constexpr const wchar_t* SwatchClass = L"QorviColorSwatch";
 // for every item the dialog's lists hold without a scroll bar for the short ones.
 constexpr int DroppedListHeight = 240;
 
+// Between a check box's box and its text, and after the text.
+constexpr int CheckBoxTextGap = 6;
+
 // Tab sheets and panels: they paint the button face and hand what their controls tell them to
 // the dialog.
 LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -244,6 +247,15 @@ void FormWindows::Create(HWND dialog, HFONT font) {
             place.bottom = place.top + size.cy;
         } else if (control.kind == ControlKind::ComboList) {
             place.bottom = place.top + DroppedListHeight;
+        } else if (control.kind == ControlKind::CheckBox) {
+            // Japanese fonts are wider than the one the layout was drawn with: a check box grows
+            // to show its whole text where its parent has room (in this layout no control
+            // stands right of a check box within its text's reach).
+            RECT room;
+            GetClientRect(parent, &room);
+            const int needed = TextSize(parent, font, control.text).cx +
+                               GetSystemMetrics(SM_CXMENUCHECK) + CheckBoxTextGap;
+            place.right = std::max<LONG>(place.right, std::min<LONG>(place.left + needed, room.right));
         }
         if (control.kind == ControlKind::ComboList || control.kind == ControlKind::ListView)
             text = L"";

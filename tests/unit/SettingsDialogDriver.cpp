@@ -118,6 +118,14 @@ std::vector<std::wstring> OpenDialog::Tabs() const {
     return captions;
 }
 
+void OpenDialog::ShowTab(int index) const {
+    HWND tabs = (*this)[PageControl1];
+    SendMessageW(tabs, TCM_SETCURSEL, WPARAM(index), 0);
+    // Choosing a tab by message tells nobody; a click would tell the dialog.
+    NMHDR change{tabs, UINT_PTR(WindowIdOf(PageControl1)), UINT(TCN_SELCHANGE)};
+    SendMessageW(dialog_, WM_NOTIFY, change.idFrom, reinterpret_cast<LPARAM>(&change));
+}
+
 void OpenDialog::CheckRow(int row, bool checked) const {
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
@@ -153,6 +161,47 @@ std::vector<std::wstring> OpenDialog::Rows() const {
         rows.push_back(text + ((state >> 12) == 2 ? L" [x]" : L" [ ]"));
     }
     return rows;
+}
+
+namespace {
+
+struct OwnedDialog {
+    HWND owner;
+    HWND found;
+};
+BOOL CALLBACK MatchOwnedDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<OwnedDialog*>(param);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpW(name, L"#32770") != 0 || !IsWindowVisible(window) ||
+        GetWindow(window, GW_OWNER) != search->owner)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+long OpenDialog::AnswerColorChooser(int red, int green, int blue) const {
+    // The system's colour chooser: a dialog box owned by ours, its three edits 706 to 708.
+    OwnedDialog search{dialog_, nullptr};
+    for (int attempt = 0; attempt < 500 && search.found == nullptr; ++attempt) {
+        EnumThreadWindows(GetWindowThreadProcessId(dialog_, nullptr), MatchOwnedDialog,
+                          reinterpret_cast<LPARAM>(&search));
+        if (search.found == nullptr) Sleep(10);
+    }
+    if (search.found == nullptr) return -1;
+    const int ids[] = {706, 707, 708}, values[] = {red, green, blue};
+    long opened = 0;
+    for (int i = 0; i < 3; ++i) {
+        opened |= long(GetDlgItemInt(search.found, ids[i], nullptr, FALSE)) << (8 * i);
+        SetDlgItemInt(search.found, ids[i], UINT(values[i]), FALSE);
+    }
+    PostMessageW(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(search.found, IDOK)));
+    WaitUntilGone(search.found);
+    Settle();
+    return opened;
 }
 
 std::wstring OpenDialog::AnswerPrompt(const std::wstring& text) const {

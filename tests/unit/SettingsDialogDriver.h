@@ -49,14 +49,19 @@ public:
     std::vector<std::wstring> Items(form::ControlId combo) const;
     int Selection(form::ControlId combo) const;
     void Select(form::ControlId combo, int index) const;
-    // Tabs' captions in order.
+    // Tabs' captions in order; choosing one as a click on it does.
     std::vector<std::wstring> Tabs() const;
+    void ShowTab(int index) const;
 
     // Ticks or clears a row of the plug-in list as a click on its box does; selects a row.
     void CheckRow(int row, bool checked) const;
     void SelectRow(int row) const;
     // Each row as "caption second-column [x]" (or "[ ]" when not ticked).
     std::vector<std::wstring> Rows() const;
+
+    // Sets red, green and blue in the colour chooser that the last StartClick opened and
+    // confirms it. Answers the colour it opened with (0x00BBGGRR), or -1 when none showed.
+    long AnswerColorChooser(int red, int green, int blue) const;
 
     // Types `text` into the input prompt that the last StartClick opened and confirms it.
     // Answers the prompt's own text (or "(no prompt)").

@@ -172,7 +172,7 @@ TEST_F(ConfigurationForm, ListsRgbAndCmykProfilesAndKeepsTheProofingChoice) {
     EXPECT_EQ(reopened.Selection(cbMonitorProfile), 1);
 }
 
-TEST_F(ConfigurationForm, SizeListsInsertInOrderAndRefuseWhatIsNoSize) {
+TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColour) {
     PluginOption.ImageSizeList = "1280x1024,800x600,800x600";
     PluginOption.MaxWidth = 1920;
     PluginOption.MaxHeight = 1080;
@@ -180,6 +180,7 @@ TEST_F(ConfigurationForm, SizeListsInsertInOrderAndRefuseWhatIsNoSize) {
     PluginOption.ThumbnailSizeList = "16x16";
     PluginOption.ThumbnailWidth = 16;
     PluginOption.ThumbnailHeight = 16;
+    PluginOption.BGColor1 = 0x7F123456;  // only the colour's 24 bits count
 
     OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
@@ -207,6 +208,12 @@ TEST_F(ConfigurationForm, SizeListsInsertInOrderAndRefuseWhatIsNoSize) {
         EXPECT_EQ(dialog.Items(cbMaxImageSize).size(), 4u) << refused;
         EXPECT_EQ(dialog.Selection(cbMaxImageSize), 0) << refused;
     }
+    // The checkerboard colours: each chooser opens on its swatch's colour.
+    dialog.StartClick(btnChangeBGColor);
+    EXPECT_EQ(dialog.AnswerColorChooser(200, 100, 50), 0x123456);
+    dialog.StartClick(btnChangeBGColor2);
+    EXPECT_EQ(dialog.AnswerColorChooser(1, 2, 3), 0xAAAAAA);
+
     // Deleting the last item selects the one before it.
     dialog.Select(cbMaxImageSize, 3);
     dialog.Click(btnDelete);
@@ -228,6 +235,8 @@ TEST_F(ConfigurationForm, SizeListsInsertInOrderAndRefuseWhatIsNoSize) {
     EXPECT_EQ(PluginOption.ThumbnailHeight, 32);
     EXPECT_EQ(IniValue(formIni, "Common", "ImageSizeList"), "800x600,1024x768,1280x1024");
     EXPECT_EQ(IniValue(formIni, "Common", "ThumbnailSizeList"), "16x16,200x150");
+    EXPECT_EQ(PluginOption.BGColor1, 0x003264C8);
+    EXPECT_EQ(PluginOption.BGColor2, 0x00030201);
 }
 
 TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBack) {
