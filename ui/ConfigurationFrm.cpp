@@ -123,7 +123,9 @@ struct Row {
     std::wstring extensions;
 };
 
-Row ReadRow(HWND list, int row) { return {RowText(list, row, 0), RowChecked(list, row), RowText(list, row, 1)}; }
+Row ReadRow(HWND list, int row) {
+    return {RowText(list, row, 0), RowChecked(list, row), RowText(list, row, 1)};
+}
 
 void InsertRow(HWND list, int at, const Row& row) {
     LVITEMW item{};
@@ -202,11 +204,16 @@ INT_PTR CALLBACK TConfigurationForm::DialogProcedure(HWND dialog, UINT message, 
 bool TConfigurationForm::Command(ControlId control, int code) {
     if (code != BN_CLICKED) return false;
     switch (control) {
-    case bntOk:
-        // The result is OK whatever the click handler meets, a write error included.
+    case bntOk: {
+        // The button's result is OK before its click handler runs: whatever the handler meets
+        // (a write error is shown in it), the dialog closes with OK.
+        struct CloseWithOk {
+            HWND dialog;
+            ~CloseWithOk() { EndDialog(dialog, ModalResultOK); }
+        } close{window_};
         bntOkClick();
-        EndDialog(window_, ModalResultOK);
         return true;
+    }
     case btnCancel: EndDialog(window_, ModalResultCancel); return true;
     case chbColorManagement: chbColorManagementClick(); return true;
     case chbLimitedOutputSize: chbLimitedOutputSizeClick(); return true;
@@ -266,12 +273,15 @@ void TConfigurationForm::FormCreate() {
 
     const TPluginOption& option = PluginOption;
     SetChecked(chbColorManagement, option.ColorManagement);
-    Select(Control(cbMonitorProfile), IndexOfPath(MonitorProfilePaths, option.MonitorProfileName, 0));
+    Select(Control(cbMonitorProfile),
+           IndexOfPath(MonitorProfilePaths, option.MonitorProfileName, 0));
     SelectClamped(Control(cbRenderingIntent), option.RenderingIntent);
     Select(Control(cbCMYKProfile), IndexOfPath(CMYKProfilePaths, option.CMYKProfileName, 0));
-    Select(Control(ComboBox1), ProofingProfilePaths.empty()
-                                   ? -1
-                                   : IndexOfPath(ProofingProfilePaths, option.ProofingProfileName, 0));
+    // The proofing list has no default item: empty, it shows no choice.
+    Select(Control(ComboBox1),
+           ProofingProfilePaths.empty()
+               ? -1
+               : IndexOfPath(ProofingProfilePaths, option.ProofingProfileName, 0));
     SetChecked(chbUseBPC, option.BlackPointCompensation);
     SetChecked(CheckBox1, option.SoftProofing);
     SetChecked(chbAutomaticRotation, option.AutomaticRotation);
@@ -427,7 +437,8 @@ void TConfigurationForm::btnInfoClick() {
     if (row < 0 || row >= PluginList->Count()) return;
     TSusiePlugin* child = PluginList->Items(row);
     // Only "not implemented" falls back to our box; a child that faulted has had its say.
-    if (child->HasConfigurationDlg && child->CallConfigurationDlg(window_, 0) != SusieNotImplemented)
+    if (child->HasConfigurationDlg &&
+        child->CallConfigurationDlg(window_, 0) != SusieNotImplemented)
         return;
     child->ShowInformation(window_);
 }
@@ -503,7 +514,8 @@ void TConfigurationForm::btnChangeBGColorClick() { ChangeColor(Control(pnlBGColo
 void TConfigurationForm::btnChangeBGColor2Click() { ChangeColor(Control(pnlBGColor2)); }
 
 void TConfigurationForm::FillSizeList(HWND combo, const std::string& listText) {
-    for (const std::string& entry : SplitSizeList(listText)) FindOrInsertSize(combo, WidenAnsi(entry));
+    for (const std::string& entry : SplitSizeList(listText))
+        FindOrInsertSize(combo, WidenAnsi(entry));
 }
 
 std::string TConfigurationForm::JoinSizeList(HWND combo) const {
@@ -573,6 +585,8 @@ void TConfigurationForm::bntOkClick() {
 }
 
 int ShowConfigurationForm(HWND parent) {
+    // The plug-in list exists from start-up on; without it there is nothing to configure.
+    if (!PluginList) return ModalResultCancel;
     TConfigurationForm form(TConfigurationForm::SystemColorDirectory(), SettingsFile);
     return form.ShowModal(parent);
 }

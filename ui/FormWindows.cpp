@@ -255,7 +255,8 @@ void FormWindows::Create(HWND dialog, HFONT font) {
             GetClientRect(parent, &room);
             const int needed = TextSize(parent, font, control.text).cx +
                                GetSystemMetrics(SM_CXMENUCHECK) + CheckBoxTextGap;
-            place.right = std::max<LONG>(place.right, std::min<LONG>(place.left + needed, room.right));
+            place.right =
+                std::max<LONG>(place.right, std::min<LONG>(place.left + needed, room.right));
         }
         if (control.kind == ControlKind::ComboList || control.kind == ControlKind::ListView)
             text = L"";

@@ -62,8 +62,9 @@ int main(int argc, char** argv) {
         folder.AddBuilt("qorvi.dll", "qorvi.dll");
         folder.AddChild("fixture_extended.spi", "qvt.spi", "",
                         "formats=*.qvt|QVT picture;*.qv1|QVT picture");
-        folder.AddFile("qorvi.ini", "[Default]\nLimitedOutputSize=1\nMaxWidth=1280\nMaxHeight=1024\n"
-                                    "SPIOrder=\"wicdec.spi=1\",\"qvt.spi=0\"\n");
+        folder.AddFile("qorvi.ini",
+                       "[Default]\nLimitedOutputSize=1\nMaxWidth=1280\nMaxHeight=1024\n"
+                       "SPIOrder=\"wicdec.spi=1\",\"qvt.spi=0\"\n");
         test::PluginHost plugin(folder);
         plugin.Load();
         int written = 0;
@@ -73,7 +74,8 @@ int main(int argc, char** argv) {
             for (int tab = 0; tab < 4; ++tab) {
                 dialog.ShowTab(tab);
                 RedrawWindow(dialog.Dialog(), nullptr, nullptr,
-                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN |
+                                 RDW_UPDATENOW);
                 dialog.Settle();
                 const std::string path = output + "\\settings-" + names[tab] + ".bmp";
                 if (CaptureWindow(dialog.Dialog(), path)) ++written;

@@ -130,14 +130,16 @@ void OpenDialog::CheckRow(int row, bool checked) const {
     LVITEMW item{};
     item.stateMask = LVIS_STATEIMAGEMASK;
     item.state = INDEXTOSTATEIMAGEMASK(checked ? 2 : 1);
-    SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row),
+                 reinterpret_cast<LPARAM>(&item));
 }
 
 void OpenDialog::SelectRow(int row) const {
     LVITEMW item{};
     item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
     item.state = LVIS_SELECTED | LVIS_FOCUSED;
-    SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row), reinterpret_cast<LPARAM>(&item));
+    SendMessageW((*this)[ListView1], LVM_SETITEMSTATE, WPARAM(row),
+                 reinterpret_cast<LPARAM>(&item));
 }
 
 std::vector<std::wstring> OpenDialog::Rows() const {

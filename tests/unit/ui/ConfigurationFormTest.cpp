@@ -215,10 +215,13 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
     EXPECT_EQ(dialog.AnswerColorChooser(1, 2, 3), 0xAAAAAA);
 
     // Deleting the last item selects the one before it.
-    dialog.Select(cbMaxImageSize, 3);
+    dialog.StartClick(btnAdd);
+    dialog.AnswerPrompt(L"2560x1440");
+    EXPECT_EQ(dialog.Selection(cbMaxImageSize), 4);
     dialog.Click(btnDelete);
-    EXPECT_EQ(dialog.Items(cbMaxImageSize).size(), 3u);
-    EXPECT_EQ(dialog.Selection(cbMaxImageSize), 2);
+    EXPECT_EQ(dialog.Items(cbMaxImageSize).size(), 4u);
+    EXPECT_EQ(dialog.Selection(cbMaxImageSize), 3);
+    dialog.Select(cbMaxImageSize, 2);  // 1280x1024
 
     dialog.StartClick(btnAddThumbnailSize);
     EXPECT_EQ(dialog.AnswerPrompt(L"200x150"), L"入力例) 160x160");
@@ -229,11 +232,12 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
     EXPECT_TRUE(PluginOption.LimitedOutputSize);
     EXPECT_EQ(PluginOption.MaxWidth, 1280);
     EXPECT_EQ(PluginOption.MaxHeight, 1024);
-    EXPECT_EQ(PluginOption.ImageSizeList, "800x600,1024x768,1280x1024");
+    EXPECT_EQ(PluginOption.ImageSizeList, "800x600,1024x768,1280x1024,1920x1080");
     // A size below 32 is stored as 32.
     EXPECT_EQ(PluginOption.ThumbnailWidth, 32);
     EXPECT_EQ(PluginOption.ThumbnailHeight, 32);
-    EXPECT_EQ(IniValue(formIni, "Common", "ImageSizeList"), "800x600,1024x768,1280x1024");
+    EXPECT_EQ(IniValue(formIni, "Common", "ImageSizeList"),
+              "800x600,1024x768,1280x1024,1920x1080");
     EXPECT_EQ(IniValue(formIni, "Common", "ThumbnailSizeList"), "16x16,200x150");
     EXPECT_EQ(PluginOption.BGColor1, 0x003264C8);
     EXPECT_EQ(PluginOption.BGColor2, 0x00030201);
