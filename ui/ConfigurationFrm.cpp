@@ -70,6 +70,17 @@ int32_t SelectedOr(HWND combo, int32_t unchanged) {
     return index >= 0 ? index : unchanged;
 }
 
+// The selected size of a size list into `width` and `height`, each at least 32 (a text that is
+// no size gives `fallback`); with no selection both keep their values.
+void StoreSelectedSize(HWND combo, SizeValue fallback, int32_t& width, int32_t& height) {
+    const int index = Selection(combo);
+    if (index < 0) return;
+    const SizeValue size =
+        ParseSize(NarrowToAnsi(ItemText(combo, index)), fallback.Width, fallback.Height);
+    width = std::max(size.Width, 32);
+    height = std::max(size.Height, 32);
+}
+
 // Holds a window's drawing off for one scope: a list filled item by item is drawn once.
 class UpdateBracket {
 public:
@@ -547,21 +558,12 @@ void TConfigurationForm::bntOkClick() {
     option.SoftProofing = Checked(CheckBox1);
     option.AutomaticRotation = Checked(chbAutomaticRotation);
     option.LimitedOutputSize = Checked(chbLimitedOutputSize);
-    if (const int size = Selection(Control(cbMaxImageSize)); size >= 0) {
-        const SizeValue maximum =
-            ParseSize(NarrowToAnsi(ItemText(Control(cbMaxImageSize), size)), 99999, 99999);
-        option.MaxWidth = std::max(maximum.Width, 32);
-        option.MaxHeight = std::max(maximum.Height, 32);
-    }
+    StoreSelectedSize(Control(cbMaxImageSize), {99999, 99999}, option.MaxWidth, option.MaxHeight);
     option.ImageSizeList = JoinSizeList(Control(cbMaxImageSize));
     option.DecimationMode = SelectedOr(Control(cbDecimationMode), option.DecimationMode);
     option.ThumbnailQuality = SelectedOr(Control(cbThumbnailQuality), option.ThumbnailQuality);
-    if (const int size = Selection(Control(cbThumbnailSize)); size >= 0) {
-        const SizeValue thumbnail =
-            ParseSize(NarrowToAnsi(ItemText(Control(cbThumbnailSize), size)), 160, 160);
-        option.ThumbnailWidth = std::max(thumbnail.Width, 32);
-        option.ThumbnailHeight = std::max(thumbnail.Height, 32);
-    }
+    StoreSelectedSize(Control(cbThumbnailSize), {160, 160}, option.ThumbnailWidth,
+                      option.ThumbnailHeight);
     option.ThumbnailSizeList = JoinSizeList(Control(cbThumbnailSize));
     option.ThumbnailCMMode = SelectedOr(Control(cbThumbnailCMMode), option.ThumbnailCMMode);
     option.BGColor1 = int32_t(SwatchColor(Control(pnlBGColor1)) & 0xFFFFFF);
