@@ -1,5 +1,6 @@
 #include "tests/unit/SettingsDialogDriver.h"
 
+#include "tests/unit/TestSupport.h"
 #include "ui/FormWindows.h"  // the input prompt's identifiers
 
 #include <commctrl.h>
@@ -27,8 +28,8 @@ BOOL CALLBACK MatchId(HWND window, LPARAM param) {
 
 HWND WaitForDialog(const std::wstring& caption) {
     for (int attempt = 0; attempt < 500; ++attempt) {
-        HWND found = FindWindowW(L"#32770", caption.c_str());
-        if (found != nullptr && IsWindowVisible(found)) return found;
+        HWND found = FindOwnDialog(caption);
+        if (found != nullptr) return found;
         Sleep(10);
     }
     return nullptr;

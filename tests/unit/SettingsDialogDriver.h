@@ -16,7 +16,7 @@
 
 namespace qorvi::test {
 
-// Polls for a visible dialog box of the given caption; null when none shows.
+// Polls for a visible dialog box of this process with the given caption; null when none shows.
 HWND WaitForDialog(const std::wstring& caption);
 void WaitUntilGone(HWND window);
 

@@ -330,14 +330,38 @@ bool IsCentredOver(HWND box, HWND owner) {
     return rect.left == expected.x && rect.top == expected.y;
 }
 
+struct DialogSearch {
+    const std::wstring& caption;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwnDialog(HWND window, LPARAM param) {
+    auto* search = reinterpret_cast<DialogSearch*>(param);
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    wchar_t name[16] = {}, caption[256] = {};
+    GetClassNameW(window, name, 16);
+    GetWindowTextW(window, caption, 256);
+    if (lstrcmpW(name, L"#32770") != 0 || search->caption != caption) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 }  // namespace
+
+HWND FindOwnDialog(const std::wstring& caption) {
+    DialogSearch search{caption, nullptr};
+    EnumWindows(MatchOwnDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
 
 ShownBox DismissBox(const std::wstring& caption, HWND owner, int attempts) {
     ShownBox shown;
     HWND box = nullptr;
     for (int attempt = 0; attempt < attempts; ++attempt) {
-        box = FindWindowW(L"#32770", caption.c_str());
-        if (box != nullptr && IsWindowVisible(box) && (owner == nullptr || IsCentredOver(box, owner)))
+        box = FindOwnDialog(caption);
+        if (box != nullptr && (owner == nullptr || IsCentredOver(box, owner)))
             break;
         Sleep(10);
     }

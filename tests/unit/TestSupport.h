@@ -157,6 +157,10 @@ private:
 // Whether this process can show windows (a display is there).
 bool CanShowWindows();
 
+// A visible dialog box of this process with the given caption, or null. UI tests run side by
+// side on one display, and their dialogs have the same captions.
+HWND FindOwnDialog(const std::wstring& caption);
+
 // A message box another thread showed, as DismissBox found it.
 struct ShownBox {
     bool found = false;
