@@ -5,6 +5,9 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 namespace qorvi::test {
 
 using namespace form;
@@ -39,14 +42,17 @@ void WaitUntilGone(HWND window) {
     for (int attempt = 0; attempt < 500 && IsWindow(window); ++attempt) Sleep(10);
 }
 
-OpenDialog::OpenDialog(std::function<void(HWND owner)> show) {
+OpenDialog::OpenDialog(std::function<void(HWND owner)> show)
+    : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     HANDLE ownerReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     thread_ = std::thread([this, show, ownerReady] {
+        threadId_ = GetCurrentThreadId();
         owner_ = CreateWindowExW(0, L"STATIC", L"host", WS_POPUP | WS_VISIBLE | WS_CAPTION, 200,
                                  100, 500, 400, nullptr, nullptr, nullptr, nullptr);
         SetEvent(ownerReady);
         show(owner_);
         DestroyWindow(owner_);
+        SetEvent(done_);
     });
     WaitForSingleObject(ownerReady, 5000);
     CloseHandle(ownerReady);
@@ -56,6 +62,7 @@ OpenDialog::OpenDialog(std::function<void(HWND owner)> show) {
 OpenDialog::~OpenDialog() {
     if (IsWindow(dialog_)) PostMessageW(dialog_, WM_COMMAND, IDCANCEL, 0);
     Finish();
+    CloseHandle(done_);
 }
 
 HWND OpenDialog::operator[](ControlId id) const {
@@ -73,8 +80,29 @@ void OpenDialog::Close(ControlId button) {
     Finish();
 }
 
+namespace {
+
+BOOL CALLBACK CancelDialog(HWND window, LPARAM) {
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (lstrcmpW(name, L"#32770") == 0) PostMessageW(window, WM_COMMAND, IDCANCEL, 0);
+    return TRUE;
+}
+
+}  // namespace
+
 void OpenDialog::Finish() {
-    if (thread_.joinable()) thread_.join();
+    if (!thread_.joinable()) return;
+    // A step that failed may leave a box or prompt open over the dialog: cancel what the
+    // dialog's thread shows until it returns, and rather end the run than hang it.
+    for (int round = 0; WaitForSingleObject(done_, 5000) == WAIT_TIMEOUT; ++round) {
+        if (round == 5) {
+            std::fprintf(stderr, "the settings dialog does not close\n");
+            std::abort();
+        }
+        EnumThreadWindows(threadId_, CancelDialog, 0);
+    }
+    thread_.join();
 }
 
 bool OpenDialog::Checked(ControlId id) const {

@@ -1,8 +1,8 @@
 // The settings dialog driven as a user drives it, for the UI tests: it is shown on a thread of
 // its own (the host's window thread, with an owner window standing for the host's), and the
 // test's thread finds its controls by their window identifiers and sends them the messages
-// clicks and choices send. Every wait is bounded (about 5 s), so a dialog that never shows or
-// never closes fails the test instead of hanging it.
+// clicks and choices send. Every wait is bounded, so a dialog that never shows or never closes
+// fails the test instead of hanging it.
 #pragma once
 
 #include "ui/FormDefinition.h"
@@ -42,6 +42,8 @@ public:
     void Settle() const;
     // Clicks `button` and waits for `show` to return.
     void Close(form::ControlId button);
+    // Waits for `show` to return; after 5 s it cancels the dialog boxes of the dialog's thread,
+    // and after half a minute it ends the process.
     void Finish();
 
     bool Checked(form::ControlId id) const;
@@ -69,6 +71,8 @@ public:
 
 private:
     std::thread thread_;
+    HANDLE done_;  // set when `show` has returned
+    DWORD threadId_ = 0;
     HWND dialog_ = nullptr;
     HWND owner_ = nullptr;
 };
