@@ -1,10 +1,28 @@
 #!/usr/bin/env python3
 """Counts test cases over the build folders given: GoogleTest's XML where an executable wrote it,
 otherwise CTest's own verdict for that test (a crashed executable counts as one failure).
-Prints "N passed, N failed" and exits 1 when anything failed."""
+With --emulated, first says that 32-bit Wine ran emulated and names the cases that skipped for it.
+Prints "N passed, N failed" last and exits 1 when anything failed."""
 import pathlib
 import sys
 import xml.etree.ElementTree as ET
+
+
+# The reason tests/unit/TestSupport.h gives when a case skips under emulation.
+EMULATION_SKIP = "32-bit programs run emulated here: "
+
+
+def emulation_skips(folder):
+    """(executable, case, reason) of every case in the folder that skipped for emulation."""
+    skips = []
+    for xml in sorted((pathlib.Path(folder) / "test-results").glob("*.xml")):
+        for case in ET.parse(xml).getroot().iter("testcase"):
+            skipped = case.find("skipped")
+            message = skipped.get("message", "") if skipped is not None else ""
+            if EMULATION_SKIP in message:
+                reason = message.split(EMULATION_SKIP, 1)[1].strip()
+                skips.append((xml.stem, f"{case.get('classname')}.{case.get('name')}", reason))
+    return skips
 
 
 def count(folder):
@@ -36,8 +54,16 @@ def count(folder):
     return passed, failed, True
 
 
+emulated = "--emulated" in sys.argv[1:]
+folders = [argument for argument in sys.argv[1:] if argument != "--emulated"]
+if emulated:
+    skips = [skip for folder in folders for skip in emulation_skips(folder)]
+    print(f"32-bit Wine ran emulated here (qemu-i386); {len(skips)} cases skipped for it:")
+    for executable, case, reason in skips:
+        print(f"  {executable} {case}: {reason}")
+
 passed = failed = 0
-for folder in sys.argv[1:]:
+for folder in folders:
     p, f, ran = count(folder)
     if not ran:
         failed += 1  # a build that never got to run its tests

@@ -321,6 +321,12 @@ bool CanShowWindows() {
     return true;
 }
 
+bool RunsEmulated() {
+    char value[8] = {};
+    const DWORD length = GetEnvironmentVariableA("QORVI_I386_EMULATED", value, sizeof value);
+    return length > 0 && length < sizeof value && std::string(value) == "1";
+}
+
 namespace {
 
 bool IsCentredOver(HWND box, HWND owner) {

@@ -157,6 +157,12 @@ private:
 // Whether this process can show windows (a display is there).
 bool CanShowWindows();
 
+// Whether 32-bit Windows programs run under qemu's user-mode emulation here: the scripts set
+// QORVI_I386_EMULATED then (scripts/i386-env). Processor faults reach Windows code with other
+// codes there (an access violation as an illegal instruction) and a stack overflow may end the
+// process, so tests of those skip (QORVI_SKIP_WHEN_EMULATED).
+bool RunsEmulated();
+
 // A visible dialog box of this process with the given caption, or null. UI tests run side by
 // side on one display, and their dialogs have the same captions.
 HWND FindOwnDialog(const std::wstring& caption);
@@ -190,3 +196,7 @@ private:
 };
 
 }  // namespace qorvi::test
+
+// Skips the current test under emulation, saying what only real hardware does.
+#define QORVI_SKIP_WHEN_EMULATED(what) \
+    if (::qorvi::test::RunsEmulated()) GTEST_SKIP() << "32-bit programs run emulated here: " << (what)
