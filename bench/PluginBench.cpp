@@ -29,7 +29,7 @@
 // wicdec.spi, and paired is the median of each run's difference to the child's run just before.
 #include "bench/BenchTiming.h"
 #include "hostplugins/SusieInterface.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <windows.h>

@@ -5,7 +5,7 @@
 //
 //   wine build/win/bin/rotation_bench.exe [RUNS]    (default 5 runs)
 #include "bench/BenchTiming.h"
-#include "geometry/AlignedMemory.h"
+#include "base/AlignedMemory.h"
 #include "geometry/RotationKernels.h"
 
 #include <cstdint>

@@ -11,7 +11,7 @@
 #include "children/PixelRows.h"
 #include "children/WicDecoder.h"
 #include "hostplugins/SusieInterface.h"
-#include "plugin/RuntimeMemory.h"
+#include "base/RuntimeMemory.h"
 
 #include <cmath>
 #include <cstring>

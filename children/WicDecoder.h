@@ -15,7 +15,7 @@
 // found it; there is no shared state, so any number of threads may decode at once.
 #pragma once
 
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <cstddef>
 #include <cstdint>

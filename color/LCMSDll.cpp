@@ -1,6 +1,6 @@
 #include "color/LCMSDll.h"
 
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <windows.h>
 

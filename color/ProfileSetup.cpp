@@ -1,8 +1,8 @@
 #include "color/ProfileSetup.h"
 
-#include "plugin/OptionValues.h"
-#include "plugin/Settings.h"
-#include "plugin/WinHandles.h"
+#include "base/DelimitedText.h"
+#include "base/WinHandles.h"
+#include "base/WinText.h"
 
 #include <windows.h>
 
@@ -44,7 +44,7 @@ std::string AcceptedMonitorProfileName(std::string name) {
     // The extension begins at the last dot of the file name; the folder delimiter is found in the
     // system's code page, where a trail byte may look like "\\". Only ASCII letters are lowered:
     // the extensions we accept are ASCII, and anything else is dropped.
-    const size_t start = FileNameStart(name, [](unsigned char b) { return IsDBCSLeadByte(b) != FALSE; });
+    const size_t start = FileNameStart(name, SystemLeadByte);
     const size_t dot = name.rfind('.');
     if (dot == std::string::npos || dot < start) return {};
     std::string extension = name.substr(dot);
@@ -112,12 +112,13 @@ void PrepareCMSInfo(const TProfileSetup& setup, const std::string& monitorProfil
 
 void* BuiltInProfileModule = nullptr;
 
-void PrepareCMSInfo(const std::string& monitorProfileName, const std::string& cmykProfileName) {
+void PrepareCMSInfo(const std::string& monitorProfileName, const std::string& cmykProfileName,
+                    int32_t thumbnailCMMode) {
     TProfileSetup setup;
     setup.InitializeCMSInfo = LCMSDll.InitializeCMSInfo;
     setup.Picture = &PictureCMSInfo;
     setup.Preview = &PreviewCMSInfo;
-    setup.ThumbnailCMMode = PluginOption.ThumbnailCMMode;
+    setup.ThumbnailCMMode = thumbnailCMMode;
     setup.SystemMonitorProfile = GetDefaultMonitorProfile;
     setup.BuiltInCMYK = BuiltInCMYKProfile(BuiltInProfileModule, setup.BuiltInCMYKSize);
     PrepareCMSInfo(setup, monitorProfileName, cmykProfileName);

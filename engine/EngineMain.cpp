@@ -5,7 +5,7 @@
 #include "engine/PngColorInfo.h"
 #include "engine/WicImageInfo.h"
 #include "engine/WorkerThreads.h"
-#include "plugin/RuntimeMemory.h"
+#include "base/RuntimeMemory.h"
 
 #include <lcms2.h>
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "engine/WicImageInfo.h"
 
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <initguid.h>  // the WIC GUIDs are defined here rather than taken from an import library
 #include <wincodec.h>

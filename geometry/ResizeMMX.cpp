@@ -1,7 +1,7 @@
 // The MMX path of the resampling passes, for processors without SSE2. Every pass ends with EMMS
 // so that the floating-point unit is usable again when it returns.
 #include "geometry/ResizeFilters.h"
-#include "geometry/UnalignedBytes.h"
+#include "base/UnalignedBytes.h"
 
 #include <cstring>
 #include <mmintrin.h>

@@ -1,7 +1,7 @@
 // The SSE2 path of the resampling passes. Only TResizer's choice (the processor's SSE2 bit, or a
 // forced path) calls into it, so the 32-bit build compiles just this file's functions for SSE2.
 #include "geometry/ResizeFilters.h"
-#include "geometry/UnalignedBytes.h"
+#include "base/UnalignedBytes.h"
 
 #include <cstring>
 #include <emmintrin.h>

@@ -11,7 +11,7 @@
 // fit an address; the axis is then incomplete and must be cleared.
 #pragma once
 
-#include "geometry/AlignedMemory.h"
+#include "base/AlignedMemory.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #include "geometry/Resize.h"
 
-#include "geometry/MultiThread.h"
+#include "base/MultiThread.h"
 
 #include <atomic>
 #include <cstdlib>

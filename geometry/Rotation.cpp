@@ -1,6 +1,6 @@
 #include "geometry/Rotation.h"
 
-#include "geometry/AlignedMemory.h"
+#include "base/AlignedMemory.h"
 #include "geometry/RotationKernels.h"
 
 #include <utility>

@@ -1,9 +1,9 @@
 // TSusiePlugin: one child import plug-in, and the placement of its information box.
-#include "hostplugins/GuardedCall.h"
-#include "hostplugins/Placement.h"
+#include "base/GuardedCall.h"
+#include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
-#include "plugin/WinText.h"
+#include "base/WinText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -234,15 +234,6 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
     tBoxPlacement = previous;
     // placement.hook unhooks here if the box never activated.
-}
-
-POINT CenterOverWindow(HWND window, int width, int height) {
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    const PlacementPoint p =
-        PlaceCentered(PlacementRect{rect.left, rect.top, rect.right, rect.bottom},
-                      GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), width, height);
-    return POINT{p.left, p.top};
 }
 
 }  // namespace qorvi

@@ -1,14 +1,14 @@
 #include "hostplugins/SusiePluginList.h"
 
-#include "hostplugins/DelimitedText.h"
+#include "base/DelimitedText.h"
+#include "base/WinText.h"
+#include "hostplugins/OrderString.h"
 
 #include <algorithm>
 #include <utility>
 
 namespace qorvi {
 namespace {
-
-bool AnsiLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 // Names and extensions are compared as Windows compares file names for the user.
 bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
@@ -75,7 +75,7 @@ void TSusiePluginList::Move(int from, int to) {
 
 void TSusiePluginList::LoadDirectory(const std::string& folder) {
     std::string base = folder;
-    if (!EndsWithPathDelimiter(base, AnsiLeadByte)) base.push_back('\\');
+    if (!EndsWithPathDelimiter(base, SystemLeadByte)) base.push_back('\\');
 
     WIN32_FIND_DATAA found;
     UniqueFind find(FindFirstFileA((base + "*.spi").c_str(), &found));
@@ -84,7 +84,7 @@ void TSusiePluginList::LoadDirectory(const std::string& folder) {
         if (found.dwFileAttributes & NotAChildFile) continue;
         const std::string name = found.cFileName;
         // The mask also matches a long name such as "x.spix" through its 8.3 short name.
-        if (!SameTextIgnoringCase(FileExtension(name, AnsiLeadByte), ChildExtension)) continue;
+        if (!SameTextIgnoringCase(FileExtension(name, SystemLeadByte), ChildExtension)) continue;
         if (SameTextIgnoringCase(name, OwnFileName)) continue;
         // The main folder is read first, so its child wins over one of the same name in SPI.
         if (IndexOfFileName(name) != -1) continue;
@@ -119,7 +119,7 @@ int TSusiePluginList::IndexOfExtension(const std::string& ext) const {
 TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
     const std::vector<TSusiePlugin*> order = Order();
     if (!fileName.empty()) {
-        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, AnsiLeadByte));
+        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
         if (guess != -1 && order[size_t(guess)]->CallIsSupported(fileName, value))
             return order[size_t(guess)];
     }
@@ -135,7 +135,7 @@ TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, 
     const std::vector<TSusiePlugin*> order = Order();
     // A memory request has no name to guess from.
     if (!fileName.empty()) {
-        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, AnsiLeadByte));
+        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
         if (guess != -1 && order[size_t(guess)]->CallIsSupported2(fileName, data, size))
             return order[size_t(guess)];
     }

@@ -14,7 +14,7 @@
 #pragma once
 
 #include "hostplugins/SusieInterface.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <cstdint>
 #include <memory>
@@ -113,9 +113,5 @@ private:
     std::vector<std::unique_ptr<TSusiePlugin>> items_;
     mutable CriticalSection orderLock_;
 };
-
-// Left and top for a form of `width` x `height` centred over `window`, kept on the primary
-// screen (shifted left/up to end at its right/bottom edge, never to a negative position).
-POINT CenterOverWindow(HWND window, int width, int height);
 
 }  // namespace qorvi

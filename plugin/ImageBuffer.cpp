@@ -1,7 +1,7 @@
 #include "plugin/ImageBuffer.h"
 
 #include "geometry/RotationKernels.h"
-#include "hostplugins/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
 

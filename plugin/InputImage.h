@@ -13,7 +13,7 @@
 
 #include "hostplugins/SusieInterface.h"
 #include "metadata/ImageInfoReader.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <windows.h>
 

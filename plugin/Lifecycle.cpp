@@ -5,7 +5,7 @@
 #include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "plugin/WinText.h"
+#include "base/WinText.h"
 
 #include <algorithm>
 
@@ -15,8 +15,6 @@ namespace {
 
 bool Started = false;
 bool Finished = false;
-
-bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 // The library's own path, as the system reports it: at most MAX_PATH characters.
 std::string ModulePath(HMODULE module) {
@@ -67,7 +65,8 @@ void InitializePlugin(HMODULE module) {
     ResizeLock.emplace();
 
     BuiltInProfileModule = module;
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
+    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName,
+                   PluginOption.ThumbnailCMMode);
 
     PictureResizer = std::make_unique<TResizer>(ProcessorCount);
     ThumbnailResizer = std::make_unique<TResizer>(ProcessorCount);
@@ -100,7 +99,8 @@ void SetResizerModes() {
 
 void ApplyConfirmedSettings() {
     WriteCMSInfoIntents();
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName);
+    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName,
+                   PluginOption.ThumbnailCMMode);
     SetResizerModes();
     if (PluginList) PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
     AddEngineOption();

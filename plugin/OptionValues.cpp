@@ -1,6 +1,6 @@
 #include "plugin/OptionValues.h"
 
-#include "hostplugins/DelimitedText.h"
+#include "base/DelimitedText.h"
 
 #include <limits>
 
@@ -61,14 +61,6 @@ bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// Index of the "." that starts the extension of the file name beginning at `nameStart`, or
-// npos. A "." inside a double-byte character cannot occur (trail bytes start at 0x40).
-size_t ExtensionStart(std::string_view path, size_t nameStart) {
-    size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || dot < nameStart) return std::string_view::npos;
-    return dot;
-}
-
 }  // namespace
 
 std::optional<int32_t> ParseOptionInteger(std::string_view text) {
@@ -96,36 +88,13 @@ std::string WrapOrderString(std::string orderString) {
     return '"' + orderString + '"';
 }
 
-size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte) {
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
-            ++i;  // the trail byte may be 0x5C and is still part of the character
-            continue;
-        }
-        if (c == '\\' || c == '/' || c == ':') start = i + 1;
-    }
-    return start;
-}
-
-std::string ChangeFileExtension(std::string_view path, std::string_view extension,
-                                LeadByteTest isLeadByte) {
-    size_t dot = ExtensionStart(path, FileNameStart(path, isLeadByte));
-    std::string result(path.substr(0, dot == std::string_view::npos ? path.size() : dot));
-    result += extension;
-    return result;
-}
-
 std::string IniPathFromLibraryPath(std::string_view libraryPath, LeadByteTest isLeadByte) {
     return ChangeFileExtension(libraryPath, ".ini", isLeadByte);
 }
 
 std::string HostSectionNameFromPath(std::string_view executablePath, LeadByteTest isLeadByte) {
-    size_t nameStart = FileNameStart(executablePath, isLeadByte);
-    size_t dot = ExtensionStart(executablePath, nameStart);
-    size_t end = dot == std::string_view::npos ? executablePath.size() : dot;
-    return std::string(executablePath.substr(nameStart, end - nameStart));
+    const size_t nameStart = FileNameStart(executablePath, isLeadByte);
+    return ChangeFileExtension(executablePath.substr(nameStart), "", isLeadByte);
 }
 
 std::vector<std::string> SplitSizeList(std::string_view text) {

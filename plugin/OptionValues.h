@@ -10,7 +10,7 @@
 // system passes a lead-byte test so that such a byte is not taken for a folder delimiter.
 #pragma once
 
-#include "hostplugins/DelimitedText.h"  // LeadByteTest
+#include "base/DelimitedText.h"  // LeadByteTest
 
 #include <cstdint>
 #include <optional>
@@ -38,12 +38,6 @@ std::string FormatOptionBoolean(bool value);
 // pair back.
 std::string WrapOrderString(std::string orderString);
 
-// Index just past the last "\", "/" or ":" of `path` (0 when it has none).
-size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte = nullptr);
-// `path` with its extension (the text from the last "." of the file name on) replaced by
-// `extension`; a file name without "." gets `extension` appended.
-std::string ChangeFileExtension(std::string_view path, std::string_view extension,
-                                LeadByteTest isLeadByte = nullptr);
 // qorvi.ini beside the library: the library path with the extension ".ini".
 std::string IniPathFromLibraryPath(std::string_view libraryPath,
                                    LeadByteTest isLeadByte = nullptr);

@@ -6,7 +6,7 @@
 #include "plugin/ImageBuffer.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "plugin/WinText.h"
+#include "base/WinText.h"
 
 #include <cstdint>
 #include <new>

@@ -1,7 +1,7 @@
 #include "plugin/Settings.h"
 
 #include "plugin/OptionValues.h"
-#include "plugin/WinText.h"
+#include "base/WinText.h"
 
 #include <windows.h>
 
@@ -67,8 +67,6 @@ constexpr DWORD ValueBufferSize = 2048;
 // children would lose its tail, and a cut inside the last entry ("x.spi=" without its flag)
 // would switch that child off. It is read whole, up to a bound no real list comes near.
 constexpr DWORD OrderBufferLimit = 1 << 20;
-
-bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 // Reads a value with a buffer of `bufferSize` bytes, grown up to `bufferLimit` while the value
 // comes back cut (the profile reader then answers with the buffer's size less one).

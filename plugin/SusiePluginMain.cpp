@@ -2,7 +2,7 @@
 
 #include "geometry/OutputSize.h"
 #include "plugin/InputImage.h"
-#include "plugin/RuntimeMemory.h"
+#include "base/RuntimeMemory.h"
 #include "plugin/Settings.h"
 
 #include <algorithm>

@@ -16,7 +16,7 @@
 #include "geometry/Resize.h"
 #include "hostplugins/SusiePluginList.h"
 #include "metadata/ImageInfoReader.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <cstdint>
 #include <memory>

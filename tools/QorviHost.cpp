@@ -10,7 +10,7 @@
 // The plug-in is not trusted: handles it returns are checked before they are read, and a header
 // that announces more than its blocks hold is refused, not read past.
 #include "hostplugins/SusieInterface.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 #include "tools/DibRows.h"
 #include "tools/PngWriter.h"
 

@@ -1,12 +1,13 @@
 #include "ui/ConfigurationFrm.h"
 
 #include "color/LCMSDll.h"
-#include "hostplugins/DelimitedText.h"
+#include "base/DelimitedText.h"
+#include "hostplugins/OrderString.h"
 #include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "plugin/WinHandles.h"
-#include "plugin/WinText.h"
+#include "base/WinHandles.h"
+#include "base/WinText.h"
 #include "ui/FormText.h"
 
 #include <commctrl.h>
@@ -22,8 +23,6 @@ using namespace form;
 namespace {
 
 constexpr int ModalResultCancel = 2;
-
-bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 // The first entry of `paths` equal to `path` ignoring case, else `fallback`.
 int IndexOfPath(const std::vector<std::string>& paths, const std::string& path, int fallback) {

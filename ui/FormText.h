@@ -3,7 +3,7 @@
 // how a typed size is cleaned.
 #pragma once
 
-#include "hostplugins/DelimitedText.h"  // LeadByteTest
+#include "base/DelimitedText.h"  // LeadByteTest
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
 #include "ui/FormWindows.h"
 
-#include "hostplugins/SusiePluginList.h"  // CenterOverWindow
+#include "base/WindowPlacement.h"
 
 #include <commctrl.h>
 

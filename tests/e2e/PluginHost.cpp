@@ -1,6 +1,6 @@
 #include "tests/e2e/PluginHost.h"
 
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 
 #include <stdexcept>

@@ -1,7 +1,8 @@
 #include "tests/unit/TestSupport.h"
 
 #include "hostplugins/SusiePluginList.h"
-#include "plugin/WinHandles.h"
+#include "base/WindowPlacement.h"
+#include "base/WinHandles.h"
 #include "tests/fixtures/TextLines.h"
 
 #include <tlhelp32.h>

@@ -2,7 +2,7 @@
 // qorvi.spi) does, on the pictures tests/images makes (see its list for their contents).
 #include "hostplugins/SusieInterface.h"
 #include "hostplugins/SusiePluginList.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,8 +1,8 @@
 // The fixture child plug-ins, loaded as a host loads them: LoadLibraryA and GetProcAddress. The
 // tests of TSusiePlugin and the plug-in list trust what these check.
-#include "hostplugins/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include "hostplugins/SusieInterface.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

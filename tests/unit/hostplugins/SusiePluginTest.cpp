@@ -1,4 +1,5 @@
 #include "hostplugins/SusiePluginList.h"
+#include "base/WindowPlacement.h"
 #include "plugin/Settings.h"
 #include "tests/unit/TestSupport.h"
 

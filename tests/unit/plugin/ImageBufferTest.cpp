@@ -2,7 +2,7 @@
 
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

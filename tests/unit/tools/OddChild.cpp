@@ -9,7 +9,7 @@
 //
 // Anything else is unsupported (2). File input reads the named file; memory input the block.
 #include "hostplugins/SusieInterface.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <cstring>
 #include <string>

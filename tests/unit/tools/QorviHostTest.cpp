@@ -2,7 +2,7 @@
 // QVT1 fixture and an odd child of our own), and its lines, exit codes and PNGs are checked.
 #include "tests/unit/TestSupport.h"
 #include "tests/unit/tools/PngReader.h"
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "geometry/MultiThread.h"
+#include "base/MultiThread.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Window placement arithmetic, free of the platform: where a form of a given size goes when it is
-// centred over another window and kept on the primary screen. CenterOverWindow (SusiePluginList.h)
+// centred over another window and kept on the primary screen. CenterOverWindow (WindowPlacement.h)
 // takes the window's rectangle and the screen's size from Windows and asks PlaceCentered.
 #pragma once
 

@@ -1,4 +1,4 @@
-#include "hostplugins/GuardedCall.h"
+#include "base/GuardedCall.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The worker thread group where there is no Win32 (the native build of the platform-free code):
 // standard threads and binary semaphores, which behave as auto-reset events.
-#include "geometry/MultiThread.h"
+#include "base/MultiThread.h"
 
 #include <atomic>
 #include <semaphore>

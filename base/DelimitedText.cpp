@@ -1,4 +1,4 @@
-#include "hostplugins/DelimitedText.h"
+#include "base/DelimitedText.h"
 
 #include <cstddef>
 
@@ -109,27 +109,28 @@ bool EndsWithPathDelimiter(std::string_view path, LeadByteTest isLeadByte) {
     return delimiterLast;
 }
 
-void AppendOrderEntry(std::string& order, std::string_view fileName, bool enabled) {
-    if (!order.empty()) order.push_back(',');
-    order.push_back(Quote);
-    order.append(fileName);
-    order.push_back('=');
-    order.push_back(enabled ? '1' : '0');
-    order.push_back(Quote);
-}
-
-OrderEntry ParseOrderEntry(std::string_view entry) {
-    const size_t equals = entry.find('=');
-    if (equals == std::string_view::npos) return {};
-    return {std::string(entry.substr(0, equals)), std::string(entry.substr(equals + 1))};
-}
-
-std::vector<OrderEntry> ParseOrderEntries(std::string_view order) {
-    std::vector<OrderEntry> entries;
-    for (const std::string& entry : SplitDelimitedText(order, ',')) {
-        entries.push_back(ParseOrderEntry(entry));
+size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte) {
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        unsigned char c = static_cast<unsigned char>(path[i]);
+        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
+            ++i;  // the trail byte may be 0x5C and is still part of the character
+            continue;
+        }
+        if (c == '\\' || c == '/' || c == ':') start = i + 1;
     }
-    return entries;
+    return start;
+}
+
+std::string ChangeFileExtension(std::string_view path, std::string_view extension,
+                                LeadByteTest isLeadByte) {
+    const size_t nameStart = FileNameStart(path, isLeadByte);
+    // A "." inside a double-byte character cannot occur: trail bytes start at 0x40.
+    size_t dot = path.rfind('.');
+    if (dot == std::string_view::npos || dot < nameStart) dot = path.size();
+    std::string result(path.substr(0, dot));
+    result += extension;
+    return result;
 }
 
 }  // namespace qorvi

@@ -1,12 +1,10 @@
-// Text handling of the plug-in list, free of any platform header so it builds and runs natively
-// under the sanitizers.
+// Delimited text and paths, free of any platform header so it builds and runs natively under the
+// sanitizers.
 //
-// - SplitDelimitedText: the splitting of lists such as a child's FormatList ("*.jpg;*.jpeg") and
-//   the stored order string ("a.spi=1","b.spi=0"); quoted entries may hold the delimiter and
-//   blanks, a doubled quote inside standing for one quote.
-// - FileExtension: the extension the plug-in list guesses a child by, "." included.
-// - AppendOrderEntry / ParseOrderEntries: writing and reading the order string, one entry per
-//   child, "<file name>=<1 or 0>" in double quotes, joined by ",".
+// - SplitDelimitedText: the splitting of lists such as a child's FormatList ("*.jpg;*.jpeg"),
+//   the stored order string ("a.spi=1","b.spi=0") and the size lists; quoted entries may hold the
+//   delimiter and blanks, a doubled quote inside standing for one quote.
+// - FileExtension, FileNameStart, ChangeFileExtension, EndsWithPathDelimiter: the parts of a path.
 //
 // Texts are ANSI strings in the system code page. Where a double-byte character could hide a
 // path delimiter in its trail byte, the caller passes a lead-byte test (IsDBCSLeadByte on
@@ -15,6 +13,7 @@
 // these texts come from.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,20 +42,11 @@ std::string FileExtension(std::string_view fileName, LeadByteTest isLeadByte = n
 // character).
 bool EndsWithPathDelimiter(std::string_view path, LeadByteTest isLeadByte = nullptr);
 
-// Appends one child to an order string: the first entry gives "\"name=1\"", each later one
-// adds ",\"name=0\"" behind the text so far.
-void AppendOrderEntry(std::string& order, std::string_view fileName, bool enabled);
-
-struct OrderEntry {
-    std::string name;   // text before the first '='
-    std::string value;  // text after the first '='
-};
-
-// Splits `entry` at its first '='. An entry without '=' gives an empty name and value, so it
-// matches no child.
-OrderEntry ParseOrderEntry(std::string_view entry);
-
-// Splits an order string at ',' (as SplitDelimitedText) and each entry at its first '='.
-std::vector<OrderEntry> ParseOrderEntries(std::string_view order);
+// Index just past the last "\\", "/" or ":" of `path` (0 when it has none).
+size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte = nullptr);
+// `path` with its extension (the text from the last "." of the file name on) replaced by
+// `extension`; a file name without "." gets `extension` appended.
+std::string ChangeFileExtension(std::string_view path, std::string_view extension,
+                                LeadByteTest isLeadByte = nullptr);
 
 }  // namespace qorvi

@@ -1,4 +1,4 @@
-#include "hostplugins/Placement.h"
+#include "base/Placement.h"
 
 #include <cstdint>
 #include <limits>

@@ -1,5 +1,6 @@
 // Conversions between the system's ANSI code page (file names, child plug-in texts, the INI
-// file) and the wide strings the user interface is shown in.
+// file) and the wide strings the user interface is shown in, and the code page's lead-byte test
+// for the platform-free text helpers (base/DelimitedText.h).
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,9 @@
 #include <string_view>
 
 namespace qorvi {
+
+// True when `byte` starts a two-byte character in the system's code page.
+inline bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 inline std::wstring WidenAnsi(std::string_view text) {
     if (text.empty()) return std::wstring();

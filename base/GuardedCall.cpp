@@ -1,6 +1,6 @@
 // The guard's frame and handler. Built with a frame pointer (see hostplugins/CMakeLists.txt):
 // __builtin_setjmp/__builtin_longjmp resume RunGuarded through its saved ebp and esp.
-#include "hostplugins/GuardedCall.h"
+#include "base/GuardedCall.h"
 
 #include <float.h>
 

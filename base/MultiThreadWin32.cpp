@@ -1,5 +1,5 @@
 // The worker thread group on Windows: threads of CreateThread and auto-reset events.
-#include "geometry/MultiThread.h"
+#include "base/MultiThread.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "geometry/AlignedMemory.h"
+#include "base/AlignedMemory.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The resource owners release exactly what they hold, once.
-#include "plugin/WinHandles.h"
+#include "base/WinHandles.h"
 
 #include <gtest/gtest.h>
 
