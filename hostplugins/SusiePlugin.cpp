@@ -2,7 +2,6 @@
 #include "base/GuardedCall.h"
 #include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
-#include "plugin/Settings.h"
 #include "base/WinText.h"
 
 #include <algorithm>
@@ -24,17 +23,13 @@ constexpr int kAboutBufferSize = 1024;
 // starts. Real children list a few dozen formats at most; past this many we stop reading.
 constexpr int kMaxFormatStrings = 512;
 
-// Decided once per call: the settings dialog may switch ThreadSafeSPI while calls run, and a
-// call must leave the lock exactly when it entered it.
-bool LockCalls() noexcept { return !__atomic_load_n(&PluginOption.ThreadSafeSPI, __ATOMIC_RELAXED); }
-
 // Calls an entry point that answers with a result code: -1 when the child lacks it, 8 when it
 // faults. The arguments are plain values and pointers, so nothing with a destructor lives
-// inside the guarded region. `lockable` is false only for ConfigurationDlg.
+// inside the guarded region. `locking` is false for ConfigurationDlg and for thread-safe children.
 template <class Entry, class... Args>
-int CallForResult(CriticalSection& lock, bool lockable, Entry entry, Args... args) {
+int CallForResult(CriticalSection& lock, bool locking, Entry entry, Args... args) {
     if (entry == nullptr) return SusieNotImplemented;
-    CriticalSectionGuard guard(lock, lockable && LockCalls());
+    CriticalSectionGuard guard(lock, locking);
     int result = SusieInternalError;
     auto call = [&] { result = entry(args...); };
     if (!RunGuarded(call).completed) return SusieInternalError;
@@ -170,17 +165,17 @@ bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* dat
 }
 
 int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
-    return CallForResult(Lock, true, GetPictureInfo, buf, len, flag, lpInfo);
+    return CallForResult(Lock, LockCalls(), GetPictureInfo, buf, len, flag, lpInfo);
 }
 
 int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
                                  HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    return CallForResult(Lock, true, GetPicture, buf, len, flag, pHBInfo, pHBm, progress, lData);
+    return CallForResult(Lock, LockCalls(), GetPicture, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
                                  HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    return CallForResult(Lock, true, GetPreview, buf, len, flag, pHBInfo, pHBm, progress, lData);
+    return CallForResult(Lock, LockCalls(), GetPreview, buf, len, flag, pHBInfo, pHBm, progress, lData);
 }
 
 int TSusiePlugin::CallConfigurationDlg(HWND parent, int fnc) {

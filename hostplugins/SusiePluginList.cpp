@@ -57,6 +57,7 @@ int IndexOfExtensionIn(const std::vector<TSusiePlugin*>& order, const std::strin
 TSusiePluginList::~TSusiePluginList() { Clear(); }
 
 void TSusiePluginList::Add(std::unique_ptr<TSusiePlugin> plugin) {
+    plugin->ThreadSafe = threadSafe_;
     items_.push_back(std::move(plugin));
 }
 
@@ -203,6 +204,11 @@ void TSusiePluginList::SetUseCMYKColorSpace(int32_t value) {
     for (int i = 0; i < Count(); ++i) {
         if (Items(i)->Enabled) Items(i)->CallUseCMYKColorSpace(value);
     }
+}
+
+void TSusiePluginList::SetThreadSafe(bool threadSafe) {
+    threadSafe_ = threadSafe;
+    for (const auto& item : items_) item->ThreadSafe = threadSafe;
 }
 
 void TSusiePluginList::Clear() {

@@ -2,8 +2,8 @@
 //
 // TSusiePlugin owns one child library. Every Call... goes through the guarded-call primitive
 // (GuardedCall.h): a missing entry point gives its fixed "missing" result, a fault or exception
-// raised inside the child gives its "fault" result, and unless PluginOption.ThreadSafeSPI is set
-// (read once per call) only one thread at a time is inside any one child.
+// raised inside the child gives its "fault" result, and unless its owner marked it thread-safe
+// (ThreadSafe, read once per call) only one thread at a time is inside any one child.
 //
 // TSusiePluginList owns the children in dispatch order, finds them in a folder, picks the child
 // for a request (extension guess, then every enabled child in order), builds the format lists
@@ -16,6 +16,7 @@
 #include "hostplugins/SusieInterface.h"
 #include "base/WinHandles.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -66,10 +67,16 @@ public:
     UseCMYKColorSpaceProc UseCMYKColorSpace = nullptr;
     IsSupported2Proc IsSupported2 = nullptr;
     bool HasConfigurationDlg = false;
+    // Set by the owner (the list, from the ThreadSafeSPI setting); may change while calls run.
+    std::atomic<bool> ThreadSafe{false};
     bool Enabled = false;
     std::string FileName;
     std::string FormatList;
     CriticalSection Lock;
+
+private:
+    // Decided once per call, so that a call leaves the lock exactly when it entered it.
+    bool LockCalls() const noexcept { return !ThreadSafe.load(std::memory_order_relaxed); }
 };
 
 class TSusiePluginList {
@@ -101,6 +108,9 @@ public:
     std::string GetOrderString() const;
     void ApplyOrderString(const std::string& order);
     void SetUseCMYKColorSpace(int32_t value);
+    // Whether children are called without their lock: for every child there is and every one
+    // added later.
+    void SetThreadSafe(bool threadSafe);
     void Clear();
 
     std::vector<std::string> Patterns;
@@ -111,6 +121,7 @@ private:
     std::vector<TSusiePlugin*> Order() const;
 
     std::vector<std::unique_ptr<TSusiePlugin>> items_;
+    bool threadSafe_ = false;
     mutable CriticalSection orderLock_;
 };
 

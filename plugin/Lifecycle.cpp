@@ -73,6 +73,7 @@ void InitializePlugin(HMODULE module) {
     SetResizerModes();
 
     PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
+    PluginList->SetThreadSafe(PluginOption.ThreadSafeSPI);
     AddEngineOption();
 }
 
@@ -102,7 +103,10 @@ void ApplyConfirmedSettings() {
     PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName,
                    PluginOption.ThumbnailCMMode);
     SetResizerModes();
-    if (PluginList) PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
+    if (PluginList) {
+        PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
+        PluginList->SetThreadSafe(PluginOption.ThreadSafeSPI);
+    }
     AddEngineOption();
 }
 

@@ -25,18 +25,6 @@ using test::ShownBox;
 using test::FixturePath;
 using test::TempPluginFolder;
 
-// Sets PluginOption.ThreadSafeSPI for one test and puts the old value back.
-class ThreadSafeSPIScope {
-public:
-    explicit ThreadSafeSPIScope(bool value) : previous_(PluginOption.ThreadSafeSPI) {
-        PluginOption.ThreadSafeSPI = value;
-    }
-    ~ThreadSafeSPIScope() { PluginOption.ThreadSafeSPI = previous_; }
-
-private:
-    bool previous_;
-};
-
 // Holds a child's Lock on another thread, as a call in progress there would.
 class LockHolder {
 public:
@@ -366,17 +354,16 @@ int MaxInsideWithTwoThreads(TSusiePlugin& plugin, int callsPerThread) {
 
 TEST(SusiePlugin, OneThreadInsideAChildUnlessThreadSafe) {
     {
-        ThreadSafeSPIScope option(false);
         // Locked apart, each call waits out its short rendezvous alone.
         LoadedChild child("fixture_extended.spi", "rendezvous=2");
         ASSERT_TRUE(child.loaded);
         EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin, 3), 1);
     }
     {
-        ThreadSafeSPIScope option(true);
         // Unlocked, the two calls meet however late the second thread starts.
         LoadedChild child("fixture_extended.spi", "rendezvous=2\nrendezvouswait=30000");
         ASSERT_TRUE(child.loaded);
+        child.plugin->ThreadSafe = true;
         EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin, 1), 2);
         // Nothing is locked at all: a held lock does not stop the call.
         FixtureProbe(child.plugin->Module).Configure("rendezvous", "0");
@@ -386,7 +373,6 @@ TEST(SusiePlugin, OneThreadInsideAChildUnlessThreadSafe) {
 }
 
 TEST(SusiePlugin, EachChildHasItsOwnLock) {
-    ThreadSafeSPIScope option(false);
     LoadedChild first("fixture.spi", "accept=all", "first.spi");
     LoadedChild second("fixture.spi", "accept=all", "second.spi");
     ASSERT_TRUE(first.loaded);
