@@ -36,6 +36,28 @@ int16_t ToWeight(int64_t value) {
     return static_cast<int16_t>(value);
 }
 
+// Makes the weights from index `first` to `last`, a list's contributing samples, add up to exactly
+// WeightOne, so that a flat picture keeps its value: what the truncated weights miss of it (or
+// exceed it by) goes to the largest weight, the first of equals. Should that pass the 16-bit
+// range, the part that does not fit goes on to the next largest.
+void CorrectSum(int16_t* weights, int64_t first, int64_t last) {
+    int64_t rest = WeightOne;
+    for (int64_t k = first; k <= last; ++k) rest -= weights[k];
+    while (rest != 0) {
+        int64_t largest = -1;
+        for (int64_t k = first; k <= last; ++k) {
+            const bool room = rest > 0 ? weights[k] < INT16_MAX : weights[k] > INT16_MIN;
+            if (room && (largest < 0 || weights[k] > weights[largest])) largest = k;
+        }
+        // A weight with room is always left: a list short of WeightOne has one below INT16_MAX,
+        // a list over it one above INT16_MIN.
+        if (largest < 0) return;
+        const int64_t corrected = weights[largest] + rest;
+        weights[largest] = ToWeight(corrected);
+        rest = corrected - weights[largest];
+    }
+}
+
 // Writes the lists of one axis into its storage, each distinct list once, and its entries.
 class TListWriter {
 public:
@@ -127,11 +149,13 @@ void TWndFuncWeight::SetWeights(TResizeParam& axis) const {
                 edge = ToDouble(static_cast<Extended>(edge) + w);
             }
         }
-        // Truncated, not corrected: the integer weights may miss 16384 by a few units.
         for (int64_t k = 0; k < 2 * count; ++k) {
             weights[k] = ToWeight(
                 static_cast<int64_t>(static_cast<Extended>(scratch[k]) / sum * WeightOne));
         }
+        // Truncated, each weight may be up to a unit off: the sum is put right before the list
+        // is compared with the stored ones, so equal lists stay equal.
+        CorrectSum(weights.data(), parity, parity + last);
         writer.Add(first, weights.data(), static_cast<int32_t>(count));
     }
 }
@@ -188,6 +212,7 @@ void TAreaAverage::SetWeights(TResizeParam& axis) const {
         for (int64_t k = 1; k < n; ++k) w[k] = ToWeight(full);
         // With n = 0 this overwrites the first weight with the same value.
         w[n] = ToWeight((b % out + 1) * WeightOne / in);
+        CorrectSum(w, 0, n);
         writer.Add(first, weights.data(), static_cast<int32_t>(count));
     }
 }

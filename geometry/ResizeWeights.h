@@ -5,7 +5,8 @@
 // A weight list is a 32-bit pair count followed by that many 32-bit pairs, each two signed 16-bit
 // weights: the low half for the even source index 2k, the high half for the odd index 2k + 1. A
 // list starts at the even index at or below its first contributing sample; slots outside the
-// contributing range hold 0. Equal lists are stored once, so entries may share a list.
+// contributing range hold 0. The weights of every list add up to exactly 16384, so a picture of one
+// flat colour keeps that colour. Equal lists are stored once, so entries may share a list.
 //
 // Failure: SetWeights throws std::bad_alloc when the storage cannot be had or an offset would not
 // fit an address; the axis is then incomplete and must be cleared.

@@ -114,6 +114,54 @@ TEST_F(ResizerTest, GivesTheSameBytesForLargePicturesOnEveryThreadCount) {
         EXPECT_EQ(Resize(TFilterPath::SSE2, threads, 2, wide, 397, 61), reference) << threads;
 }
 
+// Every filter on every path, shrinking by up to 100 times: a picture of one colour comes out that
+// colour.
+TEST_F(ResizerTest, KeepsAFlatPictureFlat) {
+    struct Geometry {
+        int32_t width, height, newWidth, newHeight;
+    };
+    const Geometry geometries[] = {
+        {4000, 2, 37, 1}, {640, 3, 7, 3}, {200, 5, 2, 5}, {6, 300, 5, 3}, {99, 51, 2, 1},
+    };
+    // Each channel holds one of these; enough pictures that every pixel size sees each.
+    const uint8_t values[] = {0, 1, 128, 254, 255};
+    for (const Geometry& g : geometries) {
+        for (int32_t bpp : {1, 3, 4}) {
+            std::vector<Picture> pictures;
+            for (int32_t first = 0; first < 5; first += bpp) {
+                Picture& flat = pictures.emplace_back(
+                    Picture{g.width, g.height, bpp, DestinationStride(g.width, bpp), {}});
+                flat.bytes.resize(size_t(flat.stride) * g.height);
+                for (size_t b = 0; b < flat.bytes.size(); ++b)
+                    flat.bytes[b] = values[(first + b % flat.stride % bpp) % 5];
+            }
+            const int32_t stride = DestinationStride(g.newWidth, bpp);
+            for (uint32_t mode = 0; mode <= 5; ++mode) {
+                for (TFilterPath path :
+                     {TFilterPath::Scalar, TFilterPath::MMX, TFilterPath::SSE2}) {
+                    // One resizer for the pictures of a size: its tables are built once.
+                    TResizer resizer(1, path);
+                    resizer.SetMode(mode);
+                    for (Picture& flat : pictures) {
+                        std::vector<uint8_t> out(size_t(stride) * g.newHeight);
+                        TImageDesc desc = flat.Desc();
+                        resizer.ResizeImage(desc, out.data(), g.newWidth, g.newHeight);
+                        size_t wrong = 0;
+                        for (int32_t y = 0; y < g.newHeight; ++y)
+                            for (int32_t b = 0; b < g.newWidth * bpp; ++b)
+                                wrong += out[size_t(y) * stride + b] != flat.bytes[size_t(b)];
+                        EXPECT_EQ(wrong, 0u)
+                            << "mode " << mode << ", path " << int(path) << ", " << g.width
+                            << " x " << g.height << " -> " << g.newWidth << " x " << g.newHeight
+                            << ", " << bpp << " bytes per pixel, first value "
+                            << int(flat.bytes[0]);
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ResizerTest, SaturatesNegativeLobesAtZeroAndTwoFiftyFive) {
     // One row, so the horizontal pass alone decides: a sharp step rings below 0 and above 255.
     Picture step{16, 1, 1, 16, {}};

@@ -42,8 +42,9 @@ TEST(AreaAverageWeights, CoverEachSourceSampleByItsShare) {
         std::vector<std::pair<intptr_t, std::vector<int>>> entries;  // offset, weights
     };
     const Case cases[] = {
-        {3, 1, {{0, {5461, 5461, 5461, 0}}}},
-        {5, 2, {{0, {6553, 6553, 3276, 0}}, {16, {3276, 6553, 6553, 0}}}},
+        // What the truncated shares miss of 1.0 goes to the largest, the first of equals.
+        {3, 1, {{0, {5462, 5461, 5461, 0}}}},
+        {5, 2, {{0, {6555, 6553, 3276, 0}}, {16, {3276, 6555, 6553, 0}}}},
         // The middle sample starts at index 1: a leading 0, and the pair of index 0.
         {4, 3, {{0, {12288, 4096}}, {0, {0, 8192, 8192, 0}}, {16, {4096, 12288}}}},
     };
@@ -84,14 +85,21 @@ TEST(WeightTables, OfAnUnchangedAxisCopyEverySample) {
     }
 }
 
-// Over many sizes: offsets whole pairs, no weight on a sample past the picture, sums off 1.0 only
-// by the truncation of each weight.
-TEST(WeightTables, KeepTheirWeightsInsideThePictureAndNearOne) {
+// Over many sizes: offsets whole pairs, no weight on a sample past the picture, and every list
+// adding up to exactly 1.0, so that a flat picture keeps its value.
+TEST(WeightTables, KeepTheirWeightsInsideThePictureAndAddUpToOne) {
+    const std::pair<int32_t, int32_t> named[] = {
+        {4000, 37}, {640, 7}, {4000, 160}, {3, 1}, {100, 1}, {700, 7}, {301, 3},
+        {999, 10},  {64, 63}, {5, 2},      {2, 1}, {7, 7},   {1, 1},
+    };
     std::mt19937 random(7);
     for (const auto& setter : AllSetters()) {
+        std::vector<std::pair<int32_t, int32_t>> ratios(std::begin(named), std::end(named));
         for (int trial = 0; trial < 40; ++trial) {
             const int32_t in = 1 + int32_t(random() % 400);
-            const int32_t out = 1 + int32_t(random() % in);
+            ratios.emplace_back(in, 1 + int32_t(random() % in));
+        }
+        for (const auto& [in, out] : ratios) {
             TResizeParam axis = Axis(in, out, 48);
             setter->SetWeights(axis);
             for (int32_t i = 0; i < out; ++i) {
@@ -107,10 +115,25 @@ TEST(WeightTables, KeepTheirWeightsInsideThePictureAndNearOne) {
                     }
                     sum += weights[k];
                 }
-                EXPECT_LE(std::abs(sum - WeightOne), int(weights.size()));
+                ASSERT_EQ(sum, WeightOne);
             }
         }
     }
+}
+
+// A kernel whose weights pass the 16-bit range: the sum is still made exact, with every weight
+// held inside it rather than wrapped.
+TEST(WeightTables, AddUpToOneWhereTheKernelPassesSixteenBits) {
+    class TSteep final : public TWndFuncWeight {
+    public:
+        TSteep() : TWndFuncWeight(1) {}
+        double WindowFunc(double x) const override { return x == 0 ? 1.0 : -0.9; }
+    };
+    TResizeParam axis = Axis(5, 5);
+    TSteep().SetWeights(axis);
+    // Every sample but the last: 10 and -9 times 1.0, held at the limits and then corrected.
+    EXPECT_EQ(Weights(axis.Entries[0]), (std::vector<int>{32767, -16383}));
+    EXPECT_EQ(Weights(axis.Entries[4]), (std::vector<int>{WeightOne, 0}));
 }
 
 TEST(WeightTables, FoldTheWeightPastEachEdgeOntoTheEdgeSample) {
