@@ -68,6 +68,33 @@ using UniqueVirtual = UniqueResource<NullEmptyTraits<void*, ReleaseVirtual>>;
 using UniqueFile = UniqueResource<InvalidEmptyTraits<CloseHandle>>;
 using UniqueFind = UniqueResource<InvalidEmptyTraits<FindClose>>;
 
+template <class GdiObject>
+inline BOOL WINAPI DeleteGdiObject(GdiObject object) {
+    return DeleteObject(object);
+}
+// A GDI object we created (a font, a brush), deleted once it is no longer selected anywhere.
+template <class GdiObject>
+using UniqueGdiObject = UniqueResource<NullEmptyTraits<GdiObject, DeleteGdiObject<GdiObject>>>;
+using UniqueFont = UniqueGdiObject<HFONT>;
+using UniqueBrush = UniqueGdiObject<HBRUSH>;
+
+// The device context of a window (null: the screen) for one scope, released to the same window.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) noexcept : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC() {
+        if (dc_ != nullptr) ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
 // A critical section that lives as long as its owner. Enter it through CriticalSectionGuard.
 class CriticalSection {
 public:

@@ -57,14 +57,12 @@ std::string AcceptedMonitorProfileName(std::string name) {
 }
 
 std::string GetDefaultMonitorProfile() {
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr) return {};
+    const WindowDC screen(nullptr);
+    if (!screen) return {};
     char name[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    std::string result;
-    if (GetICMProfileA(screen, &size, name)) result = AcceptedMonitorProfileName(name);
-    ReleaseDC(nullptr, screen);
-    return result;
+    if (!GetICMProfileA(screen.get(), &size, name)) return {};
+    return AcceptedMonitorProfileName(name);
 }
 
 const void* BuiltInCMYKProfile(void* module, uint32_t& size) {

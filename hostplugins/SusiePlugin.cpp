@@ -90,10 +90,10 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     // module already running, and taken as a child it would hand every request back to itself
     // until the stack runs out.
     if (module.get() == OwnModule()) return false;
-    if (Module != nullptr) Unload();  // a second LoadFrom must not leak the first library
-    Module = module.release();
+    if (module_) Unload();  // a second LoadFrom must not leak the first library
+    module_ = std::move(module);
 
-    Bind(Module);
+    Bind(Module());
     if (GetPluginInfo == nullptr) {
         Unload();
         return false;
@@ -121,14 +121,12 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     FormatList = formats;
 
     HasConfigurationDlg = ConfigurationDlg != nullptr;
-    UseCMYKColorSpace = EntryPoint<UseCMYKColorSpaceProc>(Module, "UseCMYKColorSpace");
-    IsSupported2 = EntryPoint<IsSupported2Proc>(Module, "IsSupported2");
+    UseCMYKColorSpace = EntryPoint<UseCMYKColorSpaceProc>(Module(), "UseCMYKColorSpace");
+    IsSupported2 = EntryPoint<IsSupported2Proc>(Module(), "IsSupported2");
     return true;
 }
 
 void TSusiePlugin::Unload() {
-    if (Module != nullptr) FreeLibrary(Module);
-    Module = nullptr;
     static_cast<SusieEntryPoints&>(*this) = SusieEntryPoints{};
     UseCMYKColorSpace = nullptr;
     IsSupported2 = nullptr;
@@ -136,6 +134,7 @@ void TSusiePlugin::Unload() {
     Enabled = false;
     FileName.clear();
     FormatList.clear();
+    module_.reset();
 }
 
 bool TSusiePlugin::CallIsSupported(const std::string& fileName, DWORD value) {

@@ -63,7 +63,7 @@ public:
     // The child's information string 1 in a modal box captioned FileName, centred over `owner`.
     void ShowInformation(HWND owner);
 
-    HMODULE Module = nullptr;
+    HMODULE Module() const noexcept { return module_.get(); }
     UseCMYKColorSpaceProc UseCMYKColorSpace = nullptr;
     IsSupported2Proc IsSupported2 = nullptr;
     bool HasConfigurationDlg = false;
@@ -75,6 +75,7 @@ public:
     CriticalSection Lock;
 
 private:
+    UniqueModule module_;
     // Decided once per call, so that a call leaves the lock exactly when it entered it.
     bool LockCalls() const noexcept { return !ThreadSafe.load(std::memory_order_relaxed); }
 };

@@ -156,9 +156,7 @@ void InsertRow(HWND list, int at, const Row& row) {
 TConfigurationForm::TConfigurationForm(std::string colorDirectory, std::string iniPath)
     : colorDirectory_(std::move(colorDirectory)), iniPath_(std::move(iniPath)) {}
 
-TConfigurationForm::~TConfigurationForm() {
-    if (font_ != nullptr) DeleteObject(font_);
-}
+TConfigurationForm::~TConfigurationForm() = default;
 
 std::string TConfigurationForm::SystemColorDirectory() {
     char directory[259] = {};
@@ -270,9 +268,9 @@ void TConfigurationForm::SetChecked(ControlId id, bool checked) {
 
 void TConfigurationForm::FormCreate() {
     SetWindowTextW(window_, FormatCaption(CaptionFormat, CaptionEdition).c_str());
-    font_ = CreateFormFont();
-    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    windows_.Create(window_, font_);
+    font_.reset(CreateFormFont());
+    SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(font_.get()), FALSE);
+    windows_.Create(window_, font_.get());
 
     MonitorProfilePaths.assign(1, std::string());
     CMYKProfilePaths.assign(1, std::string());
@@ -476,7 +474,7 @@ void TConfigurationForm::SetEnabledDeep(HWND control, bool enabled) {
 
 void TConfigurationForm::AddSize(HWND combo, HWND deleteButton, const wchar_t* prompt) {
     const std::optional<std::wstring> typed =
-        InputQuery(window_, font_, L"リストに追加", prompt, L"");
+        InputQuery(window_, font_.get(), L"リストに追加", prompt, L"");
     if (typed) {
         // Anything that is no size adds nothing, silently.
         const int index = FindOrInsertSize(combo, TrimBlanks(*typed));

@@ -12,6 +12,7 @@
 // strings shown through the W functions, so they read right on a Windows of any language.
 #pragma once
 
+#include "base/WinHandles.h"
 #include "ui/FormDefinition.h"
 #include "ui/FormWindows.h"
 
@@ -85,7 +86,7 @@ private:
     std::string iniPath_;
     HWND owner_ = nullptr;
     HWND window_ = nullptr;
-    HFONT font_ = nullptr;
+    UniqueFont font_;
     form::FormWindows windows_;
     bool changeHandlerAttached_ = false;
     std::array<COLORREF, 16> customColors_{};

@@ -1,5 +1,6 @@
 #include "ui/FormWindows.h"
 
+#include "base/WinHandles.h"
 #include "base/WindowPlacement.h"
 
 #include <commctrl.h>
@@ -41,9 +42,8 @@ LRESULT CALLBACK SwatchProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     RECT rect;
     GetClientRect(window, &rect);
     DrawEdge(dc, &rect, BDR_SUNKENOUTER, BF_RECT | BF_ADJUST);
-    HBRUSH brush = CreateSolidBrush(SwatchColor(window));
-    FillRect(dc, &rect, brush);
-    DeleteObject(brush);
+    const UniqueBrush brush(CreateSolidBrush(SwatchColor(window)));
+    FillRect(dc, &rect, brush.get());
     EndPaint(window, &paint);
     return 0;
 }
@@ -76,12 +76,11 @@ bool HasClass(HWND window, const wchar_t* name) {
 }
 
 SIZE TextSize(HWND window, HFONT font, const wchar_t* text) {
-    HDC dc = GetDC(window);
-    HGDIOBJ previous = SelectObject(dc, font);
+    WindowDC dc(window);
+    HGDIOBJ previous = SelectObject(dc.get(), font);
     SIZE size{};
-    GetTextExtentPoint32W(dc, text, lstrlenW(text), &size);
-    SelectObject(dc, previous);
-    ReleaseDC(window, dc);
+    GetTextExtentPoint32W(dc.get(), text, lstrlenW(text), &size);
+    SelectObject(dc.get(), previous);
     return size;
 }
 
@@ -95,9 +94,8 @@ bool FontInstalled(const wchar_t* face) {
     wanted.lfCharSet = DEFAULT_CHARSET;
     lstrcpynW(wanted.lfFaceName, face, LF_FACESIZE);
     bool found = false;
-    HDC dc = GetDC(nullptr);
-    EnumFontFamiliesExW(dc, &wanted, NoteFontFound, reinterpret_cast<LPARAM>(&found), 0);
-    ReleaseDC(nullptr, dc);
+    WindowDC screen(nullptr);
+    EnumFontFamiliesExW(screen.get(), &wanted, NoteFontFound, reinterpret_cast<LPARAM>(&found), 0);
     return found;
 }
 

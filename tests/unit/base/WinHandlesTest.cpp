@@ -74,6 +74,20 @@ TEST(WinHandles, LocalBlocksAreFreed) {
     EXPECT_EQ(LocalFlags(block), LMEM_INVALID_HANDLE);
 }
 
+TEST(WinHandles, GdiObjectsAreDeleted) {
+    HFONT font = CreateFontW(12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
+    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+    ASSERT_NE(font, nullptr);
+    ASSERT_NE(brush, nullptr);
+    {
+        UniqueFont ownedFont(font);
+        UniqueBrush ownedBrush(brush);
+        EXPECT_EQ(GetObjectType(font), DWORD(OBJ_FONT));
+    }
+    EXPECT_EQ(GetObjectType(font), 0u) << "the font was deleted";
+    EXPECT_EQ(GetObjectType(brush), 0u) << "the brush was deleted";
+}
+
 TEST(WinHandles, GuardEntersOnlyWhenEngaged) {
     CriticalSection section;
     auto enterableFromAnotherThread = [&] {

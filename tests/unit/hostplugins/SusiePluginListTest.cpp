@@ -57,7 +57,7 @@ Names RequestLines(const FixtureLog& log) {
 }
 
 FixtureProbe Probe(const TSusiePluginList& list, int index) {
-    return FixtureProbe(list.Items(index)->Module);
+    return FixtureProbe(list.Items(index)->Module());
 }
 
 TEST(SusiePluginList, OrderStrings) {
@@ -192,7 +192,7 @@ TEST_F(SusiePluginListFolder, MainFolderFirstThenSpiAllEnabled) {
     EXPECT_EQ(FileNames(list_, 2, 4), (Names{"s1.spi", "s2.spi"}));
     for (int i = 0; i < list_.Count(); ++i) {
         EXPECT_TRUE(list_.Items(i)->Enabled) << i;
-        EXPECT_NE(list_.Items(i)->Module, nullptr) << i;
+        EXPECT_NE(list_.Items(i)->Module(), nullptr) << i;
         EXPECT_EQ(list_.Items(i)->FormatList, "*.qvt") << i;
     }
 }

@@ -69,7 +69,7 @@ struct LoadedChild {
     }
     // The plug-in goes before its folder: a loaded DLL cannot be deleted.
     ~LoadedChild() { plugin.reset(); }
-    FixtureProbe Probe() const { return FixtureProbe(plugin->Module); }
+    FixtureProbe Probe() const { return FixtureProbe(plugin->Module()); }
 };
 
 int DecodeQvt(TSusiePlugin& plugin, const std::string& image) {
@@ -99,7 +99,7 @@ TEST(SusiePlugin, RefusesWhatIsNotAnImportPlugin) {
         SCOPED_TRACE(c.name);
         LoadedChild child("fixture.spi", c.config);
         EXPECT_FALSE(child.loaded);
-        EXPECT_EQ(child.plugin->Module, nullptr);
+        EXPECT_EQ(child.plugin->Module(), nullptr);
         EXPECT_EQ(child.plugin->GetPluginInfo, nullptr);
         EXPECT_TRUE(child.plugin->FormatList.empty());
     }
@@ -117,7 +117,7 @@ TEST(SusiePlugin, RefusesFilesThatAreNoPlugin) {
         SCOPED_TRACE(path);
         TSusiePlugin plugin;
         EXPECT_FALSE(plugin.LoadFrom(path));
-        EXPECT_EQ(plugin.Module, nullptr);
+        EXPECT_EQ(plugin.Module(), nullptr);
     }
 }
 
@@ -229,7 +229,7 @@ TEST(SusiePlugin, UnloadMakesEveryCallMissing) {
     p.FileName = "child.spi";
     p.Enabled = true;
     p.Unload();
-    EXPECT_EQ(p.Module, nullptr);
+    EXPECT_EQ(p.Module(), nullptr);
     EXPECT_FALSE(p.HasConfigurationDlg);
     EXPECT_FALSE(p.Enabled);
     EXPECT_TRUE(p.FileName.empty());
@@ -349,7 +349,7 @@ int MaxInsideWithTwoThreads(TSusiePlugin& plugin, int callsPerThread) {
                 plugin.CallIsSupported2("", image.data(), DWORD(image.size()));
         });
     for (std::thread& thread : threads) thread.join();
-    return FixtureProbe(plugin.Module).MaxInside();
+    return FixtureProbe(plugin.Module()).MaxInside();
 }
 
 TEST(SusiePlugin, OneThreadInsideAChildUnlessThreadSafe) {
@@ -366,7 +366,7 @@ TEST(SusiePlugin, OneThreadInsideAChildUnlessThreadSafe) {
         child.plugin->ThreadSafe = true;
         EXPECT_EQ(MaxInsideWithTwoThreads(*child.plugin, 1), 2);
         // Nothing is locked at all: a held lock does not stop the call.
-        FixtureProbe(child.plugin->Module).Configure("rendezvous", "0");
+        FixtureProbe(child.plugin->Module()).Configure("rendezvous", "0");
         LockHolder busy(child.plugin->Lock);
         EXPECT_FALSE(child.plugin->CallIsSupported("missing.qvt", 0));
     }
