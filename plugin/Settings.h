@@ -75,7 +75,7 @@ std::string HostSectionName();
 // string is read as empty. At most 2047 characters of a value are read.
 void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
                       std::string& orderString);
-// Writes all 21 keys into `section` in their fixed order, "SPIOrder" last and unchanged.
+// Writes the section's keys into `section` in their fixed order, "SPIOrder" last, unchanged.
 // Throws TSettingsWriteError at the first key that cannot be written.
 void WritePluginOption(const std::string& ini, const std::string& section,
                        const TPluginOption& option, const std::string& orderString);
