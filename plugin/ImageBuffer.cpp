@@ -11,7 +11,7 @@ namespace qorvi {
 
 namespace {
 
-// The colour table lies directly after the first 40 header bytes, whatever biSize says.
+// The colour table lies directly after the header's fixed part, whatever biSize says.
 uint8_t* ColourTable(BITMAPINFOHEADER* header) {
     return reinterpret_cast<uint8_t*>(header) + BitmapHeaderBytes;
 }

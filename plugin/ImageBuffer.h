@@ -1,9 +1,9 @@
 // Image buffers: the blocks a picture lives in while the pipeline's stages work on it.
 //
 // An ImageBuffer is a decoded picture in the host interface's form: a movable local block with a
-// BITMAPINFOHEADER and, for paletted depths, the colour table directly after its first 40 bytes;
-// a movable local block with the pixel rows, bottom-up, each filled up to a multiple of 4 bytes;
-// and the two blocks' locked pointers.
+// BITMAPINFOHEADER and, for paletted depths, the colour table directly after the header's fixed
+// part (BitmapHeaderBytes); a movable local block with the pixel rows, bottom-up, each filled up
+// to a multiple of 4 bytes; and the two blocks' locked pointers.
 //
 // Ownership: a stage that makes a new picture allocates it completely (AllocateImage gives a
 // UniqueImage, which frees it on every path until it is handed over), then unlocks and frees the
