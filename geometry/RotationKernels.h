@@ -1,4 +1,4 @@
-// The pixel work of the Exif rotation (Rotation.h), on rows in memory. Platform-free.
+// The pixel work of the Exif rotation, on rows in memory. Platform-free.
 //
 // The kernels that move pixels take pictures of 1 or 3 bytes per pixel (colour indices or B,G,R)
 // and do nothing for any other pixel size; every kernel does nothing for a picture without pixels.

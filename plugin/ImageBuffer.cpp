@@ -2,11 +2,8 @@
 
 #include "geometry/RotationKernels.h"
 #include "base/GuardedCall.h"
-#include "plugin/Settings.h"
-#include "plugin/SusiePluginMain.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,7 +11,7 @@ namespace qorvi {
 
 namespace {
 
-// The colour table lies directly after the first 40 header bytes, whatever biSize says.
+// The colour table lies directly after the header's fixed part, whatever biSize says.
 uint8_t* ColourTable(BITMAPINFOHEADER* header) {
     return reinterpret_cast<uint8_t*>(header) + BitmapHeaderBytes;
 }
@@ -26,16 +23,6 @@ const uint8_t* ColourTable(const BITMAPINFOHEADER* header) {
 int32_t StrideOf(const BITMAPINFOHEADER& header) {
     return int32_t(RowStride(header.biWidth, header.biBitCount).value_or(0));
 }
-
-// The x87 unit's control word: precision control is bits 8 and 9; binary 10 there is 53 bits.
-uint16_t ReadControlWord() {
-    uint16_t word;
-    asm volatile("fnstcw %0" : "=m"(word));
-    return word;
-}
-void WriteControlWord(uint16_t word) { asm volatile("fldcw %0" : : "m"(word)); }
-constexpr uint16_t PrecisionControlMask = 0x0300;
-constexpr uint16_t DoublePrecision = 0x0200;
 
 }  // namespace
 
@@ -71,7 +58,7 @@ UniqueImage AllocateImage(int32_t bytesPerPixel, int32_t width, int32_t height) 
     const auto bitsBytes = PixelBlockBytes(*stride, rows);
     if (!bitsBytes) return {};
     const size_t headerBytes =
-        BitmapHeaderBytes + (bytesPerPixel == 1 ? MaxPaletteEntries * sizeof(RGBQUAD) : 4);
+        BitmapHeaderBytes + (bytesPerPixel == 1 ? MaxPaletteEntries : 1) * sizeof(RGBQUAD);
 
     ImageBuffer image;
     void* header = nullptr;
@@ -122,72 +109,6 @@ bool IsGrayscalePalette(const BITMAPINFOHEADER* header) noexcept {
     if (header->biBitCount != 8) return false;
     if (header->biClrUsed != 0 && header->biClrUsed != uint32_t(MaxPaletteEntries)) return false;
     return IsGrayscaleTable(ColourTable(header));
-}
-
-void ApplyColorTransform(CMSInfo& cmsInfo, const ImageInfo& imageInfo, void* source,
-                         void* destination, int32_t sourceStride, int32_t destinationStride,
-                         int32_t width, int32_t height, int32_t kind) {
-    if (LCMSDll.ProofingColorTransform == nullptr && LCMSDll.ColorTransform == nullptr) return;
-    // The settings dialog replaces PluginOption under this lock: the proofing profile's name is
-    // read, and held, inside it.
-    CriticalSectionGuard guard(*TransformLock);
-    const bool proofing = PluginOption.SoftProofing && !PluginOption.ProofingProfileName.empty() &&
-                          LCMSDll.ProofingColorTransform != nullptr;
-    if (!proofing && LCMSDll.ColorTransform == nullptr) return;
-    if (!WorkerThreadsStarted) {
-        if (LCMSDll.CreateWorkerThread != nullptr) LCMSDll.CreateWorkerThread(ProcessorCount);
-        WorkerThreadsStarted = true;
-    }
-    const uint16_t previousControlWord = ReadControlWord();
-    WriteControlWord(uint16_t((previousControlWord & ~PrecisionControlMask) | DoublePrecision));
-    const char* proofingProfile = PluginOption.ProofingProfileName.c_str();
-    // The guarded body only calls the engine: no object with a destructor lives across it.
-    auto transform = [&] {
-        if (proofing)
-            LCMSDll.ProofingColorTransform(&cmsInfo, &imageInfo, source, destination, sourceStride,
-                                           destinationStride, width, height, kind,
-                                           proofingProfile);
-        else
-            LCMSDll.ColorTransform(&cmsInfo, &imageInfo, source, destination, sourceStride,
-                                   destinationStride, width, height, kind);
-    };
-    const GuardResult result = RunGuarded(transform);
-    ClearFloatingPointStatus();
-    WriteControlWord(previousControlWord);
-    if (!result.completed) {
-        char message[64];
-        std::snprintf(message, sizeof message, "Error in ColorTransform (exception %08lX)",
-                      static_cast<unsigned long>(result.exceptionCode));
-        throw StageFault(message);
-    }
-}
-
-bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2) {
-    const BITMAPINFOHEADER& h = *buffer.Header;
-    if (h.biBitCount != 32) return false;
-    const int32_t width = h.biWidth, height = h.biHeight;
-    const int32_t squareSize =
-        width > PluginOption.MaxWidth || height > PluginOption.MaxHeight ? 16 : 8;
-    UniqueImage composited = AllocateImage(3, width, height);
-    if (!composited) return false;
-    const ImageBuffer& out = composited.get();
-    CompositeOverChecker(buffer.Bits, out.Bits, StrideOf(*out.Header), width, height, colour1,
-                         colour2, squareSize);
-    ReplaceImage(buffer, std::move(composited));
-    return true;
-}
-
-bool Convert32To24(CMSInfo& cmsInfo, const ImageInfo& imageInfo, ImageBuffer& buffer) {
-    const BITMAPINFOHEADER& h = *buffer.Header;
-    const int32_t width = h.biWidth, height = h.biHeight;
-    UniqueImage converted = AllocateImage(3, width, height);
-    if (!converted) return false;
-    const ImageBuffer& out = converted.get();
-    // The source rows are 32-bit, so 4 x width bytes apart without fill.
-    ApplyColorTransform(cmsInfo, imageInfo, buffer.Bits, out.Bits, width * 4,
-                        StrideOf(*out.Header), width, height, TransformCMYK);
-    ReplaceImage(buffer, std::move(converted));
-    return true;
 }
 
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {

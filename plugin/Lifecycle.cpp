@@ -1,5 +1,5 @@
 // Start-up, shut-down and the re-run of the settings-dependent steps after a confirmed settings
-// dialog: the process-wide state of SusiePluginMain.h from the library's load to its unload.
+// dialog: the process-wide state of PluginState.h from the library's load to its unload.
 #include "color/LCMSDll.h"
 #include "color/ProfileSetup.h"
 #include "plugin/OptionValues.h"
@@ -35,53 +35,54 @@ void ShowEngineWarning(const std::string& enginePath) {
 void InitializePlugin(HMODULE module) {
     if (Started) return;
     Started = true;
+    Plugin = std::make_unique<PluginState>();
+    PluginState& state = *Plugin;
 
     SYSTEM_INFO system;
     GetSystemInfo(&system);
-    ProcessorCount = static_cast<int32_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1));
+    state.ProcessorCount = static_cast<int32_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1));
 
     const std::string path = ModulePath(module);
     const std::string folder = path.substr(0, FileNameStart(path, SystemLeadByte));
-    PluginList = std::make_unique<TSusiePluginList>();
-    PluginList->LoadDirectory(folder);
-    PluginList->LoadDirectory(folder + "SPI");
+    state.PluginList = std::make_unique<TSusiePluginList>();
+    state.PluginList->LoadDirectory(folder);
+    state.PluginList->LoadDirectory(folder + "SPI");
 
     PluginOption = DefaultPluginOption();
     const std::string ini = IniPathFromLibraryPathA(path);
-    SettingsFile = ini;
+    state.SettingsFile = ini;
     std::string orderString;
     ReadHostSettings(ini, PluginOption, orderString);
-    if (!orderString.empty()) PluginList->ApplyOrderString(orderString);
-    PluginList->BuildFormatLists();
+    if (!orderString.empty()) state.PluginList->ApplyOrderString(orderString);
+    state.PluginList->BuildFormatLists();
     ReadSizeLists(ini, PluginOption);
+    state.Settings.Publish(PluginOption);
+    const TPluginOption& settings = PluginOption;
 
     const std::string enginePath = ChangeFileExtension(path, ".dll", SystemLeadByte);
     if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
     PictureCMSInfo = CMSInfo{};
     PreviewCMSInfo = CMSInfo{};
-    WriteCMSInfoIntents();
-
-    TransformLock.emplace();
-    ResizeLock.emplace();
+    WriteCMSInfoIntents(settings);
 
     BuiltInProfileModule = module;
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName,
-                   PluginOption.ThumbnailCMMode);
+    PrepareCMSInfo(settings.MonitorProfileName, settings.CMYKProfileName,
+                   settings.ThumbnailCMMode);
 
-    PictureResizer = std::make_unique<TResizer>(ProcessorCount);
-    ThumbnailResizer = std::make_unique<TResizer>(ProcessorCount);
-    SetResizerModes();
+    state.PictureResizer = std::make_unique<TResizer>(state.ProcessorCount);
+    state.ThumbnailResizer = std::make_unique<TResizer>(state.ProcessorCount);
+    SetResizerModes(state, settings);
 
-    PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
-    PluginList->SetThreadSafe(PluginOption.ThreadSafeSPI);
+    state.PluginList->SetUseCMYKColorSpace(settings.ColorManagement ? -1 : 0);
+    state.PluginList->SetThreadSafe(settings.ThreadSafeSPI);
     AddEngineOption();
 }
 
-void WriteCMSInfoIntents() {
-    const uint32_t flags = PluginOption.BlackPointCompensation ? uint32_t{BlackPointCompensation} : 0u;
+void WriteCMSInfoIntents(const TPluginOption& settings) {
+    const uint32_t flags = settings.BlackPointCompensation ? uint32_t{BlackPointCompensation} : 0u;
     for (CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
-        info->Intent = PluginOption.RenderingIntent;
-        info->ProofingIntent = PluginOption.RenderingIntent;
+        info->Intent = settings.RenderingIntent;
+        info->ProofingIntent = settings.RenderingIntent;
         info->Flags = flags;
     }
 }
@@ -91,21 +92,29 @@ void AddEngineOption() {
     PreviewCMSInfo.Flags |= EngineOption;
 }
 
-void SetResizerModes() {
-    const int32_t quality = PluginOption.ThumbnailQuality;
-    CriticalSectionGuard lock(*ResizeLock);
-    if (PictureResizer) PictureResizer->SetMode(uint32_t(PluginOption.DecimationMode));
-    if (ThumbnailResizer) ThumbnailResizer->SetMode(quality == 0 ? 0 : quality == 1 ? 2 : 3);
+void SetResizerModes(PluginState& state, const TPluginOption& settings) {
+    const int32_t quality = settings.ThumbnailQuality;
+    CriticalSectionGuard lock(state.ResizeLock);
+    if (state.PictureResizer) state.PictureResizer->SetMode(uint32_t(settings.DecimationMode));
+    if (state.ThumbnailResizer)
+        state.ThumbnailResizer->SetMode(quality == 0 ? 0 : quality == 1 ? 2 : 3);
 }
 
-void ApplyConfirmedSettings() {
-    WriteCMSInfoIntents();
-    PrepareCMSInfo(PluginOption.MonitorProfileName, PluginOption.CMYKProfileName,
-                   PluginOption.ThumbnailCMMode);
-    SetResizerModes();
-    if (PluginList) {
-        PluginList->SetUseCMYKColorSpace(PluginOption.ColorManagement ? -1 : 0);
-        PluginList->SetThreadSafe(PluginOption.ThreadSafeSPI);
+void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed) {
+    // Requests that start from here on take the new record; those running keep theirs.
+    state.Settings.Publish(confirmed);
+    // A transform running on another thread reads the records, and the engine frees what a
+    // record held when it prepares it again: they change only while no transform runs. Nothing
+    // takes TransformLock while it holds ResizeLock or a child's lock, so holding it over the
+    // steps below cannot deadlock.
+    CriticalSectionGuard transforms(state.TransformLock);
+    WriteCMSInfoIntents(confirmed);
+    PrepareCMSInfo(confirmed.MonitorProfileName, confirmed.CMYKProfileName,
+                   confirmed.ThumbnailCMMode);
+    SetResizerModes(state, confirmed);
+    if (state.PluginList) {
+        state.PluginList->SetUseCMYKColorSpace(confirmed.ColorManagement ? -1 : 0);
+        state.PluginList->SetThreadSafe(confirmed.ThreadSafeSPI);
     }
     AddEngineOption();
 }
@@ -113,26 +122,29 @@ void ApplyConfirmedSettings() {
 void FinalizePlugin(bool processExit) {
     if (!Started || Finished) return;
     Finished = true;
-    if (processExit) {
-        // The process is ending: every library is being detached and every other thread is
-        // gone. Unloading the children ourselves would run their code after that.
-        (void)PluginList.release();
-    } else {
-        PluginList.reset();
+    if (Plugin) {
+        PluginState& state = *Plugin;
+        if (processExit) {
+            // The process is ending: every library is being detached and every other thread is
+            // gone. Unloading the children ourselves would run their code after that.
+            (void)state.PluginList.release();
+        } else {
+            state.PluginList.reset();
+        }
+        // On process exit the engine's threads are gone and its memory goes with the process: it
+        // is not called again.
+        if (!processExit && LCMSDll.FinalizeCMSInfo != nullptr) {
+            LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
+        }
+        state.PictureResizer.reset();
+        state.ThumbnailResizer.reset();
+        if (!processExit && state.WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
+            LCMSDll.TerminateWorkerThread();
+        state.WorkerThreadsStarted = false;
+        // The locks and the settings go with the rest; nothing of ours runs any more.
+        Plugin.reset();
     }
-    TransformLock.reset();
-    ResizeLock.reset();
-    // On process exit the engine's threads are gone and its memory goes with the process: it is
-    // not called again.
-    if (!processExit && LCMSDll.FinalizeCMSInfo != nullptr) {
-        LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
-        LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
-    }
-    PictureResizer.reset();
-    ThumbnailResizer.reset();
-    if (!processExit && WorkerThreadsStarted && LCMSDll.TerminateWorkerThread != nullptr)
-        LCMSDll.TerminateWorkerThread();
-    WorkerThreadsStarted = false;
     // Waits for each worker's last signal; on process exit the workers are gone already.
     FreeResizeThreadGroup(processExit);
     FreeLCMSDll(processExit);
@@ -141,14 +153,15 @@ void FinalizePlugin(bool processExit) {
 HWND OwnerWindow = nullptr;
 
 int RunConfigurationDialog(HWND parent, ConfigurationForm showForm) {
-    const std::string savedOrder = PluginList ? PluginList->GetOrderString() : std::string();
+    TSusiePluginList* children = Plugin ? Plugin->PluginList.get() : nullptr;
+    const std::string savedOrder = children ? children->GetOrderString() : std::string();
     OwnerWindow = parent;
     const int modalResult = showForm(parent);
     if (modalResult == ModalResultOK) {
         // The form has stored the settings and written them: the live objects follow.
-        ApplyConfirmedSettings();
-    } else if (PluginList) {
-        PluginList->ApplyOrderString(savedOrder);
+        if (Plugin) ApplyConfirmedSettings(*Plugin, PluginOption);
+    } else if (children) {
+        children->ApplyOrderString(savedOrder);
     }
     OwnerWindow = nullptr;
     return SusieSuccess;

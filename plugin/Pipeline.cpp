@@ -1,12 +1,15 @@
 // ProcessPicture: what a child's bitmap goes through before the host gets it. The stages run in a
 // fixed order (alpha, pre-shrink, filtered shrink, rotation, colour, palette) on one ImageBuffer
-// whose values the stages replace; the caller's handle variables get the final handles.
-#include "geometry/ResizeOperations.h"
-#include "geometry/Rotation.h"
+// whose values the stages replace; the caller's handle variables get the final handles. Every
+// setting a stage uses comes from the one snapshot the request hands in.
+#include "base/WinText.h"
+#include "plugin/ColorStage.h"
+#include "plugin/CompositeStage.h"
 #include "plugin/ImageBuffer.h"
+#include "plugin/ResizeStages.h"
+#include "plugin/RotationStage.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "base/WinText.h"
 
 #include <cstdint>
 #include <new>
@@ -51,8 +54,8 @@ int32_t PreShrinkFactor(int32_t width, int32_t height, int32_t boxWidth, int32_t
 
 // ThumbnailCMMode 3 leaves a picture of thumbnail size without colour data of its own as it is:
 // such pictures are mostly thumbnails a viewer made itself, already in the monitor's colours.
-bool IsUnconvertedThumbnail(const BITMAPINFOHEADER& header, const ImageInfo& info) {
-    const TPluginOption& o = PluginOption;
+bool IsUnconvertedThumbnail(const BITMAPINFOHEADER& header, const ImageInfo& info,
+                            const TPluginOption& o) {
     return o.ThumbnailCMMode == 3 && o.ThumbnailWidth >= header.biWidth &&
            o.ThumbnailHeight >= header.biHeight &&
            (o.ThumbnailWidth == header.biWidth || o.ThumbnailHeight == header.biHeight) &&
@@ -79,16 +82,18 @@ struct TStageInput {
     bool grey;  // an 8-bit grey ramp, judged before a stage may drop the colour table
 };
 
-// Steps 6 to 11: everything that may fault. Throws StageFault or std::bad_alloc.
-void RunStages(ImageBuffer& buffer, const TStageInput& in, ImageInfo& info, PaletteArea& palette,
+// Every stage, from the alpha to the palette's return: everything that may fault once the bitmap
+// is checked, locked and bottom-up. Throws StageFault or std::bad_alloc.
+void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
+               const TStageInput& in, ImageInfo& info, PaletteArea& palette,
                int32_t paletteCount) {
-    const TPluginOption& o = PluginOption;
     auto bitCount = [&] { return buffer.Header->biBitCount; };
 
     // A failed composite leaves the 32-bit picture as it is.
     if (bitCount() == 32 && !in.cmyk)
         CompositeOverChecker(buffer, uint32_t(o.BGColor1),
-                             uint32_t(in.preview ? o.BGColor1 : o.BGColor2));
+                             uint32_t(in.preview ? o.BGColor1 : o.BGColor2), o.MaxWidth,
+                             o.MaxHeight);
 
     if (in.preview && (bitCount() == 24 || bitCount() == 8)) {
         const int32_t factor = PreShrinkFactor(buffer.Header->biWidth, buffer.Header->biHeight,
@@ -100,33 +105,35 @@ void RunStages(ImageBuffer& buffer, const TStageInput& in, ImageInfo& info, Pale
     const bool filtered = bitCount() == 24 || bitCount() == 32 || (bitCount() == 8 && in.grey);
     if (filtered && (o.LimitedOutputSize || in.preview) &&
         (buffer.Header->biWidth > in.boxWidth || buffer.Header->biHeight > in.boxHeight)) {
-        TResizer& resizer = in.preview ? *ThumbnailResizer : *PictureResizer;
-        if (!NormalResize(resizer, buffer, in.boxWidth, in.boxHeight))
+        TResizer& resizer = in.preview ? *state.ThumbnailResizer : *state.PictureResizer;
+        if (!NormalResize(resizer, state.ResizeLock, buffer, in.boxWidth, in.boxHeight))
             throw StageFault("Error in NormalResize");
     }
 
     if (!ExifRotation(buffer, in.orientation)) throw StageFault("Error in ExifRotation");
 
     CMSInfo& cmsInfo = in.preview ? PreviewCMSInfo : PictureCMSInfo;
+    const char* proofingProfile = ProofingProfile(o);
     if (in.cmyk) {
         // Whatever the settings say: the host cannot show CMYK. A failure leaves it as it is.
         if (LCMSDll.ColorTransform != nullptr)
-            Convert32To24(cmsInfo, info, buffer);
+            Convert32To24(state, proofingProfile, cmsInfo, info, buffer);
         else
             CMYKToBGRWithoutEngine(buffer);
     } else if (o.ColorManagement && LCMSDll.ColorTransform != nullptr) {
         const bool convert = in.preview ? o.ThumbnailCMMode != 0
-                                        : !IsUnconvertedThumbnail(*buffer.Header, info);
+                                        : !IsUnconvertedThumbnail(*buffer.Header, info, o);
         if (convert) {
             const BITMAPINFOHEADER& h = *buffer.Header;
             if (h.biBitCount == 24) {
                 const TImageDesc rows = DescribeRows(buffer);
-                ApplyColorTransform(cmsInfo, info, rows.Bits, rows.Bits, rows.Stride, rows.Stride,
-                                    h.biWidth, h.biHeight, TransformBGR);
+                ApplyColorTransform(state, proofingProfile, cmsInfo, info, rows.Bits, rows.Bits,
+                                    rows.Stride, rows.Stride, h.biWidth, h.biHeight,
+                                    TransformBGR);
             } else {
                 // Only the colour table: a paletted picture's pixels are indices.
-                ApplyColorTransform(cmsInfo, info, palette.data(), palette.data(), 0, 0,
-                                    paletteCount, 0, TransformPalette);
+                ApplyColorTransform(state, proofingProfile, cmsInfo, info, palette.data(),
+                                    palette.data(), 0, 0, paletteCount, 0, TransformPalette);
             }
         }
     }
@@ -154,11 +161,40 @@ private:
     ImageInfo& info_;
 };
 
+// The child's two blocks, locked for the stages while this lives. Whatever a stage left in the
+// buffer is unlocked on every path, and those handles are written back to the caller's
+// variables: the stages may have replaced both blocks.
+class LockedChildBlocks {
+public:
+    LockedChildBlocks(HLOCAL& infoHandle, HLOCAL& bitsHandle)
+        : infoHandle_(infoHandle),
+          bitsHandle_(bitsHandle),
+          buffer_{infoHandle, bitsHandle, static_cast<BITMAPINFOHEADER*>(LocalLock(infoHandle)),
+                  static_cast<uint8_t*>(LocalLock(bitsHandle))} {}
+    ~LockedChildBlocks() {
+        if (buffer_.Header != nullptr) LocalUnlock(buffer_.InfoHandle);
+        if (buffer_.Bits != nullptr) LocalUnlock(buffer_.BitsHandle);
+        infoHandle_ = buffer_.InfoHandle;
+        bitsHandle_ = buffer_.BitsHandle;
+    }
+    LockedChildBlocks(const LockedChildBlocks&) = delete;
+    LockedChildBlocks& operator=(const LockedChildBlocks&) = delete;
+
+    bool Locked() const noexcept { return buffer_.Header != nullptr && buffer_.Bits != nullptr; }
+    ImageBuffer& Buffer() noexcept { return buffer_; }
+
+private:
+    HLOCAL& infoHandle_;
+    HLOCAL& bitsHandle_;
+    ImageBuffer buffer_;
+};
+
 }  // namespace
 
 FaultReporter ReportPipelineFault = ShowFaultBox;
 
-bool ProcessPicture(TMemoryReader& reader, HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview) {
+bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryReader& reader,
+                    HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview) {
     switch (CheckChildBitmap(infoHandle, bitsHandle)) {
     case ChildBitmap::Short:
         // Neither we nor the host may read such a bitmap: reading its rows would run past the
@@ -176,7 +212,7 @@ bool ProcessPicture(TMemoryReader& reader, HLOCAL& infoHandle, HLOCAL& bitsHandl
     ProfileBufferOwner profileOwner(info);
     ReadImageInfo(reader, info, MetadataEngine());
 
-    const TPluginOption& o = PluginOption;
+    const TPluginOption& o = settings;
     TStageInput in{};
     in.preview = preview;
     in.orientation = o.AutomaticRotation ? info.Orientation : 0;
@@ -185,35 +221,28 @@ bool ProcessPicture(TMemoryReader& reader, HLOCAL& infoHandle, HLOCAL& bitsHandl
     // A quarter turn comes after the shrink: the box is turned instead of the picture.
     if (in.orientation >= 5 && in.orientation <= 8) std::swap(in.boxWidth, in.boxHeight);
 
-    ImageBuffer buffer{infoHandle, bitsHandle,
-                       static_cast<BITMAPINFOHEADER*>(LocalLock(infoHandle)),
-                       static_cast<uint8_t*>(LocalLock(bitsHandle))};
-    bool done = false;
-    if (buffer.Header != nullptr && buffer.Bits != nullptr) {
-        // Every stage works on bottom-up rows.
-        MakeBottomUp(buffer);
-        PaletteArea palette{};
-        const int32_t paletteCount = SavePalette(buffer.Header, palette);
-        in.cmyk = IsCMYKMarked(*buffer.Header);
-        in.grey = IsGrayscalePalette(buffer.Header);
-        try {
-            RunStages(buffer, in, info, palette, paletteCount);
-            done = true;
-        } catch (const StageFault& fault) {
-            ReportPipelineFault(WidenAnsi(fault.what()).c_str());
-        } catch (const std::bad_alloc&) {
-            ReportPipelineFault(OutOfMemoryMessage);
-        } catch (const EReadError&) {
-            ReportPipelineFault(EReadError::Message);
-        } catch (const std::exception& fault) {
-            ReportPipelineFault(WidenAnsi(fault.what()).c_str());
-        }
+    LockedChildBlocks blocks(infoHandle, bitsHandle);
+    if (!blocks.Locked()) return false;
+    ImageBuffer& buffer = blocks.Buffer();
+    // Every stage works on bottom-up rows.
+    MakeBottomUp(buffer);
+    PaletteArea palette{};
+    const int32_t paletteCount = SavePalette(buffer.Header, palette);
+    in.cmyk = IsCMYKMarked(*buffer.Header);
+    in.grey = IsGrayscalePalette(buffer.Header);
+    try {
+        RunStages(state, settings, buffer, in, info, palette, paletteCount);
+        return true;
+    } catch (const StageFault& fault) {
+        ReportPipelineFault(WidenAnsi(fault.what()).c_str());
+    } catch (const std::bad_alloc&) {
+        ReportPipelineFault(OutOfMemoryMessage);
+    } catch (const EReadError&) {
+        ReportPipelineFault(EReadError::Message);
+    } catch (const std::exception& fault) {
+        ReportPipelineFault(WidenAnsi(fault.what()).c_str());
     }
-    if (buffer.Header != nullptr) LocalUnlock(buffer.InfoHandle);
-    if (buffer.Bits != nullptr) LocalUnlock(buffer.BitsHandle);
-    infoHandle = buffer.InfoHandle;
-    bitsHandle = buffer.BitsHandle;
-    return done;
+    return false;
 }
 
 }  // namespace qorvi

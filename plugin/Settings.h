@@ -1,15 +1,24 @@
-// Settings: the process-wide record PluginOption and its INI file qorvi.ini beside the library.
+// Settings: the record TPluginOption, its INI file qorvi.ini beside the library, and the live
+// settings that requests read.
 //
 // The record is filled once at start-up (defaults, then section "Default", then the host's own
 // section, then the two size lists from "Common") and afterwards changes only through the
 // settings dialog, on the host's window thread. Reading never fails: a missing file, section, key
 // or a value that does not parse leaves the field as it was. Writing raises TSettingsWriteError.
 // The parsing of values lives in OptionValues.h and is platform-free.
+//
+// Requests run on any thread, also while the dialog is open. They never read PluginOption: each
+// takes one snapshot of the live settings (SettingsHolder) when it starts and hands it to the
+// stages. A snapshot is immutable and lives as long as someone holds it, so a request finishes
+// with the settings it started with, whatever the dialog publishes meanwhile.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace qorvi {
 
@@ -42,8 +51,34 @@ struct TPluginOption {
     friend bool operator==(const TPluginOption&, const TPluginOption&) = default;
 };
 
-// The settings of the running plug-in.
+// The record start-up fills and the settings dialog edits, on the thread that runs them. Requests
+// read SettingsHolder snapshots instead; a confirmed dialog publishes this record.
 extern TPluginOption PluginOption;
+
+// One complete settings record, never changed after it is published.
+using SettingsSnapshot = std::shared_ptr<const TPluginOption>;
+
+// The live settings: a snapshot replaced whole, so a reader gets either the record before a
+// Publish or the one after it, never a mix. Snapshot never answers null.
+class SettingsHolder {
+public:
+    SettingsSnapshot Snapshot() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return current_;
+    }
+    void Publish(TPluginOption settings) {
+        SettingsSnapshot next = std::make_shared<const TPluginOption>(std::move(settings));
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            current_.swap(next);
+        }
+        // The previous record goes here, outside the lock, unless a request still holds it.
+    }
+
+private:
+    mutable std::mutex mutex_;
+    SettingsSnapshot current_ = std::make_shared<const TPluginOption>();
+};
 
 // A write to the INI file failed. message() is the text shown to the user, naming the file.
 class TSettingsWriteError : public std::runtime_error {

@@ -16,19 +16,21 @@ const char* const PluginVersionText =
 namespace {
 
 // The child for a picture request: the file's name takes part in the choice for file input.
-TSusiePlugin* ChooseChild(LPCSTR buf, unsigned flag, const TMemoryReader& reader) {
-    if (!PluginList) return nullptr;
+TSusiePlugin* ChooseChild(PluginState* state, LPCSTR buf, unsigned flag,
+                          const TMemoryReader& reader) {
+    if (state == nullptr || !state->PluginList) return nullptr;
     const bool fileInput = (flag & SusieInputMask) == SusieInputFile;
     const std::string fileName = fileInput && buf != nullptr ? std::string(buf) : std::string();
-    return PluginList->FindSupportingData(fileName, reader.Memory, reader.Size);
+    return state->PluginList->FindSupportingData(fileName, reader.Memory, reader.Size);
 }
 
 std::string InformationText(int infono) {
     if (infono == 0) return "00IN";
     if (infono == 1) return PluginVersionText;
-    if (!PluginList) return {};
+    if (!Plugin || !Plugin->PluginList) return {};
+    const TSusiePluginList& children = *Plugin->PluginList;
     const int index = (infono - 2) / 2;
-    return infono % 2 == 0 ? PluginList->GetPattern(index) : PluginList->GetDescription(index);
+    return infono % 2 == 0 ? children.GetPattern(index) : children.GetDescription(index);
 }
 
 // Handed to the child when the host gives no progress callback: many children call it without
@@ -40,13 +42,16 @@ int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL*
                    SusieProgressCallback progress, long lData, bool preview) {
     // Nowhere to put a picture: no child is asked to decode one.
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
+    PluginState* state = Plugin.get();
     if (progress == nullptr) progress = IgnoreProgress;
     bool delivered = false;
     try {
+        // The settings this request runs with, whatever the settings dialog does meanwhile.
+        const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
         TInputImage input;
         int result = LoadInputImage(buf, len, flag, input);
         if (result != SusieSuccess) return result;
-        TSusiePlugin* child = ChooseChild(buf, flag, *input.Reader);
+        TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
         if (child == nullptr) return SusieUnsupported;
 
         // Children always decode the image held in memory, whatever the host passed.
@@ -64,7 +69,8 @@ int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL*
         }
         if (result != SusieSuccess) return result;
         delivered = true;
-        if (ProcessPicture(*input.Reader, *pHBInfo, *pHBm, preview)) return SusieSuccess;
+        if (ProcessPicture(*state, *settings, *input.Reader, *pHBInfo, *pHBm, preview))
+            return SusieSuccess;
     } catch (...) {
         // Out of memory in our own bookkeeping: the request fails like a failed pipeline.
     }
@@ -119,26 +125,28 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 }
 
 extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
-    if (!PluginList) return 0;
+    if (!Plugin || !Plugin->PluginList) return 0;
     try {
-        return PluginList->FindSupporting(filename != nullptr ? filename : "", dw) != nullptr;
+        return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) != nullptr;
     } catch (...) {
         return 0;
     }
 }
 
 extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    PluginState* state = Plugin.get();
     try {
+        const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
         TInputImage input;
         const int loaded = LoadInputImage(buf, len, flag, input);
         if (loaded != SusieSuccess) return loaded;
-        TSusiePlugin* child = ChooseChild(buf, flag, *input.Reader);
+        TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
         if (child == nullptr) return SusieUnsupported;
         // The child gets the host's own arguments: for file input it opens the file itself.
         const int result = child->CallGetPictureInfo(buf, len, flag, lpInfo);
-        if (result == SusieSuccess && lpInfo != nullptr && PluginOption.LimitedOutputSize) {
+        if (result == SusieSuccess && lpInfo != nullptr && settings->LimitedOutputSize) {
             int32_t width = lpInfo->width, height = lpInfo->height;
-            FitToBox(width, height, PluginOption.MaxWidth, PluginOption.MaxHeight);
+            FitToBox(width, height, settings->MaxWidth, settings->MaxHeight);
             lpInfo->width = width;
             lpInfo->height = height;
         }

@@ -1,10 +1,12 @@
-// Plug-in front end: the six exports qorvi.spi gives its host, the start-up and shut-down that
-// run from the library's load and unload notifications, and the process-wide state in between.
+// Plug-in front end: the exports qorvi.spi gives its host (qorvi.def), the start-up and shut-down
+// that run from the library's load and unload notifications, and the process-wide state in
+// between (PluginState.h).
 //
 // The exports decode nothing: each picture request reads its whole input into memory
 // (InputImage.h), hands it to the first enabled child that accepts it (SusiePluginList.h) and
-// runs ProcessPicture over the child's bitmap. Results are the host interface's codes; a child's
-// own codes pass through. No exception leaves an export.
+// runs ProcessPicture over the child's bitmap, with the one settings snapshot the request took
+// when it started. Results are the host interface's codes; a child's own codes pass through. No
+// exception leaves an export.
 //
 // Start-up and shut-down run under the loader lock: they create no thread. Threads start lazily
 // on the first request that needs them; shut-down waits only for the resizers' workers' last
@@ -13,54 +15,43 @@
 #pragma once
 
 #include "hostplugins/SusieInterface.h"
-#include "geometry/Resize.h"
-#include "hostplugins/SusiePluginList.h"
 #include "metadata/ImageInfoReader.h"
-#include "base/WinHandles.h"
+#include "plugin/PluginState.h"
+#include "plugin/Settings.h"
 
 #include <cstdint>
-#include <memory>
-#include <optional>
-#include <string>
 
 namespace qorvi {
 
-// Process-wide state, valid between InitializePlugin and FinalizePlugin.
-extern int32_t ProcessorCount;
-extern std::unique_ptr<TSusiePluginList> PluginList;
-extern std::optional<CriticalSection> TransformLock;  // around every colour-engine transform
-extern std::optional<CriticalSection> ResizeLock;     // around every filtered resize
-extern bool WorkerThreadsStarted;  // the engine's workers exist (started by the first transform)
-extern std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
-extern std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
-// qorvi.ini beside the library, where a confirmed settings dialog writes.
-extern std::string SettingsFile;
-
 // Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
+// InitializePlugin creates Plugin and publishes the settings it read; FinalizePlugin takes the
+// state down and destroys it.
 void InitializePlugin(HMODULE module);
 void FinalizePlugin(bool processExit);
 
 // The settings-dependent steps of start-up, for both engine records: their intents and flags
-// from PluginOption, and the engine option bit, added last. ApplyConfirmedSettings runs them
-// again with the profile set-up and the children's CMYK switch after a confirmed settings
-// dialog, on the live records.
-void WriteCMSInfoIntents();
+// from `settings`, and the engine option bit, added last. ApplyConfirmedSettings publishes
+// `confirmed` as the live settings, then runs them again with the profile set-up, the resizers'
+// modes and the children's switches after a confirmed settings dialog, on the live objects; it
+// changes the engine records under TransformLock, since requests may be converting with them.
+void WriteCMSInfoIntents(const TPluginOption& settings);
 void AddEngineOption();
-void ApplyConfirmedSettings();
+void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed);
 
-// The resizers' filters from PluginOption: DecimationMode for pictures, ThumbnailQuality for
-// previews (0 area average, 1 Lanczos3, anything else Lanczos4). Taken under ResizeLock, so a
-// mode never changes under a running resize.
-void SetResizerModes();
+// The resizers' filters: DecimationMode for pictures, ThumbnailQuality for previews (0 area
+// average, 1 Lanczos3, anything else Lanczos4). Taken under ResizeLock, so a mode never changes
+// under a running resize.
+void SetResizerModes(PluginState& state, const TPluginOption& settings);
 
-// The settings dialog's frame: the plug-in order is saved, `showForm` shows the form modally over
-// `parent` (the owner of the library's windows meanwhile) and answers its modal result. OK (1)
-// means the form stored and wrote the new settings, and the settings-dependent steps run again;
-// any other result restores the saved order and enabled flags. Answers 0.
+// The settings dialog's frame, on Plugin: the plug-in order is saved, `showForm` shows the form
+// modally over `parent` (the owner of the library's windows meanwhile) and answers its modal
+// result. OK means the form stored the new settings in PluginOption and wrote them; they are
+// published and the settings-dependent steps run again. Any other result restores the saved
+// order and enabled flags. Answers 0.
 constexpr int ModalResultOK = 1;
 using ConfigurationForm = int (*)(HWND parent);
 int RunConfigurationDialog(HWND parent, ConfigurationForm showForm);
-// The settings dialog itself (ui/ConfigurationFrm.h), writing SettingsFile.
+// The settings dialog itself (ui/ConfigurationFrm.h), writing Plugin's SettingsFile.
 int ShowConfigurationForm(HWND parent);
 extern HWND OwnerWindow;
 
@@ -73,10 +64,11 @@ extern FaultReporter ReportPipelineFault;
 extern const char* const PluginVersionText;
 
 // Post-processes the bitmap a child delivered for a picture (preview false) or a thumbnail
-// (preview true). `infoHandle` and `bitsHandle` are the host's variables: they hold the final,
-// unlocked handles on return, also after a failure (false), which the caller answers with 8
-// after freeing both.
-bool ProcessPicture(TMemoryReader& reader, HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview);
+// (preview true), with the request's `settings` snapshot and the shared objects of `state`.
+// `infoHandle` and `bitsHandle` are the host's variables: they hold the final, unlocked handles
+// on return, also after a failure (false), which the caller answers with 8 after freeing both.
+bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryReader& reader,
+                    HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview);
 
 }  // namespace qorvi
 

@@ -366,9 +366,9 @@ void TConfigurationForm::FillPluginList() {
     changeHandlerAttached_ = false;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     int row = 0;
-    for (const OrderEntry& entry : ParseOrderEntries(PluginList->GetOrderString())) {
-        const int child = PluginList->IndexOfFileName(entry.name);
-        const std::string formats = child >= 0 ? PluginList->Items(child)->FormatList : "";
+    for (const OrderEntry& entry : ParseOrderEntries(Plugin->PluginList->GetOrderString())) {
+        const int child = Plugin->PluginList->IndexOfFileName(entry.name);
+        const std::string formats = child >= 0 ? Plugin->PluginList->Items(child)->FormatList : "";
         InsertRow(list, row++,
                   Row{WidenAnsi(entry.name), entry.value == "1",
                       WidenAnsi(ExtensionColumnText(formats))});
@@ -383,15 +383,15 @@ int TConfigurationForm::SelectedRow() const {
 }
 
 void TConfigurationForm::ListView1Change(int item, UINT changed) {
-    if (!(changed & LVIF_STATE) || item < 0 || item >= PluginList->Count()) return;
-    PluginList->Items(item)->Enabled = RowChecked(Control(ListView1), item);
+    if (!(changed & LVIF_STATE) || item < 0 || item >= Plugin->PluginList->Count()) return;
+    Plugin->PluginList->Items(item)->Enabled = RowChecked(Control(ListView1), item);
 }
 
 void TConfigurationForm::ListView1SelectItem(int item, bool selected) {
     if (!selected) return;
     const int row = SelectedRow();
-    const bool configurable = row >= 0 && row < PluginList->Count() &&
-                              PluginList->Items(row)->HasConfigurationDlg;
+    const bool configurable = row >= 0 && row < Plugin->PluginList->Count() &&
+                              Plugin->PluginList->Items(row)->HasConfigurationDlg;
     EnableWindow(Control(btnConfig), configurable);
 }
 
@@ -408,7 +408,7 @@ void TConfigurationForm::MoveRow(int from, int to) {
     HWND list = Control(ListView1);
     // Inserting and deleting rows reports check states; they must not reach the wrong children.
     changeHandlerAttached_ = false;
-    PluginList->Move(from, to);
+    Plugin->PluginList->Move(from, to);
     {
         UpdateBracket bracket(list);
         if (to < from) {
@@ -436,14 +436,14 @@ void TConfigurationForm::btnDownClick() {
 
 void TConfigurationForm::btnConfigClick() {
     const int row = SelectedRow();
-    if (row < 0 || row >= PluginList->Count()) return;
-    (void)PluginList->Items(row)->CallConfigurationDlg(window_, 1);
+    if (row < 0 || row >= Plugin->PluginList->Count()) return;
+    (void)Plugin->PluginList->Items(row)->CallConfigurationDlg(window_, 1);
 }
 
 void TConfigurationForm::btnInfoClick() {
     const int row = SelectedRow();
-    if (row < 0 || row >= PluginList->Count()) return;
-    TSusiePlugin* child = PluginList->Items(row);
+    if (row < 0 || row >= Plugin->PluginList->Count()) return;
+    TSusiePlugin* child = Plugin->PluginList->Items(row);
     // Only "not implemented" falls back to our box; a child that faulted has had its say.
     if (child->HasConfigurationDlg &&
         child->CallConfigurationDlg(window_, 0) != SusieNotImplemented)
@@ -567,17 +567,11 @@ void TConfigurationForm::bntOkClick() {
     option.BGColor2 = int32_t(SwatchColor(Control(pnlBGColor2)) & 0xFFFFFF);
     option.ThreadSafeSPI = Checked(CheckBox2);
 
-    // Requests on other threads read the record; a transform holds the proofing profile's name
-    // under the transform lock, so the record is replaced under it.
-    if (TransformLock) {
-        CriticalSectionGuard guard(*TransformLock);
-        PluginOption = std::move(option);
-    } else {
-        PluginOption = std::move(option);
-    }
+    // Requests never read this record: the dialog's frame publishes it once the form is closed.
+    PluginOption = std::move(option);
 
     try {
-        SaveSettings(iniPath_, PluginOption, PluginList->GetOrderString(), Checked(chbDefault));
+        SaveSettings(iniPath_, PluginOption, Plugin->PluginList->GetOrderString(), Checked(chbDefault));
     } catch (const TSettingsWriteError& error) {
         MessageBoxW(window_, error.message().c_str(), L"qorvi", MB_OK | MB_ICONERROR);
     }
@@ -585,8 +579,8 @@ void TConfigurationForm::bntOkClick() {
 
 int ShowConfigurationForm(HWND parent) {
     // The plug-in list exists from start-up on; without it there is nothing to configure.
-    if (!PluginList) return ModalResultCancel;
-    TConfigurationForm form(TConfigurationForm::SystemColorDirectory(), SettingsFile);
+    if (!Plugin || !Plugin->PluginList) return ModalResultCancel;
+    TConfigurationForm form(TConfigurationForm::SystemColorDirectory(), Plugin->SettingsFile);
     return form.ShowModal(parent);
 }
 

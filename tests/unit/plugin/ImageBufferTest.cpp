@@ -1,15 +1,12 @@
 #include "plugin/ImageBuffer.h"
 
-#include "plugin/Settings.h"
-#include "plugin/SusiePluginMain.h"
 #include "base/WinHandles.h"
-#include "tests/unit/TestSupport.h"
+#include "plugin/CompositeStage.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qorvi {
@@ -114,14 +111,11 @@ TEST(Palette, GreyOnlyForEightBitsWithTheWholeRamp) {
 }
 
 TEST(CompositeOverChecker, ReplacesA32BitBufferWithSquaresSizedByTheOutputBox) {
-    const TPluginOption saved = PluginOption;
     for (int32_t maxWidth : {200, 99}) {
-        PluginOption.MaxWidth = maxWidth;
-        PluginOption.MaxHeight = 200;
         UniqueImage imageOwner = AllocateImage(4, 100, 100);  // all transparent
         ImageBuffer& image = imageOwner.get();
         const HLOCAL old = image.InfoHandle;
-        ASSERT_TRUE(CompositeOverChecker(image, 0x000000, 0xFFFFFF));
+        ASSERT_TRUE(CompositeOverChecker(image, 0x000000, 0xFFFFFF, maxWidth, 200));
         EXPECT_NE(image.InfoHandle, old);
         EXPECT_EQ(image.Header->biBitCount, 24);
         const int32_t side = maxWidth < 100 ? 16 : 8;
@@ -129,165 +123,12 @@ TEST(CompositeOverChecker, ReplacesA32BitBufferWithSquaresSizedByTheOutputBox) {
         EXPECT_EQ(bits[3 * (side - 1)], 0) << maxWidth;  // the first square: colour1
         EXPECT_EQ(bits[3 * side], 255) << maxWidth;
     }
-    PluginOption = saved;
 
     UniqueImage colourOwner = AllocateImage(3, 4, 4);
     ImageBuffer& colour = colourOwner.get();
     const HLOCAL old = colour.InfoHandle;
-    EXPECT_FALSE(CompositeOverChecker(colour, 0, 0));
+    EXPECT_FALSE(CompositeOverChecker(colour, 0, 0, 200, 200));
     EXPECT_EQ(colour.InfoHandle, old);
-}
-
-// ---- the colour transform, against a stand-in engine ----
-
-struct EngineCalls {
-    int created = 0, createdWith = 0, plain = 0, proofed = 0;
-    std::string proofingPath;
-    void *source = nullptr, *destination = nullptr;
-    int32_t sourceStride = 0, destinationStride = 0, width = 0, height = 0, kind = -1;
-    uint16_t controlWord = 0;
-    bool fault = false;
-};
-EngineCalls calls;
-
-uint16_t ControlWord() {
-    uint16_t word;
-    asm volatile("fnstcw %0" : "=m"(word));
-    return word;
-}
-uint16_t StatusWord() {
-    uint16_t word;
-    asm volatile("fnstsw %0" : "=m"(word));
-    return word;
-}
-
-void Record(void* source, void* destination, int32_t sourceStride, int32_t destinationStride,
-            int32_t width, int32_t height, int32_t kind) {
-    calls.source = source, calls.destination = destination;
-    calls.sourceStride = sourceStride, calls.destinationStride = destinationStride;
-    calls.width = width, calls.height = height, calls.kind = kind;
-    calls.controlWord = ControlWord();
-    // A masked division by zero leaves its flag pending in the x87 status word.
-    volatile long double zero = 0;
-    volatile long double quotient = 1 / zero;
-    (void)quotient;
-    if (calls.fault) {
-        volatile int* volatile nowhere = nullptr;
-        *nowhere = 1;
-    }
-}
-
-void __cdecl FakeCreateWorkerThread(int32_t count) { ++calls.created, calls.createdWith = count; }
-void __cdecl FakeTransform(CMSInfo*, const ImageInfo*, void* source, void* destination,
-                           int32_t sourceStride, int32_t destinationStride, int32_t width,
-                           int32_t height, int32_t kind) {
-    ++calls.plain;
-    Record(source, destination, sourceStride, destinationStride, width, height, kind);
-}
-void __cdecl FakeProofingTransform(CMSInfo*, const ImageInfo*, void* source, void* destination,
-                                   int32_t sourceStride, int32_t destinationStride, int32_t width,
-                                   int32_t height, int32_t kind, const char* profile) {
-    ++calls.proofed;
-    calls.proofingPath = profile;
-    Record(source, destination, sourceStride, destinationStride, width, height, kind);
-}
-
-class ColorTransform : public ::testing::Test {
-protected:
-    void SetUp() override {
-        calls = EngineCalls();
-        savedEngine = LCMSDll;
-        savedOption = PluginOption;
-        LCMSDll = TLCMSEntryPoints();
-        LCMSDll.CreateWorkerThread = FakeCreateWorkerThread;
-        LCMSDll.ColorTransform = FakeTransform;
-        LCMSDll.ProofingColorTransform = FakeProofingTransform;
-        TransformLock.emplace();
-        WorkerThreadsStarted = false;
-        ProcessorCount = 3;
-    }
-    void TearDown() override {
-        LCMSDll = savedEngine;
-        PluginOption = savedOption;
-        TransformLock.reset();
-        WorkerThreadsStarted = false;
-    }
-    TLCMSEntryPoints savedEngine;
-    TPluginOption savedOption;
-    CMSInfo cms{};
-    ImageInfo info{};
-};
-
-TEST_F(ColorTransform, ConvertsCMYKRowsIntoANewBufferStartingTheWorkersOnce) {
-    UniqueImage imageOwner = AllocateImage(4, 5, 3);
-    ImageBuffer& image = imageOwner.get();
-    const void* oldBits = image.Bits;
-    ASSERT_TRUE(Convert32To24(cms, info, image));
-    EXPECT_EQ(image.Header->biBitCount, 24);
-    EXPECT_EQ(calls.source, oldBits);
-    EXPECT_EQ(calls.destination, image.Bits);
-    EXPECT_EQ(calls.sourceStride, 20);
-    EXPECT_EQ(calls.destinationStride, 16);
-    EXPECT_EQ(calls.width, 5);
-    EXPECT_EQ(calls.height, 3);
-    EXPECT_EQ(calls.kind, TransformCMYK);
-    ApplyColorTransform(cms, info, image.Bits, image.Bits, 16, 16, 5, 3, 0);
-    EXPECT_EQ(calls.created, 1);
-    EXPECT_EQ(calls.createdWith, 3);
-    EXPECT_TRUE(WorkerThreadsStarted);
-    EXPECT_EQ(calls.plain, 2);
-}
-
-TEST_F(ColorTransform, ProofsOnlyWithSoftProofingAndAProfile) {
-    uint8_t pixel[4] = {};
-    PluginOption.SoftProofing = true;
-    PluginOption.ProofingProfileName = "";
-    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
-    PluginOption.SoftProofing = false;
-    PluginOption.ProofingProfileName = "C:\\proof.icc";
-    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
-    EXPECT_EQ(calls.plain, 2);
-    PluginOption.SoftProofing = true;
-    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
-    EXPECT_EQ(calls.proofed, 1);
-    EXPECT_EQ(calls.proofingPath, "C:\\proof.icc");
-}
-
-TEST_F(ColorTransform, RunsAtDoublePrecisionAndRestoresTheUnitAlsoWhenTheEngineFaults) {
-    QORVI_SKIP_WHEN_EMULATED("processor faults arrive with other codes");
-    uint8_t pixel[4] = {};
-    const uint16_t original = ControlWord();
-    const uint16_t extended = uint16_t(original | 0x0300);  // 64-bit precision
-    asm volatile("fldcw %0" : : "m"(extended));
-    for (bool fault : {false, true}) {
-        calls.fault = fault;
-        bool thrown = false;
-        try {
-            ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
-        } catch (const StageFault& error) {
-            thrown = true;
-            EXPECT_NE(std::string(error.what()).find("C0000005"), std::string::npos);
-        }
-        EXPECT_EQ(thrown, fault);
-        EXPECT_EQ(calls.controlWord & 0x0300, 0x0200) << "precision inside the engine";
-        EXPECT_EQ(ControlWord(), extended) << "control word afterwards";
-        EXPECT_EQ(StatusWord() & 0x3F, 0) << "pending exceptions afterwards";
-        // The lock is free for another thread.
-        bool entered = false;
-        std::thread([&] {
-            entered = TransformLock->tryEnter();
-            if (entered) TransformLock->leave();
-        }).join();
-        EXPECT_TRUE(entered) << (fault ? "after a fault" : "after a transform");
-    }
-    asm volatile("fldcw %0" : : "m"(original));
-}
-
-TEST_F(ColorTransform, DoesNothingWithoutAnEngine) {
-    LCMSDll = TLCMSEntryPoints();
-    uint8_t pixel[4] = {};
-    ApplyColorTransform(cms, info, pixel, pixel, 4, 4, 1, 1, 0);
-    EXPECT_FALSE(WorkerThreadsStarted);
 }
 
 // ---- bitmaps from a child ----

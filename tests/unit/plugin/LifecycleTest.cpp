@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace qorvi {
 namespace {
@@ -21,12 +22,19 @@ struct Prepared {
     int calls = 0;
     int32_t intent = -1;
     uint32_t flags = 0;
+    int transformsLockedOut = 0;  // preparations during which no transform could start
 };
 Prepared prepared;
 int __cdecl RecordPreparation(CMSInfo* info, const void*, const void*, int32_t, int32_t) {
     ++prepared.calls;
     prepared.intent = info->Intent;
     prepared.flags = info->Flags;
+    bool free = false;
+    std::thread([&] {
+        free = Plugin->TransformLock.tryEnter();
+        if (free) Plugin->TransformLock.leave();
+    }).join();
+    if (!free) ++prepared.transformsLockedOut;
     return 1;
 }
 
@@ -40,20 +48,17 @@ protected:
         prepared = Prepared{};
         first = folder.AddChild("fixture_extended.spi", "a.spi");
         folder.AddChild("fixture_extended.spi", "b.spi");
-        PluginList = std::make_unique<TSusiePluginList>();
-        PluginList->LoadDirectory(folder.Path() + "\\");
-        ResizeLock.emplace();
-        PictureResizer = std::make_unique<TResizer>(1);
-        ThumbnailResizer = std::make_unique<TResizer>(1);
+        Plugin = std::make_unique<PluginState>();
+        Plugin->PluginList = std::make_unique<TSusiePluginList>();
+        Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+        Plugin->PictureResizer = std::make_unique<TResizer>(1);
+        Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
         PictureCMSInfo = PreviewCMSInfo = CMSInfo{};
-        WriteCMSInfoIntents();
+        WriteCMSInfoIntents(PluginOption);
         AddEngineOption();
     }
     void TearDown() override {
-        PluginList.reset();
-        PictureResizer.reset();
-        ThumbnailResizer.reset();
-        ResizeLock.reset();
+        Plugin.reset();
         PluginOption = savedOption;
         LCMSDll = savedEngine;
     }
@@ -65,20 +70,20 @@ protected:
 };
 
 TEST_F(SettingsDialog, CancelGivesBackTheOrderAndEnabledFlagsItChanged) {
-    const std::string before = PluginList->GetOrderString();
+    const std::string before = Plugin->PluginList->GetOrderString();
     HWND owner = nullptr;
     form = [&](HWND parent) {
         owner = OwnerWindow;
-        PluginList->Items(0)->Enabled = false;
-        PluginList->Move(0, 1);
+        Plugin->PluginList->Items(0)->Enabled = false;
+        Plugin->PluginList->Move(0, 1);
         return 2;
     };
     const HWND parent = reinterpret_cast<HWND>(0x1234);
     EXPECT_EQ(RunConfigurationDialog(parent, ShowStandInForm), 0);
     EXPECT_EQ(owner, parent);
     EXPECT_EQ(OwnerWindow, nullptr);
-    EXPECT_EQ(PluginList->GetOrderString(), before);
-    EXPECT_TRUE(PluginList->Items(0)->Enabled);
+    EXPECT_EQ(Plugin->PluginList->GetOrderString(), before);
+    EXPECT_TRUE(Plugin->PluginList->Items(0)->Enabled);
     EXPECT_EQ(prepared.calls, 0);
 }
 
@@ -87,12 +92,18 @@ TEST_F(SettingsDialog, OKRunsTheSettingsDependentStepsAgainOnTheLiveObjects) {
         PluginOption.RenderingIntent = 2;
         PluginOption.BlackPointCompensation = true;
         PluginOption.ColorManagement = false;
-        PluginList->Move(0, 1);
+        Plugin->PluginList->Move(0, 1);
         return 1;
     };
+    const SettingsSnapshot before = Plugin->Settings.Snapshot();
     ASSERT_EQ(RunConfigurationDialog(nullptr, ShowStandInForm), 0);
-    // Intents and flags first, then the profiles (on records not zeroed), the option bit last.
+    // Requests from now on read the confirmed record; one that started before keeps its own.
+    EXPECT_EQ(*Plugin->Settings.Snapshot(), PluginOption);
+    EXPECT_EQ(before->RenderingIntent, 0);
+    // Intents and flags first, then the profiles (on records not zeroed), the option bit last;
+    // a transform running meanwhile would read the records the engine replaces.
     EXPECT_EQ(prepared.calls, 2);
+    EXPECT_EQ(prepared.transformsLockedOut, 2);
     EXPECT_EQ(prepared.intent, 2);
     EXPECT_EQ(prepared.flags, uint32_t{BlackPointCompensation});
     for (const CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
@@ -102,7 +113,7 @@ TEST_F(SettingsDialog, OKRunsTheSettingsDependentStepsAgainOnTheLiveObjects) {
     }
     // The children hear that colour management is off; the new order stays.
     EXPECT_EQ(test::FixtureProbe(GetModuleHandleA(first.c_str())).LastCMYK(), 0);
-    EXPECT_EQ(PluginList->Items(1)->FileName, "a.spi");
+    EXPECT_EQ(Plugin->PluginList->Items(1)->FileName, "a.spi");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // ProcessPicture on bitmaps made here, with a stand-in engine in this process: which stages run
 // for which picture and mode, what the colour step converts with, and how a failing stage ends.
+#include "color/LCMSDll.h"
 #include "plugin/ImageBuffer.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
@@ -125,40 +126,33 @@ private:
 class Pipeline : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedOption = PluginOption;
         savedEngine = LCMSDll;
         savedReporter = ReportPipelineFault;
-        PluginOption = TPluginOption{};
-        PluginOption.MaxWidth = 1920;
-        PluginOption.MaxHeight = 1080;
+        settings.MaxWidth = 1920;
+        settings.MaxHeight = 1080;
         LCMSDll = TLCMSEntryPoints{};
         LCMSDll.ColorTransform = InvertingTransform;
         ReportPipelineFault = RecordFault;
         transforms.clear();
         faults.clear();
-        TransformLock.emplace();
-        ResizeLock.emplace();
-        PictureResizer = std::make_unique<TResizer>(1);
-        ThumbnailResizer = std::make_unique<TResizer>(1);
-        SetResizerModes();
+        state.PictureResizer = std::make_unique<TResizer>(1);
+        state.ThumbnailResizer = std::make_unique<TResizer>(1);
+        SetResizerModes(state, settings);
     }
     void TearDown() override {
-        PictureResizer.reset();
-        ThumbnailResizer.reset();
+        state.PictureResizer.reset();
+        state.ThumbnailResizer.reset();
         FreeResizeThreadGroup();
-        TransformLock.reset();
-        ResizeLock.reset();
-        WorkerThreadsStarted = false;
-        PluginOption = savedOption;
         LCMSDll = savedEngine;
         ReportPipelineFault = savedReporter;
     }
     bool Process(ChildOutput& out, bool preview, const std::string& file = "") {
         TMemoryReader reader(file.data(), uint32_t(file.size()));
-        return ProcessPicture(reader, out.info, out.bits, preview);
+        return ProcessPicture(state, settings, reader, out.info, out.bits, preview);
     }
 
-    TPluginOption savedOption;
+    PluginState state;
+    TPluginOption settings;  // the request's snapshot
     TLCMSEntryPoints savedEngine;
     FaultReporter savedReporter = nullptr;
 };
@@ -184,8 +178,8 @@ TEST_F(Pipeline, ConvertsLastWithTheRecordOfItsModeUnlessTheSettingsSayNot) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         transforms.clear();
-        PluginOption.ThumbnailCMMode = c.mode;
-        PluginOption.ColorManagement = c.colorManagement;
+        settings.ThumbnailCMMode = c.mode;
+        settings.ColorManagement = c.colorManagement;
         ChildOutput out;
         MakePicture(out, 3, c.width, c.height, 0x40);
         ASSERT_TRUE(Process(out, c.preview));
@@ -206,9 +200,9 @@ TEST_F(Pipeline, ConvertsLastWithTheRecordOfItsModeUnlessTheSettingsSayNot) {
 TEST_F(Pipeline, PalettedPicturesHaveOnlyTheirTableConvertedAndAreNeverFiltered) {
     // Colour palette: the preview is only decimated (by 4 for a 40 x 40 box at quality 1), the
     // picture keeps its size, and the converted table reaches the header.
-    PluginOption.ThumbnailWidth = PluginOption.ThumbnailHeight = 40;
-    PluginOption.LimitedOutputSize = true;
-    PluginOption.MaxWidth = PluginOption.MaxHeight = 100;
+    settings.ThumbnailWidth = settings.ThumbnailHeight = 40;
+    settings.LimitedOutputSize = true;
+    settings.MaxWidth = settings.MaxHeight = 100;
     for (bool preview : {true, false}) {
         SCOPED_TRACE(preview ? "preview" : "picture");
         transforms.clear();
@@ -230,7 +224,7 @@ TEST_F(Pipeline, PalettedPicturesHaveOnlyTheirTableConvertedAndAreNeverFiltered)
 // Decimation leaves a new 8-bit buffer's table empty: the grey ramp must be judged before it, or
 // a grey preview would never be shrunk into its box.
 TEST_F(Pipeline, GreyPicturesAreDecimatedThenFilteredAndGetTheirRampBack) {
-    PluginOption.ThumbnailWidth = PluginOption.ThumbnailHeight = 40;
+    settings.ThumbnailWidth = settings.ThumbnailHeight = 40;
     ChildOutput out;
     MakePicture(out, 1, 1000, 750, 100);
     ASSERT_TRUE(Process(out, true));
@@ -243,10 +237,10 @@ TEST_F(Pipeline, GreyPicturesAreDecimatedThenFilteredAndGetTheirRampBack) {
 }
 
 TEST_F(Pipeline, CMYKBecomesRGBWhateverTheSettingsAndIsFittedToTheTurnedBoxUnturned) {
-    PluginOption.ColorManagement = false;
-    PluginOption.LimitedOutputSize = true;
-    PluginOption.MaxWidth = 100;
-    PluginOption.MaxHeight = 50;
+    settings.ColorManagement = false;
+    settings.LimitedOutputSize = true;
+    settings.MaxWidth = 100;
+    settings.MaxHeight = 50;
     const std::string turned = OrientedJpeg(6);
     // C = 255, M = 0, Y = 0, K = 0: cyan.
     const uint32_t cyan = 0x000000FF;
@@ -276,7 +270,7 @@ TEST_F(Pipeline, CMYKBecomesRGBWhateverTheSettingsAndIsFittedToTheTurnedBoxUntur
 
 TEST_F(Pipeline, TurnsPicturesByTheFileAndLeavesThemWhenRotationIsOff) {
     for (bool automatic : {true, false}) {
-        PluginOption.AutomaticRotation = automatic;
+        settings.AutomaticRotation = automatic;
         ChildOutput out;
         MakePicture(out, 3, 30, 20, 1);
         ASSERT_TRUE(Process(out, false, OrientedJpeg(6)));
@@ -300,9 +294,9 @@ TEST_F(Pipeline, AStageThatCannotGetItsBufferIsReportedOnceAndFails) {
         {"Error in ExifRotation", false, 1000, 800, 6},
         {"Error in NearestNeighborResize", true, 3000, 2400, 1},  // halved for a 500 x 500 box
     };
-    PluginOption.LimitedOutputSize = true;
-    PluginOption.ThumbnailQuality = 0;
-    PluginOption.ThumbnailWidth = PluginOption.ThumbnailHeight = 500;
+    settings.LimitedOutputSize = true;
+    settings.ThumbnailQuality = 0;
+    settings.ThumbnailWidth = settings.ThumbnailHeight = 500;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         faults.clear();

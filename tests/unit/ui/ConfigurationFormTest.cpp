@@ -59,24 +59,19 @@ protected:
         ASSERT_TRUE(LoadLCMSDll(test::BuiltPath("qorvi.dll")));
         folder.AddChild("fixture_extended.spi", "a.spi", "", "formats=*.qvt|QVT picture;*.qv1|QVT");
         folder.AddChild("fixture_noconfig.spi", "b.spi", "", "info=child b, no settings");
-        PluginList = std::make_unique<TSusiePluginList>();
-        PluginList->LoadDirectory(folder.Path() + "\\");
-        ASSERT_EQ(PluginList->Count(), 2);
-        PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\"");
-        ResizeLock.emplace();
-        TransformLock.emplace();
-        PictureResizer = std::make_unique<TResizer>(1);
-        ThumbnailResizer = std::make_unique<TResizer>(1);
+        Plugin = std::make_unique<PluginState>();
+        Plugin->PluginList = std::make_unique<TSusiePluginList>();
+        Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+        ASSERT_EQ(Plugin->PluginList->Count(), 2);
+        Plugin->PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\"");
+        Plugin->PictureResizer = std::make_unique<TResizer>(1);
+        Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
         PictureCMSInfo = PreviewCMSInfo = CMSInfo{};
         formColorFolder = colors.AddFolder("color") + "\\";
         formIni = folder.Path() + "\\qorvi.ini";
     }
     void TearDown() override {
-        PluginList.reset();
-        PictureResizer.reset();
-        ThumbnailResizer.reset();
-        ResizeLock.reset();
-        TransformLock.reset();
+        Plugin.reset();
         if (LCMSDll.FinalizeCMSInfo != nullptr) {
             LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
             LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
@@ -245,18 +240,18 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
 
 TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBack) {
     folder.AddChild("fixture.spi", "c.spi");
-    PluginList->LoadDirectory(folder.Path() + "\\");
-    PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\"");
+    Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+    Plugin->PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\"");
     {
         OpenDialog dialog(RunDialog);
         ASSERT_NE(dialog.Dialog(), nullptr);
         EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"b.spi qvt [x]",
                                                             L"c.spi qvt [x]"}));
         dialog.CheckRow(0, false);
-        EXPECT_FALSE(PluginList->Items(0)->Enabled);  // at once, while the dialog is open
+        EXPECT_FALSE(Plugin->PluginList->Items(0)->Enabled);  // at once, while the dialog is open
         dialog.Close(btnCancel);
     }
-    EXPECT_TRUE(PluginList->Items(0)->Enabled);
+    EXPECT_TRUE(Plugin->PluginList->Items(0)->Enabled);
 
     OpenDialog dialog(RunDialog);
     ASSERT_NE(dialog.Dialog(), nullptr);
@@ -266,7 +261,7 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
     dialog.Click(btnUp);
     EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"b.spi qvt [x]", L"a.spi qvt,qv1 [x]",
                                                         L"c.spi qvt [ ]"}));
-    EXPECT_EQ(PluginList->GetOrderString(), "\"b.spi=1\",\"a.spi=1\",\"c.spi=0\"");
+    EXPECT_EQ(Plugin->PluginList->GetOrderString(), "\"b.spi=1\",\"a.spi=1\",\"c.spi=0\"");
     dialog.Click(btnUp);  // at the top: nothing happens
     for (int press = 0; press < 3; ++press) dialog.Click(btnDown);  // the last one at the bottom
     EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"c.spi qvt [ ]",

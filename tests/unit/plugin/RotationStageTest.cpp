@@ -1,4 +1,4 @@
-#include "geometry/Rotation.h"
+#include "plugin/RotationStage.h"
 
 #include <gtest/gtest.h>
 

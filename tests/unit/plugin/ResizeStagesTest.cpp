@@ -1,6 +1,4 @@
-#include "geometry/ResizeOperations.h"
-
-#include "plugin/SusiePluginMain.h"
+#include "plugin/ResizeStages.h"
 
 #include <gtest/gtest.h>
 
@@ -66,10 +64,8 @@ TEST(NearestNeighborResize, RefusesWhatItDoesNotHandleAndKeepsTheBuffer) {
 
 class NormalResizeTest : public testing::Test {
 protected:
-    void SetUp() override {
-        if (!ResizeLock) ResizeLock.emplace();
-    }
     void TearDown() override { FreeResizeThreadGroup(); }
+    CriticalSection resizeLock;
 };
 
 TEST_F(NormalResizeTest, ShrinksIntoTheBoxAsTheResizerDoes) {
@@ -78,7 +74,7 @@ TEST_F(NormalResizeTest, ShrinksIntoTheBoxAsTheResizerDoes) {
     std::vector<uint8_t> source(original.Bits, original.Bits + size_t(original.Stride) * 30);
     TResizer resizer(2);
     resizer.SetMode(2);
-    ASSERT_TRUE(NormalResize(resizer, owner.get(), 19, 10));
+    ASSERT_TRUE(NormalResize(resizer, resizeLock, owner.get(), 19, 10));
     const ImageBuffer& image = owner.get();
     ASSERT_EQ(image.Header->biWidth, 13);  // 40 x 30 fits 19 x 10 as 13 x 10
     ASSERT_EQ(image.Header->biHeight, 10);
@@ -96,13 +92,13 @@ TEST_F(NormalResizeTest, HandsOverTheNewBufferAndFreesTheLockWhenTheResizeThrows
     // Scratch for so many workers cannot be had: the resize throws before any pass.
     TResizer resizer(1 << 20);
     resizer.SetMode(2);
-    EXPECT_THROW(NormalResize(resizer, owner.get(), 500, 500), std::bad_alloc);
+    EXPECT_THROW(NormalResize(resizer, resizeLock, owner.get(), 500, 500), std::bad_alloc);
     EXPECT_EQ(owner.get().Header->biWidth, 500);
     EXPECT_EQ(owner.get().Header->biHeight, 5);
     bool free = false;
     std::thread([&] {
-        free = ResizeLock->tryEnter();
-        if (free) ResizeLock->leave();
+        free = resizeLock.tryEnter();
+        if (free) resizeLock.leave();
     }).join();
     EXPECT_TRUE(free);
 }

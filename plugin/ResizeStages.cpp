@@ -1,12 +1,12 @@
-#include "geometry/ResizeOperations.h"
+#include "plugin/ResizeStages.h"
 
 #include "geometry/Decimation.h"
 #include "geometry/OutputSize.h"
-#include "plugin/SusiePluginMain.h"
 
 namespace qorvi {
 
-bool NormalResize(TResizer& resizer, ImageBuffer& buffer, int32_t maxWidth, int32_t maxHeight) {
+bool NormalResize(TResizer& resizer, CriticalSection& resizeLock, ImageBuffer& buffer,
+                  int32_t maxWidth, int32_t maxHeight) {
     TImageDesc desc = DescribeRows(buffer);
     int32_t width = desc.Width, height = desc.Height;
     FitToBox(width, height, maxWidth, maxHeight);
@@ -20,7 +20,7 @@ bool NormalResize(TResizer& resizer, ImageBuffer& buffer, int32_t maxWidth, int3
     } replace{buffer, resized};
     // Taken after the allocation and left before the old buffer is freed: only the resize
     // itself runs under the lock.
-    CriticalSectionGuard lock(*ResizeLock);
+    CriticalSectionGuard lock(resizeLock);
     resizer.ResizeImage(desc, resized.get().Bits, width, height);
     return true;
 }

@@ -1,4 +1,4 @@
-#include "geometry/Rotation.h"
+#include "plugin/RotationStage.h"
 
 #include "base/AlignedMemory.h"
 #include "geometry/RotationKernels.h"

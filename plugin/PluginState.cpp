@@ -1,0 +1,7 @@
+#include "plugin/PluginState.h"
+
+namespace qorvi {
+
+std::unique_ptr<PluginState> Plugin;
+
+}  // namespace qorvi
