@@ -1,6 +1,6 @@
 // The contract between qorvi.spi and its colour engine qorvi.dll: the records both read, the
 // engine's entry points and their types. Both modules compile against this header; the 32-bit
-// layout is checked below, so a change that would part a built pair fails to compile.
+// layout is checked below, so a change that would break modules built apart fails to compile.
 //
 // The engine exports every entry point under its name in EngineExports. Each is cdecl (the caller
 // pops the arguments) and takes 32-bit arguments. qorvi.spi binds them by name at start-up; any of
