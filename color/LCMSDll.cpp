@@ -4,6 +4,9 @@
 
 #include <windows.h>
 
+#include <iterator>
+#include <string_view>
+
 namespace qorvi {
 
 TLCMSEntryPoints LCMSDll;
@@ -12,7 +15,17 @@ CMSInfo PreviewCMSInfo;
 
 namespace {
 
+// One member per export of the contract.
+static_assert(sizeof(TLCMSEntryPoints) == std::size(EngineExports) * sizeof(void (*)()));
+
 UniqueModule Engine;
+
+// `name` as EngineExports spells it; a name the contract does not list stops the build.
+consteval const char* Export(std::string_view name) {
+    for (const char* exported : EngineExports)
+        if (name == exported) return exported;
+    throw "not an export of the engine";
+}
 
 template <class Proc>
 void Bind(Proc& entry, const char* name) {
@@ -25,17 +38,17 @@ bool LoadLCMSDll(const std::string& path) {
     FreeLCMSDll(false);
     Engine.reset(LoadLibraryA(path.c_str()));
     if (!Engine) return false;
-    Bind(LCMSDll.InitializeCMSInfo, "InitializeCMSInfo");
-    Bind(LCMSDll.FinalizeCMSInfo, "FinalizeCMSInfo");
-    Bind(LCMSDll.CreateWorkerThread, "CreateWorkerThread");
-    Bind(LCMSDll.TerminateWorkerThread, "TerminateWorkerThread");
-    Bind(LCMSDll.MultiThreadFunc, "MultiThreadFunc");
-    Bind(LCMSDll.ColorTransform, "ColorTransform");
-    Bind(LCMSDll.ProofingColorTransform, "ProofingColorTransform");
-    Bind(LCMSDll.ReadPNGColorManageInfo, "ReadPNGColorManageInfo");
-    Bind(LCMSDll.ReadWICImageInfo, "ReadWICImageInfo");
-    Bind(LCMSDll.IsRGBProfile, "IsRGBProfile");
-    Bind(LCMSDll.IsCMYKProfile, "IsCMYKProfile");
+    Bind(LCMSDll.InitializeCMSInfo, Export("InitializeCMSInfo"));
+    Bind(LCMSDll.FinalizeCMSInfo, Export("FinalizeCMSInfo"));
+    Bind(LCMSDll.CreateWorkerThread, Export("CreateWorkerThread"));
+    Bind(LCMSDll.TerminateWorkerThread, Export("TerminateWorkerThread"));
+    Bind(LCMSDll.MultiThreadFunc, Export("MultiThreadFunc"));
+    Bind(LCMSDll.ColorTransform, Export("ColorTransform"));
+    Bind(LCMSDll.ProofingColorTransform, Export("ProofingColorTransform"));
+    Bind(LCMSDll.ReadPNGColorManageInfo, Export("ReadPNGColorManageInfo"));
+    Bind(LCMSDll.ReadWICImageInfo, Export("ReadWICImageInfo"));
+    Bind(LCMSDll.IsRGBProfile, Export("IsRGBProfile"));
+    Bind(LCMSDll.IsCMYKProfile, Export("IsCMYKProfile"));
     return true;
 }
 

@@ -216,65 +216,72 @@ TCachedTransform& Remember(TEngineRecord& record, std::string key, UniqueTransfo
     return cache.front();
 }
 
-// Opens the source profile for `buffer`; null when the source cannot serve it.
-UniqueProfile OpenSource(TEngineRecord& record, const ImageInfo& image, const TSource& source,
+// The source profile of one transform: one opened for it, or the record's own, which the
+// record keeps and closes.
+struct SourceProfile {
+    UniqueProfile Owned;
+    cmsHPROFILE Profile = nullptr;
+
+    static SourceProfile Own(UniqueProfile profile) {
+        cmsHPROFILE handle = profile.get();
+        return {std::move(profile), handle};
+    }
+    static SourceProfile Borrow(cmsHPROFILE profile) { return {nullptr, profile}; }
+    explicit operator bool() const { return Profile != nullptr; }
+};
+
+// Opens the source profile for `buffer`; empty when the source cannot serve it.
+SourceProfile OpenSource(TEngineRecord& record, const ImageInfo& image, const TSource& source,
                          Buffer buffer, cmsUInt32Number& format) {
     switch (source.Origin) {
     case TSource::Embedded: {
         uint32_t size = 0;
         const void* bytes = EmbeddedProfile(image, size);
         UniqueProfile profile = OpenProfile(bytes, size);
-        if (!profile) return nullptr;
+        if (!profile) return {};
         const cmsColorSpaceSignature space = cmsGetColorSpace(profile.get());
         if (buffer == Buffer::CMYK) {
-            if (space != cmsSigCmykData) return nullptr;
+            if (space != cmsSigCmykData) return {};
             format = TYPE_CMYK_8;
         } else if (space == cmsSigRgbData) {
             format = TYPE_BGR_8;
         } else if (space == cmsSigGrayData) {
             format = GrayInBGR;
         } else {
-            return nullptr;
+            return {};
         }
-        return profile;
+        return SourceProfile::Own(std::move(profile));
     }
     case TSource::Chromaticities: {
         TChromaticities c;
-        if (!ReadChromaticities(image, c)) return nullptr;
+        if (!ReadChromaticities(image, c)) return {};
         format = TYPE_BGR_8;
-        return OpenChromaticities(c);
+        return SourceProfile::Own(OpenChromaticities(c));
     }
     case TSource::SRGB:
         format = TYPE_BGR_8;
-        return SRGBProfile();
+        return SourceProfile::Own(SRGBProfile());
     case TSource::RecordCmyk:
-        // The record's profile stays the record's: the caller must not close it.
         format = TYPE_CMYK_8;
-        return UniqueProfile(record.Cmyk.get());
+        return SourceProfile::Borrow(record.Cmyk.get());
     }
-    return nullptr;
+    return {};
 }
 
 cmsHTRANSFORM Build(TEngineRecord& record, const CMSInfo& info, const ImageInfo& image,
                     const TSource& source, Buffer buffer, bool proofing) {
     cmsUInt32Number format = 0;
-    UniqueProfile profile = OpenSource(record, image, source, buffer, format);
-    const bool borrowed = source.Origin == TSource::RecordCmyk;
-    if (!profile || !record.Output) {
-        if (borrowed) (void)profile.release();
-        return nullptr;
-    }
+    const SourceProfile opened = OpenSource(record, image, source, buffer, format);
+    if (!opened || !record.Output) return nullptr;
     ++TransformsBuilt;
     const cmsUInt32Number flags = LittleCMSFlags(info);
-    cmsHTRANSFORM transform =
-        proofing ? cmsCreateProofingTransform(profile.get(), format, record.Output.get(), TYPE_BGR_8,
-                                              record.Proofing.Profile.get(), KnownIntent(info.Intent),
-                                              KnownIntent(info.ProofingIntent),
-                                              flags | cmsFLAGS_SOFTPROOFING)
-                 : cmsCreateTransform(profile.get(), format, record.Output.get(), TYPE_BGR_8,
-                                      KnownIntent(info.Intent), flags);
-    if (borrowed) (void)profile.release();
-    return transform;
+    cmsHPROFILE profile = opened.Profile;
+    return proofing ? cmsCreateProofingTransform(profile, format, record.Output.get(), TYPE_BGR_8,
+                                                 record.Proofing.Profile.get(), KnownIntent(info.Intent),
+                                                 KnownIntent(info.ProofingIntent),
+                                                 flags | cmsFLAGS_SOFTPROOFING)
+                    : cmsCreateTransform(profile, format, record.Output.get(), TYPE_BGR_8,
+                                         KnownIntent(info.Intent), flags);
 }
 
 // The sources for a buffer, most specific first.

@@ -1,5 +1,5 @@
 // Colour engine (qorvi.dll): ICC conversion on Little CMS behind the CMSInfo records of
-// color/LCMSDll.h. This is its platform-free core; EngineMain.cpp binds it to the exports and
+// engine/EngineApi.h. This is its platform-free core; EngineMain.cpp binds it to the exports and
 // WorkerThreads.cpp gives it threads.
 //
 // A record's state is an entry in the engine's own table, named by the record's state words, so
@@ -28,7 +28,7 @@
 // bytes equal a single-threaded run.
 #pragma once
 
-#include "color/LCMSDll.h"
+#include "engine/EngineApi.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
-// qorvi.dll's eleven exports: cdecl, 32-bit arguments, names as qorvi_engine.def lists them.
+// qorvi.dll's exports, as engine/EngineApi.h declares them and qorvi_engine.def lists them.
 // Each checks its pointers and hands over to the core; none lets an exception out.
-#include "color/LCMSDll.h"
 #include "engine/ColorEngine.h"
+#include "engine/EngineApi.h"
 #include "engine/PngColorInfo.h"
 #include "engine/WicImageInfo.h"
 #include "engine/WorkerThreads.h"
@@ -9,6 +9,8 @@
 
 #include <lcms2.h>
 #include <windows.h>
+
+#include <type_traits>
 
 using namespace qorvi;
 
@@ -76,3 +78,16 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
 }
 
 }  // extern "C"
+
+// Each export has exactly the type qorvi.spi calls it through.
+static_assert(std::is_same_v<decltype(&InitializeCMSInfo), InitializeCMSInfoProc>);
+static_assert(std::is_same_v<decltype(&FinalizeCMSInfo), FinalizeCMSInfoProc>);
+static_assert(std::is_same_v<decltype(&CreateWorkerThread), CreateWorkerThreadProc>);
+static_assert(std::is_same_v<decltype(&TerminateWorkerThread), TerminateWorkerThreadProc>);
+static_assert(std::is_same_v<decltype(&MultiThreadFunc), MultiThreadFuncProc>);
+static_assert(std::is_same_v<decltype(&ColorTransform), ColorTransformProc>);
+static_assert(std::is_same_v<decltype(&ProofingColorTransform), ProofingColorTransformProc>);
+static_assert(std::is_same_v<decltype(&ReadPNGColorManageInfo), ReadPNGColorManageInfoProc>);
+static_assert(std::is_same_v<decltype(&ReadWICImageInfo), ReadWICImageInfoProc>);
+static_assert(std::is_same_v<decltype(&IsRGBProfile), IsProfileProc>);
+static_assert(std::is_same_v<decltype(&IsCMYKProfile), IsProfileProc>);

@@ -21,7 +21,8 @@
 // throws.
 #pragma once
 
-#include "metadata/ImageInfoReader.h"
+#include "base/ProcessHeap.h"
+#include "engine/EngineApi.h"
 
 #include <cstdint>
 

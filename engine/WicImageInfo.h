@@ -15,7 +15,8 @@
 // as it found it; a thread that lives in a single-threaded apartment keeps it. Never throws.
 #pragma once
 
-#include "metadata/ImageInfoReader.h"
+#include "base/ProcessHeap.h"
+#include "engine/EngineApi.h"
 
 #include <cstdint>
 

@@ -14,10 +14,13 @@
 // allocate theirs on the same heap.
 //
 // Everything in this folder is platform-free: it builds natively, runs under the sanitizers and
-// is fuzzed. The one platform call, the process heap, sits behind AllocateProfileBuffer.
+// is fuzzed. The ImageInfo record and the engine's reader types are the colour engine's contract
+// (engine/EngineApi.h); the process heap is base's (base/ProcessHeap.h).
 #pragma once
 
-#include <cstddef>
+#include "base/ProcessHeap.h"
+#include "engine/EngineApi.h"
+
 #include <cstdint>
 #include <stdexcept>
 
@@ -51,56 +54,7 @@ public:
     uint32_t Size;
 };
 
-// What the file says about colour and orientation, shared with the colour engine byte for byte
-// (the 32-bit layout is checked below). Fields not found stay 0.
-struct ImageInfo {
-    double WhitePointX;
-    double WhitePointY;
-    double RedX;
-    double RedY;
-    double GreenX;
-    double GreenY;
-    double BlueX;
-    double BlueY;
-    double Gamma;
-    int32_t Orientation;       // as stored; 1 to 8 mean something
-    const void* ProfileData;   // a profile lying whole inside the file image
-    void* ProfileBuffer;       // a profile joined from several segments, on the process heap
-    int32_t ProfileSize;
-    int32_t ColorSpace;        // Exif ColorSpace as stored (1 = sRGB)
-    uint32_t Flags;            // ImageInfoFlag bits of the fields that were found
-};
-
-enum ImageInfoFlag : uint32_t {
-    HasWhitePoint = 0x01,
-    HasPrimaries = 0x02,
-    HasGamma = 0x04,
-    HasOrientation = 0x08,
-    HasProfileData = 0x10,
-    HasProfileBuffer = 0x20,
-    HasColorSpace = 0x40,
-};
-
-#if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(ImageInfo) == 96);
-static_assert(offsetof(ImageInfo, WhitePointX) == 0 && offsetof(ImageInfo, RedX) == 16);
-static_assert(offsetof(ImageInfo, BlueY) == 56 && offsetof(ImageInfo, Gamma) == 64);
-static_assert(offsetof(ImageInfo, Orientation) == 72 && offsetof(ImageInfo, ProfileData) == 76);
-static_assert(offsetof(ImageInfo, ProfileBuffer) == 80 && offsetof(ImageInfo, ProfileSize) == 84);
-static_assert(offsetof(ImageInfo, ColorSpace) == 88 && offsetof(ImageInfo, Flags) == 92);
-#endif
-
-// The whole file image as the engine's PNG reader takes it.
-struct PNGSource {
-    const void* Data;
-    int32_t Position;
-    int32_t Size;
-};
-
-// The colour engine's two metadata readers (caller pops the arguments). Either may be missing.
-using ReadPNGColorManageInfoProc = int (*)(ImageInfo* info, PNGSource* source);
-using ReadWICImageInfoProc = int (*)(ImageInfo* info, const void* data, int32_t size);
-
+// The colour engine's metadata readers as bound; either may be missing (null).
 struct TImageInfoEngine {
     ReadPNGColorManageInfoProc ReadPNGColorManageInfo = nullptr;
     ReadWICImageInfoProc ReadWICImageInfo = nullptr;
@@ -124,13 +78,5 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
 // non-finite value gives 0.
 int32_t ReadTIFFValue(TMemoryReader& reader, uint16_t type, bool bigEndian);
 double ReadTIFFReal(TMemoryReader& reader, uint16_t type, bool bigEndian);
-
-// The process heap (malloc in the native build): where joined profiles live. Allocation returns
-// null on failure; freeing null does nothing.
-void* AllocateProfileBuffer(uint32_t size) noexcept;
-void FreeProfileBuffer(void* buffer) noexcept;
-// Tests replace the allocation to see it fail; returns the one replaced.
-using ProfileAllocation = void* (*)(uint32_t size);
-ProfileAllocation ReplaceProfileAllocation(ProfileAllocation allocation) noexcept;
 
 }  // namespace qorvi

@@ -1,6 +1,4 @@
-// The one platform call of the metadata readers: joined profiles live on the process heap, where
-// the pipeline and the colour engine (a module with a runtime of its own) both reach them.
-#include "metadata/ImageInfoReader.h"
+#include "base/ProcessHeap.h"
 
 #ifdef _WIN32
 #include <windows.h>
