@@ -10,8 +10,6 @@
 namespace qorvi {
 
 TLCMSEntryPoints LCMSDll;
-CMSInfo PictureCMSInfo;
-CMSInfo PreviewCMSInfo;
 
 namespace {
 

@@ -1,5 +1,4 @@
-// The colour engine qorvi.dll as qorvi.spi binds it, and the two records it prepares for
-// pictures and for previews. What the engine and the plug-in share (records, entry-point types,
+// The colour engine qorvi.dll as qorvi.spi binds it. What the engine and the plug-in share (records, entry-point types,
 // calling convention, who frees what) is engine/EngineApi.h.
 //
 // The engine is loaded once at start-up and each entry point of TLCMSEntryPoints is bound by its
@@ -26,10 +25,8 @@ struct TLCMSEntryPoints {
     IsProfileProc IsCMYKProfile = nullptr;
 };
 
-// The bound engine (all null when it is not loaded), and the two records.
+// The bound engine: all null when it is not loaded.
 extern TLCMSEntryPoints LCMSDll;
-extern CMSInfo PictureCMSInfo;
-extern CMSInfo PreviewCMSInfo;
 
 // Loads the engine at `path` and binds every entry point it has. On failure everything stays
 // null and the result is false; nothing is shown (start-up shows the warning).

@@ -108,17 +108,16 @@ void PrepareCMSInfo(const TProfileSetup& setup, const std::string& monitorProfil
     }
 }
 
-void* BuiltInProfileModule = nullptr;
-
-void PrepareCMSInfo(const std::string& monitorProfileName, const std::string& cmykProfileName,
+void PrepareCMSInfo(CMSInfo& picture, CMSInfo& preview, void* profileModule,
+                    const std::string& monitorProfileName, const std::string& cmykProfileName,
                     int32_t thumbnailCMMode) {
     TProfileSetup setup;
     setup.InitializeCMSInfo = LCMSDll.InitializeCMSInfo;
-    setup.Picture = &PictureCMSInfo;
-    setup.Preview = &PreviewCMSInfo;
+    setup.Picture = &picture;
+    setup.Preview = &preview;
     setup.ThumbnailCMMode = thumbnailCMMode;
     setup.SystemMonitorProfile = GetDefaultMonitorProfile;
-    setup.BuiltInCMYK = BuiltInCMYKProfile(BuiltInProfileModule, setup.BuiltInCMYKSize);
+    setup.BuiltInCMYK = BuiltInCMYKProfile(profileModule, setup.BuiltInCMYKSize);
     PrepareCMSInfo(setup, monitorProfileName, cmykProfileName);
 }
 

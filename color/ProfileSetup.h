@@ -20,12 +20,12 @@ namespace qorvi {
 inline constexpr const char* BuiltInProfileType = "ICCPROFILE";
 inline constexpr const char* BuiltInProfileName = "CMYKPROFILE";
 
-// With the bound engine, PictureCMSInfo, PreviewCMSInfo and the built-in profile of
-// BuiltInProfileModule. `thumbnailCMMode` 2 and 3 prepare previews for the monitor profile too.
-void PrepareCMSInfo(const std::string& monitorProfileName, const std::string& cmykProfileName,
+// With the bound engine, the records for pictures and for previews, and the built-in profile of
+// `profileModule` (qorvi.spi; null: the executable). `thumbnailCMMode` 2 and 3 prepare previews
+// for the monitor profile too.
+void PrepareCMSInfo(CMSInfo& picture, CMSInfo& preview, void* profileModule,
+                    const std::string& monitorProfileName, const std::string& cmykProfileName,
                     int32_t thumbnailCMMode);
-// The module that holds the built-in CMYK profile: qorvi.spi, set at start-up.
-extern void* BuiltInProfileModule;
 
 // The system's profile for the screen, or empty.
 std::string GetDefaultMonitorProfile();

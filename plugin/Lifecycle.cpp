@@ -61,13 +61,11 @@ void InitializePlugin(HMODULE module) {
 
     const std::string enginePath = ChangeFileExtension(path, ".dll", SystemLeadByte);
     if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
-    PictureCMSInfo = CMSInfo{};
-    PreviewCMSInfo = CMSInfo{};
-    WriteCMSInfoIntents(settings);
+    WriteCMSInfoIntents(state, settings);
 
-    BuiltInProfileModule = module;
-    PrepareCMSInfo(settings.MonitorProfileName, settings.CMYKProfileName,
-                   settings.ThumbnailCMMode);
+    state.Module = module;
+    PrepareCMSInfo(state.PictureCMSInfo, state.PreviewCMSInfo, state.Module,
+                   settings.MonitorProfileName, settings.CMYKProfileName, settings.ThumbnailCMMode);
 
     state.PictureResizer = std::make_unique<TResizer>(state.ProcessorCount);
     state.ThumbnailResizer = std::make_unique<TResizer>(state.ProcessorCount);
@@ -75,21 +73,21 @@ void InitializePlugin(HMODULE module) {
 
     state.PluginList->SetUseCMYKColorSpace(settings.ColorManagement ? -1 : 0);
     state.PluginList->SetThreadSafe(settings.ThreadSafeSPI);
-    AddEngineOption();
+    AddEngineOption(state);
 }
 
-void WriteCMSInfoIntents(const TPluginOption& settings) {
+void WriteCMSInfoIntents(PluginState& state, const TPluginOption& settings) {
     const uint32_t flags = settings.BlackPointCompensation ? uint32_t{BlackPointCompensation} : 0u;
-    for (CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
+    for (CMSInfo* info : {&state.PictureCMSInfo, &state.PreviewCMSInfo}) {
         info->Intent = settings.RenderingIntent;
         info->ProofingIntent = settings.RenderingIntent;
         info->Flags = flags;
     }
 }
 
-void AddEngineOption() {
-    PictureCMSInfo.Flags |= EngineOption;
-    PreviewCMSInfo.Flags |= EngineOption;
+void AddEngineOption(PluginState& state) {
+    state.PictureCMSInfo.Flags |= EngineOption;
+    state.PreviewCMSInfo.Flags |= EngineOption;
 }
 
 void SetResizerModes(PluginState& state, const TPluginOption& settings) {
@@ -108,15 +106,16 @@ void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed) 
     // takes TransformLock while it holds ResizeLock or a child's lock, so holding it over the
     // steps below cannot deadlock.
     CriticalSectionGuard transforms(state.TransformLock);
-    WriteCMSInfoIntents(confirmed);
-    PrepareCMSInfo(confirmed.MonitorProfileName, confirmed.CMYKProfileName,
+    WriteCMSInfoIntents(state, confirmed);
+    PrepareCMSInfo(state.PictureCMSInfo, state.PreviewCMSInfo, state.Module,
+                   confirmed.MonitorProfileName, confirmed.CMYKProfileName,
                    confirmed.ThumbnailCMMode);
     SetResizerModes(state, confirmed);
     if (state.PluginList) {
         state.PluginList->SetUseCMYKColorSpace(confirmed.ColorManagement ? -1 : 0);
         state.PluginList->SetThreadSafe(confirmed.ThreadSafeSPI);
     }
-    AddEngineOption();
+    AddEngineOption(state);
 }
 
 void FinalizePlugin(bool processExit) {
@@ -134,8 +133,8 @@ void FinalizePlugin(bool processExit) {
         // On process exit the engine's threads are gone and its memory goes with the process: it
         // is not called again.
         if (!processExit && LCMSDll.FinalizeCMSInfo != nullptr) {
-            LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
-            LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&state.PictureCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&state.PreviewCMSInfo);
         }
         state.PictureResizer.reset();
         state.ThumbnailResizer.reset();

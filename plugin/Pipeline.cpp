@@ -112,7 +112,7 @@ void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
 
     if (!ExifRotation(buffer, in.orientation)) throw StageFault("Error in ExifRotation");
 
-    CMSInfo& cmsInfo = in.preview ? PreviewCMSInfo : PictureCMSInfo;
+    CMSInfo& cmsInfo = in.preview ? state.PreviewCMSInfo : state.PictureCMSInfo;
     const char* proofingProfile = ProofingProfile(o);
     if (in.cmyk) {
         // Whatever the settings say: the host cannot show CMYK. A failure leaves it as it is.

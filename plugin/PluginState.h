@@ -4,14 +4,12 @@
 // Threads: the exports may run on any thread at once. The child list, the resizers and the
 // settings file are set up at start-up and changed afterwards only by the settings dialog on the
 // host's window thread. What requests share while they run is guarded: the colour engine (its
-// transforms, its workers and the two records of color/LCMSDll.h) by TransformLock, the resizers
-// by ResizeLock, the live settings by their holder.
-//
-// The engine's two records stay with the engine binding in color/, which prepares them
-// (ProfileSetup.h); TransformLock guards them all the same.
+// transforms, its workers and its two records) by TransformLock, the resizers by ResizeLock, the
+// live settings by their holder.
 #pragma once
 
 #include "base/WinHandles.h"
+#include "engine/EngineApi.h"
 #include "geometry/Resize.h"
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
@@ -30,6 +28,11 @@ struct PluginState {
     CriticalSection TransformLock;
     // Around every filtered resize and every change of the resizers' modes.
     CriticalSection ResizeLock;
+    // The engine's records for pictures and for previews (color/ProfileSetup.h prepares them).
+    CMSInfo PictureCMSInfo{};
+    CMSInfo PreviewCMSInfo{};
+    // qorvi.spi itself, which holds the built-in CMYK profile; null in tests (the executable).
+    HMODULE Module = nullptr;
     bool WorkerThreadsStarted = false;  // the engine's workers exist (started by the first transform)
     std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
     std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output

@@ -34,8 +34,8 @@ void FinalizePlugin(bool processExit);
 // `confirmed` as the live settings, then runs them again with the profile set-up, the resizers'
 // modes and the children's switches after a confirmed settings dialog, on the live objects; it
 // changes the engine records under TransformLock, since requests may be converting with them.
-void WriteCMSInfoIntents(const TPluginOption& settings);
-void AddEngineOption();
+void WriteCMSInfoIntents(PluginState& state, const TPluginOption& settings);
+void AddEngineOption(PluginState& state);
 void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed);
 
 // The resizers' filters: DecimationMode for pictures, ThumbnailQuality for previews (0 area

@@ -53,9 +53,8 @@ protected:
         Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
         Plugin->PictureResizer = std::make_unique<TResizer>(1);
         Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
-        PictureCMSInfo = PreviewCMSInfo = CMSInfo{};
-        WriteCMSInfoIntents(PluginOption);
-        AddEngineOption();
+        WriteCMSInfoIntents(*Plugin, PluginOption);
+        AddEngineOption(*Plugin);
     }
     void TearDown() override {
         Plugin.reset();
@@ -106,7 +105,7 @@ TEST_F(SettingsDialog, OKRunsTheSettingsDependentStepsAgainOnTheLiveObjects) {
     EXPECT_EQ(prepared.transformsLockedOut, 2);
     EXPECT_EQ(prepared.intent, 2);
     EXPECT_EQ(prepared.flags, uint32_t{BlackPointCompensation});
-    for (const CMSInfo* info : {&PictureCMSInfo, &PreviewCMSInfo}) {
+    for (const CMSInfo* info : {&Plugin->PictureCMSInfo, &Plugin->PreviewCMSInfo}) {
         EXPECT_EQ(info->Intent, 2);
         EXPECT_EQ(info->ProofingIntent, 2);
         EXPECT_EQ(info->Flags, uint32_t{BlackPointCompensation | EngineOption});

@@ -166,12 +166,12 @@ TEST_F(Pipeline, ConvertsLastWithTheRecordOfItsModeUnlessTheSettingsSayNot) {
         const CMSInfo* record;  // null: no conversion
         int32_t convertedWidth, convertedHeight;
     } cases[] = {
-        {"picture", false, 300, 200, 3, true, &PictureCMSInfo, 300, 200},
+        {"picture", false, 300, 200, 3, true, &state.PictureCMSInfo, 300, 200},
         {"picture of thumbnail width", false, 160, 120, 3, true, nullptr, 0, 0},
         {"picture of thumbnail height", false, 100, 160, 3, true, nullptr, 0, 0},
-        {"picture inside the thumbnail box", false, 150, 150, 3, true, &PictureCMSInfo, 150, 150},
-        {"thumbnail-sized picture, mode 1", false, 160, 120, 1, true, &PictureCMSInfo, 160, 120},
-        {"preview, shrunk first", true, 320, 200, 1, true, &PreviewCMSInfo, 160, 100},
+        {"picture inside the thumbnail box", false, 150, 150, 3, true, &state.PictureCMSInfo, 150, 150},
+        {"thumbnail-sized picture, mode 1", false, 160, 120, 1, true, &state.PictureCMSInfo, 160, 120},
+        {"preview, shrunk first", true, 320, 200, 1, true, &state.PreviewCMSInfo, 160, 100},
         {"preview, mode 0", true, 320, 200, 0, true, nullptr, 0, 0},
         {"colour management off", false, 300, 200, 3, false, nullptr, 0, 0},
     };
@@ -254,7 +254,7 @@ TEST_F(Pipeline, CMYKBecomesRGBWhateverTheSettingsAndIsFittedToTheTurnedBoxUntur
         EXPECT_EQ(h.biHeight, 25);
         ASSERT_EQ(transforms.size(), 1u);
         EXPECT_EQ(transforms[0].kind, TransformCMYK);
-        EXPECT_EQ(transforms[0].record, &PictureCMSInfo);
+        EXPECT_EQ(transforms[0].record, &state.PictureCMSInfo);
     }
     // Without an engine the plain complement: cyan is B, G, R = 255, 255, 0.
     LCMSDll.ColorTransform = nullptr;

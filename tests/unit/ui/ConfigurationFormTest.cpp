@@ -66,16 +66,15 @@ protected:
         Plugin->PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\"");
         Plugin->PictureResizer = std::make_unique<TResizer>(1);
         Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
-        PictureCMSInfo = PreviewCMSInfo = CMSInfo{};
         formColorFolder = colors.AddFolder("color") + "\\";
         formIni = folder.Path() + "\\qorvi.ini";
     }
     void TearDown() override {
-        Plugin.reset();
         if (LCMSDll.FinalizeCMSInfo != nullptr) {
-            LCMSDll.FinalizeCMSInfo(&PictureCMSInfo);
-            LCMSDll.FinalizeCMSInfo(&PreviewCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&Plugin->PictureCMSInfo);
+            LCMSDll.FinalizeCMSInfo(&Plugin->PreviewCMSInfo);
         }
+        Plugin.reset();
         FreeLCMSDll(false);
         PluginOption = savedOption;
     }
@@ -311,7 +310,7 @@ TEST_F(ConfigurationForm, AWriteErrorIsShownAndTheDialogStillClosesWithOk) {
     dialog.Finish();
     EXPECT_FALSE(PluginOption.AutomaticRotation);
     // The confirmed settings reached the live objects: the records are prepared again.
-    EXPECT_NE(PictureCMSInfo.Flags & EngineOption, 0u);
+    EXPECT_NE(Plugin->PictureCMSInfo.Flags & EngineOption, 0u);
 }
 
 }  // namespace
