@@ -30,18 +30,6 @@ uint32_t ReadProcessor() {
     return features;
 }
 
-SimdLevel ChooseLevel() {
-    if (const char* forced = std::getenv("QORVI_SIMD")) {
-        if (std::strcmp(forced, "scalar") == 0) return SimdLevel::Scalar;
-        if (std::strcmp(forced, "mmx") == 0) return SimdLevel::MMX;
-        if (std::strcmp(forced, "sse2") == 0) return SimdLevel::SSE2;
-    }
-    const uint32_t features = GetCpuFeatures();
-    if (features & CpuSSE2) return SimdLevel::SSE2;
-    if (features & CpuMMX) return SimdLevel::MMX;
-    return SimdLevel::Scalar;
-}
-
 }  // namespace
 
 uint32_t GetCpuFeatures() {
@@ -49,8 +37,19 @@ uint32_t GetCpuFeatures() {
     return features;
 }
 
+SimdLevel ChooseSimdLevel(uint32_t features, const char* forced) {
+    const SimdLevel best = (features & CpuSSE2) ? SimdLevel::SSE2
+                           : (features & CpuMMX) ? SimdLevel::MMX
+                                                 : SimdLevel::Scalar;
+    if (forced == nullptr) return best;
+    SimdLevel asked = best;
+    if (std::strcmp(forced, "scalar") == 0) asked = SimdLevel::Scalar;
+    if (std::strcmp(forced, "mmx") == 0) asked = SimdLevel::MMX;
+    return asked < best ? asked : best;
+}
+
 SimdLevel SelectedSimdLevel() {
-    static const SimdLevel level = ChooseLevel();
+    static const SimdLevel level = ChooseSimdLevel(GetCpuFeatures(), std::getenv("QORVI_SIMD"));
     return level;
 }
 
