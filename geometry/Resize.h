@@ -3,7 +3,7 @@
 // both passes over the worker thread group (MultiThread.h) in small portions.
 //
 // The pass object is chosen once per resizer, at the SIMD level of the processor-feature probe
-// (base/ProcessorFeatures.h: SSE2, MMX or scalar, or the one QORVI_SIMD forces); every path gives
+// (base/ProcessorFeatures.h: SSE2, MMX or scalar, or a lower one QORVI_SIMD names); every path gives
 // the same bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of
 // radius 2 to 4, 4 Spline16, 5 Spline36, any other value area average.
 //
