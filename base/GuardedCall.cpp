@@ -2,6 +2,8 @@
 // __builtin_setjmp/__builtin_longjmp resume RunGuarded through its saved ebp and esp.
 #include "base/GuardedCall.h"
 
+#include "base/ProcessorFeatures.h"
+
 #include <float.h>
 
 #include <csignal>
@@ -140,7 +142,7 @@ void ClearFloatingPointStatus() noexcept {
     // A child may leave x87 or SSE exception flags set; a later unmasked check in our own code
     // would then fault on the child's account.
     _clearfp();
-    if (__builtin_cpu_supports("sse")) {
+    if (GetCpuFeatures() & CpuSSE) {
         unsigned csr;
         asm volatile("stmxcsr %0" : "=m"(csr));
         csr &= ~0x3Fu;  // the six sticky exception flags

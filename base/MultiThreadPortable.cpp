@@ -16,14 +16,15 @@ struct TWorkerSlot {
     TWorkerProc Proc = nullptr;
     void* Data = nullptr;
     std::binary_semaphore StartEvent{0};
-    std::binary_semaphore DoneEvent{0};  // once per job, and once more on leaving
+    std::binary_semaphore DoneEvent{0};  // once on starting, once per job, and once more on leaving
     std::thread Thread;  // joined: without a loader lock a thread's end can be waited for
 };
 
 namespace {
 
 void Execute(TWorkerSlot& slot) {
-    while (slot.Running) {
+    slot.DoneEvent.release();
+    for (;;) {
         slot.StartEvent.acquire();
         if (!slot.Running) break;
         slot.Proc(slot.Index, slot.Count, slot.Data);
@@ -34,21 +35,24 @@ void Execute(TWorkerSlot& slot) {
 
 }  // namespace
 
-TMultiThread::TMultiThread(int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        auto slot = std::make_unique<TWorkerSlot>();
-        slot->Index = i;
-        Slots.push_back(std::move(slot));
-    }
-    for (auto& slot : Slots) slot->Count = static_cast<int32_t>(Slots.size());
+TMultiThread::TMultiThread(int32_t count, CallingThread caller) {
+    const int32_t threads = caller == CallingThread::Works ? count - 1 : count;
+    // Every allocation comes before the first thread: a throw leaves no worker behind.
+    for (int32_t i = 0; i < threads; ++i) Slots.push_back(std::make_unique<TWorkerSlot>());
     size_t started = 0;
     try {
         for (; started < Slots.size(); ++started)
             Slots[started]->Thread = std::thread(Execute, std::ref(*Slots[started]));
     } catch (const std::system_error&) {
-        // The group is the workers that did start; they read Count only in Run.
-        Slots.resize(started);
-        for (auto& slot : Slots) slot->Count = static_cast<int32_t>(started);
+        // The group is the workers that did start.
+    }
+    Slots.resize(started);
+    for (auto& slot : Slots) slot->DoneEvent.acquire();
+    CallerIsMember = caller == CallingThread::Works || Slots.empty();
+    Count_ = static_cast<int32_t>(Slots.size()) + (CallerIsMember ? 1 : 0);
+    for (size_t i = 0; i < Slots.size(); ++i) {
+        Slots[i]->Index = static_cast<int32_t>(i) + (CallerIsMember ? 1 : 0);
+        Slots[i]->Count = Count_;
     }
 }
 
@@ -57,19 +61,19 @@ TMultiThread::~TMultiThread() {
         slot->Running = false;
         slot->StartEvent.release();
     }
-    for (auto& slot : Slots) slot->Thread.join();
+    for (auto& slot : Slots) {
+        slot->DoneEvent.acquire();
+        slot->Thread.join();
+    }
 }
 
 void TMultiThread::Run(TWorkerProc proc, void* data) {
-    if (Slots.empty()) {
-        proc(0, 1, data);
-        return;
-    }
     for (auto& slot : Slots) {
         slot->Proc = proc;
         slot->Data = data;
         slot->StartEvent.release();
     }
+    if (CallerIsMember) proc(0, Count_, data);
     for (auto& slot : Slots) slot->DoneEvent.acquire();
 }
 

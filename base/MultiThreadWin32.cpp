@@ -1,21 +1,20 @@
 // The worker thread group on Windows: threads of CreateThread and auto-reset events.
 #include "base/MultiThread.h"
 
-#include <windows.h>
+#include "base/WinHandles.h"
+
+#include <atomic>
 
 namespace qorvi {
 
-class TWorkerThread;
-
 struct TWorkerSlot {
-    volatile LONG Running = -1;  // 0 asks the worker to leave
+    std::atomic<bool> Running{true};  // false asks the worker to leave
     int32_t Index = 0;
     int32_t Count = 0;
     TWorkerProc Proc = nullptr;
     void* Data = nullptr;
-    HANDLE StartEvent = nullptr;
-    HANDLE DoneEvent = nullptr;  // once per job, and once more on leaving
-    TWorkerThread* Thread = nullptr;
+    UniqueHandle StartEvent;
+    UniqueHandle DoneEvent;  // once on starting, once per job, and once more on leaving
 };
 
 namespace {
@@ -41,96 +40,69 @@ namespace {
 
 }  // namespace
 
-// One worker: created running, frees itself when it leaves.
+// The code of one worker: it lives in its slot, which the group keeps until the last signal.
 class TWorkerThread {
 public:
-    // False when the thread cannot be had; nothing is left behind then.
+    // False when the thread cannot be had.
     static bool Start(TWorkerSlot& slot) {
-        auto* thread = new TWorkerThread(slot);
-        HANDLE handle = CreateThread(nullptr, 0, &TWorkerThread::Execute, thread, 0, nullptr);
-        if (handle == nullptr) {
-            delete thread;
-            return false;
-        }
-        slot.Thread = thread;
-        CloseHandle(handle);
-        return true;
+        // The thread's own handle is not needed: its slot's events say all there is to know.
+        const UniqueHandle thread(CreateThread(nullptr, 0, &Execute, &slot, 0, nullptr));
+        return static_cast<bool>(thread);
     }
 
 private:
-    explicit TWorkerThread(TWorkerSlot& slot) : slot_(slot) {}
-
     // Reached from the system with its stack alignment: jobs may use SSE.
     __attribute__((force_align_arg_pointer)) static DWORD WINAPI Execute(void* parameter) {
-        auto* self = static_cast<TWorkerThread*>(parameter);
-        TWorkerSlot& slot = self->slot_;
-        while (slot.Running != 0) {
-            WaitForSingleObject(slot.StartEvent, INFINITE);
-            if (slot.Running == 0) break;
+        TWorkerSlot& slot = *static_cast<TWorkerSlot*>(parameter);
+        SetEvent(slot.DoneEvent.get());  // running: the group may now be ended under the loader lock
+        for (;;) {
+            WaitForSingleObject(slot.StartEvent.get(), INFINITE);
+            if (!slot.Running.load(std::memory_order_acquire)) break;
             slot.Proc(slot.Index, slot.Count, slot.Data);
-            SetEvent(slot.DoneEvent);
+            SetEvent(slot.DoneEvent.get());
         }
-        HANDLE done = slot.DoneEvent;
-        slot.Thread = nullptr;
-        delete self;
-        SignalAndExitThread(done);
+        // The group closes the event, after this signal.
+        SignalAndExitThread(slot.DoneEvent.get());
     }
-
-    TWorkerSlot& slot_;
 };
 
-TMultiThread::TMultiThread(int32_t count) {
-    for (int32_t i = 0; i < count; ++i) {
-        auto slot = std::make_unique<TWorkerSlot>();
-        slot->Index = static_cast<int32_t>(Slots.size());
-        slot->StartEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        slot->DoneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        if (slot->StartEvent == nullptr || slot->DoneEvent == nullptr) {
-            if (slot->StartEvent != nullptr) CloseHandle(slot->StartEvent);
-            if (slot->DoneEvent != nullptr) CloseHandle(slot->DoneEvent);
-            break;
-        }
-        Slots.push_back(std::move(slot));
-    }
-    // Every worker learns the group's size before the first one starts.
-    for (auto& slot : Slots) slot->Count = static_cast<int32_t>(Slots.size());
+TMultiThread::TMultiThread(int32_t count, CallingThread caller) {
+    const int32_t threads = caller == CallingThread::Works ? count - 1 : count;
+    // Every allocation comes before the first thread: a throw leaves no worker behind.
+    for (int32_t i = 0; i < threads; ++i) Slots.push_back(std::make_unique<TWorkerSlot>());
     size_t started = 0;
-    while (started < Slots.size() && TWorkerThread::Start(*Slots[started])) ++started;
-    // A worker that could not be started: the group is the ones before it.
-    for (size_t i = started; i < Slots.size(); ++i) {
-        CloseHandle(Slots[i]->StartEvent);
-        CloseHandle(Slots[i]->DoneEvent);
+    for (; started < Slots.size(); ++started) {
+        TWorkerSlot& slot = *Slots[started];
+        slot.StartEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        slot.DoneEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+        if (!slot.StartEvent || !slot.DoneEvent || !TWorkerThread::Start(slot)) break;
     }
-    if (started < Slots.size()) {
-        Slots.resize(started);
-        // The running workers read Count only in Run, which has not happened yet.
-        for (auto& slot : Slots) slot->Count = static_cast<int32_t>(started);
+    Slots.resize(started);
+    for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent.get(), INFINITE);
+    CallerIsMember = caller == CallingThread::Works || Slots.empty();
+    Count_ = static_cast<int32_t>(Slots.size()) + (CallerIsMember ? 1 : 0);
+    for (size_t i = 0; i < Slots.size(); ++i) {
+        Slots[i]->Index = static_cast<int32_t>(i) + (CallerIsMember ? 1 : 0);
+        Slots[i]->Count = Count_;
     }
 }
 
 TMultiThread::~TMultiThread() {
     for (auto& slot : Slots) {
-        slot->Running = 0;
-        SetEvent(slot->StartEvent);
+        slot->Running.store(false, std::memory_order_release);
+        SetEvent(slot->StartEvent.get());
     }
-    for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent, INFINITE);
-    for (auto& slot : Slots) {
-        CloseHandle(slot->StartEvent);
-        CloseHandle(slot->DoneEvent);
-    }
+    for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent.get(), INFINITE);
 }
 
 void TMultiThread::Run(TWorkerProc proc, void* data) {
-    if (Slots.empty()) {
-        proc(0, 1, data);
-        return;
-    }
     for (auto& slot : Slots) {
         slot->Proc = proc;
         slot->Data = data;
-        SetEvent(slot->StartEvent);
+        SetEvent(slot->StartEvent.get());
     }
-    for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent, INFINITE);
+    if (CallerIsMember) proc(0, Count_, data);
+    for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent.get(), INFINITE);
 }
 
 }  // namespace qorvi

@@ -79,7 +79,7 @@ struct TEngineRecord {
 std::mutex EngineLock;
 std::map<uint32_t, std::unique_ptr<TEngineRecord>> Records;
 uint32_t LastRecordName = 0;
-TParallelRunner* Runner = nullptr;
+TMultiThread* Workers = nullptr;
 uint64_t TransformsBuilt = 0;
 
 TEngineRecord* FindRecord(const CMSInfo& info) {
@@ -370,25 +370,36 @@ void TransformRows(cmsHTRANSFORM transform, const TRows& rows, int32_t first, in
                              static_cast<cmsUInt32Number>(rows.DestinationStride), 0, 0);
 }
 
+// One transform split over the worker group: member `slice` converts its share of the rows.
+struct TSlicedTransform {
+    cmsHTRANSFORM Transform;
+    const TRows* Rows;
+    int32_t Height;
+    std::fenv_t Environment;  // the caller's
+
+    static void Slice(int32_t slice, int32_t slices, void* data) {
+        const auto& job = *static_cast<const TSlicedTransform*>(data);
+        std::fenv_t own;
+        std::fegetenv(&own);
+        std::fesetenv(&job.Environment);
+        const int32_t first = int32_t(int64_t(job.Height) * slice / slices);
+        const int32_t last = int32_t(int64_t(job.Height) * (slice + 1) / slices);
+        TransformRows(job.Transform, *job.Rows, first, last - first);
+        std::fesetenv(&own);
+    }
+};
+
 void RunTransform(cmsHTRANSFORM transform, const TRows& rows, int32_t height) {
-    const int slices = Runner != nullptr ? Runner->SliceCount() : 1;
+    const int32_t slices = Workers != nullptr ? Workers->Count() : 1;
     if (slices <= 1 || int64_t(rows.Width) * height < ParallelPixels || height < slices) {
         TransformRows(transform, rows, 0, height);
         return;
     }
     // Workers compute with the caller's rounding and precision, so the bytes do not depend on
     // which thread converted a row.
-    std::fenv_t environment;
-    std::fegetenv(&environment);
-    Runner->Run([&](int slice) {
-        std::fenv_t own;
-        std::fegetenv(&own);
-        std::fesetenv(&environment);
-        const int32_t first = int32_t(int64_t(height) * slice / slices);
-        const int32_t last = int32_t(int64_t(height) * (slice + 1) / slices);
-        TransformRows(transform, rows, first, last - first);
-        std::fesetenv(&own);
-    });
+    TSlicedTransform job{transform, &rows, height, {}};
+    std::fegetenv(&job.Environment);
+    Workers->Run(&TSlicedTransform::Slice, &job);
 }
 
 // The plain ink formula, for a CMYK picture no profile can convert.
@@ -411,9 +422,9 @@ bool RowsFit(int32_t width, int32_t stride, int bytesPerPixel) {
 
 }  // namespace
 
-void SetParallelRunner(TParallelRunner* runner) noexcept {
+void SetWorkerGroup(TMultiThread* group) noexcept {
     std::lock_guard<std::mutex> lock(EngineLock);
-    Runner = runner;
+    Workers = group;
 }
 
 bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitorSize,

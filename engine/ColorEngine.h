@@ -24,29 +24,22 @@
 // Built transforms are kept per record, at most CachedTransforms of them, keyed by the source's
 // bytes (not their address), the kind, both intents, the flags and the proofing profile file,
 // so a series of pictures with the same source builds one. Large pictures are split by rows over
-// the parallel runner; every slice runs with the caller's floating-point environment, so the
+// the worker group; every slice runs with the caller's floating-point environment, so the
 // bytes equal a single-threaded run.
 #pragma once
 
+#include "base/MultiThread.h"
 #include "engine/EngineApi.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 namespace qorvi::engine {
 
-// Runs the slices 0 to SliceCount() - 1 of one job, one thread each, and returns when all ran.
-class TParallelRunner {
-public:
-    virtual ~TParallelRunner() = default;
-    virtual int SliceCount() const noexcept = 0;
-    virtual void Run(const std::function<void(int slice)>& job) noexcept = 0;
-};
-
-// The runner transforms split over; null (the start) means the calling thread alone. The
-// runner must outlive every transform that may use it.
-void SetParallelRunner(TParallelRunner* runner) noexcept;
+// The worker group (base/MultiThread.h) transforms split their rows over, one slice per member;
+// null (the start) means the calling thread alone. Swapped only between transforms; the group
+// must outlive every transform that may use it.
+void SetWorkerGroup(TMultiThread* group) noexcept;
 
 // Pictures smaller than this run on the calling thread: splitting costs more than it saves.
 inline constexpr int64_t ParallelPixels = 1 << 16;

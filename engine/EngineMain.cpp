@@ -73,7 +73,12 @@ int __cdecl IsCMYKProfile(const char* path) {
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
-    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) qorvi::ReleaseRuntimeMemory();
+    // Unloaded by FreeLibrary: a host that did not stop the workers has them stopped here, before
+    // the code they park in goes. On process exit they are gone already.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        engine::StopWorkerThreads();
+        qorvi::ReleaseRuntimeMemory();
+    }
     return TRUE;
 }
 

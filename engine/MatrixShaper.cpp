@@ -1,5 +1,7 @@
 #include "engine/MatrixShaper.h"
 
+#include "base/ProcessorFeatures.h"
+
 #include <lcms2.h>
 #include <lcms2_plugin.h>
 
@@ -118,11 +120,6 @@ __attribute__((target("sse2"))) void ConvertRowsSSE2(const TMatrixShaper& k, con
     }
 }
 
-bool ProcessorHasSSE2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("sse2");
-}
-const bool HasSSE2 = ProcessorHasSSE2();
 #endif
 
 // Tests run the plain path on processors that have SSE2.
@@ -134,7 +131,7 @@ void Run(struct _cmstransform_struct* transform, const void* input, void* output
     const auto* in = static_cast<const uint8_t*>(input);
     auto* out = static_cast<uint8_t*>(output);
 #if defined(__i386__) || defined(__x86_64__)
-    if (HasSSE2 && !ScalarOnly.load(std::memory_order_relaxed)) {
+    if (MatrixShaperUsesSSE2()) {
         if (k.WordIndexed)
             ConvertRowsSSE2<true>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
         else
@@ -257,6 +254,16 @@ cmsPluginTransform Plugin = {{cmsPluginMagicNumber, LCMS_VERSION, cmsPluginTrans
 }  // namespace
 
 void UseScalarMatrixShaper(bool scalar) noexcept { ScalarOnly = scalar; }
+
+bool MatrixShaperUsesSSE2() noexcept {
+#if defined(__i386__) || defined(__x86_64__)
+    // The level is read once; the switch is a relaxed load: both cost nothing per call.
+    static const bool sse2 = SelectedSimdLevel() == SimdLevel::SSE2;
+    return sse2 && !ScalarOnly.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
 
 void RegisterMatrixShaperKernel() noexcept {
     static std::once_flag once;

@@ -17,7 +17,11 @@
 namespace qorvi::engine {
 
 void RegisterMatrixShaperKernel() noexcept;
-// The kernel uses SSE2 where the processor has it; tests switch to the plain path with true.
+// The kernel takes its SSE2 path at the SIMD level SSE2 of the processor-feature probe
+// (base/ProcessorFeatures.h) and its plain path below it: it has no MMX path, so a processor
+// with MMX alone, or QORVI_SIMD=mmx, gets the plain one. Both give results within the bounds
+// above. Tests switch to the plain path with true, and ask which path runs.
 void UseScalarMatrixShaper(bool scalar) noexcept;
+bool MatrixShaperUsesSSE2() noexcept;
 
 }  // namespace qorvi::engine

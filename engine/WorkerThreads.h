@@ -1,17 +1,22 @@
-// The engine's own worker threads: the parallel runner transforms split their rows over.
+// The engine's worker group: the one transforms split their rows over (ColorEngine.h), made and
+// ended by the exports CreateWorkerThread and TerminateWorkerThread.
 //
-// CreateWorkerThreads(n) gives n-way parallelism: n - 1 threads beside the calling thread, which
-// runs a share itself. StopWorkerThreads may be called under the loader lock (qorvi.spi stops
-// the workers from its own unload): it only tells the threads to end and waits for none. Each
-// worker holds a reference to qorvi.dll and leaves through FreeLibraryAndExitThread, so the
-// library stays mapped until the last worker has stopped running its code.
+// CreateWorkerThreads(n) gives n-way parallelism: a group (base/MultiThread.h) of n - 1 threads
+// beside the calling thread, which takes a share itself; it replaces any group there is, and a
+// count below 2 leaves the calling thread alone at work. It returns once the threads run, so it
+// must not be called under the loader lock.
+//
+// StopWorkerThreads may be called under the loader lock (qorvi.spi stops the workers from its own
+// unload, and qorvi.dll from its own): it waits for each worker's last signal, after which the
+// worker runs only system code, so qorvi.dll may be unmapped as soon as it returns. It holds no
+// reference to the library. On process exit, when the workers are gone already, it is not called:
+// the group is left to the system.
 #pragma once
 
 #include <cstdint>
 
 namespace qorvi::engine {
 
-// Replaces any threads there are. A count below 2 leaves the calling thread alone at work.
 void CreateWorkerThreads(int32_t count) noexcept;
 void StopWorkerThreads() noexcept;
 

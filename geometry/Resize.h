@@ -2,9 +2,9 @@
 // 16-bit fixed point (the passes in ResizeFilters.h, the weights in ResizeWeights.h), spreading
 // both passes over the worker thread group (MultiThread.h) in small portions.
 //
-// The pass object is chosen once per resizer: SSE2 when the processor has it, MMX otherwise,
-// scalar without MMX. QORVI_SIMD=scalar|mmx|sse2 in the environment forces a path (read once);
-// every path gives the same bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of
+// The pass object is chosen once per resizer, at the SIMD level of the processor-feature probe
+// (base/ProcessorFeatures.h: SSE2, MMX or scalar, or a lower one QORVI_SIMD names); every path gives
+// the same bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of
 // radius 2 to 4, 4 Spline16, 5 Spline36, any other value area average.
 //
 // Until the first SetMode a resizer has no filter and ResizeImage does nothing. It only
@@ -17,6 +17,7 @@
 // ResizeLock around both.
 #pragma once
 
+#include "base/ProcessorFeatures.h"
 #include "geometry/ImageDesc.h"
 #include "geometry/ResizeFilters.h"
 #include "geometry/ResizeWeights.h"
@@ -27,19 +28,7 @@
 
 namespace qorvi {
 
-// Processor features: bit 0 MMX, 1 SSE, 2 SSE2; 3 AMD MMX extensions, 4 3DNow!, 5 3DNow!
-// extensions (the last three only where the extended function exists).
-enum : uint32_t {
-    CpuMMX = 1u << 0,
-    CpuSSE = 1u << 1,
-    CpuSSE2 = 1u << 2,
-    CpuAMDMMX = 1u << 3,
-    Cpu3DNow = 1u << 4,
-    Cpu3DNowExt = 1u << 5,
-};
-uint32_t GetCpuFeatures();
-
-// The path a resizer takes on this processor, or the one QORVI_SIMD forces.
+// The path of SelectedSimdLevel: the one a resizer takes unless it is given another.
 TFilterPath DefaultFilterPath();
 
 std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode);

@@ -3,13 +3,7 @@
 #include "base/MultiThread.h"
 
 #include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <new>
-
-#if defined(__i386__) || defined(__x86_64__)
-#include <cpuid.h>
-#endif
 
 namespace qorvi {
 
@@ -31,38 +25,13 @@ struct TResizeJob {
 
 }  // namespace
 
-uint32_t GetCpuFeatures() {
-    uint32_t features = 0;
-#if defined(__i386__) || defined(__x86_64__)
-    unsigned eax, ebx, ecx, edx;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
-        if (edx & (1u << 23)) features |= CpuMMX;
-        if (edx & (1u << 25)) features |= CpuSSE;
-        if (edx & (1u << 26)) features |= CpuSSE2;
-    }
-    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000001u &&
-        __get_cpuid(0x80000001u, &eax, &ebx, &ecx, &edx)) {
-        if (edx & (1u << 22)) features |= CpuAMDMMX;
-        if (edx & (1u << 31)) features |= Cpu3DNow;
-        if (edx & (1u << 30)) features |= Cpu3DNowExt;
-    }
-#endif
-    return features;
-}
-
 TFilterPath DefaultFilterPath() {
-    static const TFilterPath path = [] {
-        if (const char* forced = std::getenv("QORVI_SIMD")) {
-            if (std::strcmp(forced, "scalar") == 0) return TFilterPath::Scalar;
-            if (std::strcmp(forced, "mmx") == 0) return TFilterPath::MMX;
-            if (std::strcmp(forced, "sse2") == 0) return TFilterPath::SSE2;
-        }
-        const uint32_t features = GetCpuFeatures();
-        if (features & CpuSSE2) return TFilterPath::SSE2;
-        if (features & CpuMMX) return TFilterPath::MMX;
-        return TFilterPath::Scalar;
-    }();
-    return path;
+    switch (SelectedSimdLevel()) {
+    case SimdLevel::SSE2: return TFilterPath::SSE2;
+    case SimdLevel::MMX: return TFilterPath::MMX;
+    case SimdLevel::Scalar: break;
+    }
+    return TFilterPath::Scalar;
 }
 
 std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 namespace qorvi {
@@ -11,25 +12,37 @@ namespace {
 struct Calls {
     std::atomic<int> perIndex[8] = {};
     std::atomic<int> wrongCount{0};
+    std::atomic<int> onCaller[8] = {};
     int32_t expectedCount = 0;
+    std::thread::id caller = std::this_thread::get_id();
 };
 
 void Record(int32_t index, int32_t count, void* data) {
     auto& calls = *static_cast<Calls*>(data);
     if (count != calls.expectedCount) ++calls.wrongCount;
     ++calls.perIndex[index];
+    if (std::this_thread::get_id() == calls.caller) ++calls.onCaller[index];
 }
 
-TEST(MultiThread, RunsTheJobOnceOnEveryWorkerPerRun) {
-    for (int32_t workers : {1, 2, 4}) {
-        TMultiThread group(workers);
-        ASSERT_EQ(group.Count(), workers);
-        Calls calls;
-        calls.expectedCount = workers;
-        group.Run(Record, &calls);
-        group.Run(Record, &calls);
-        EXPECT_EQ(calls.wrongCount, 0);
-        for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(calls.perIndex[i], i < workers ? 2 : 0) << i;
+TEST(MultiThread, RunsTheJobOnceOnEveryMemberPerRun) {
+    // With a working caller, member 0 is the calling thread and there is one thread fewer; a
+    // group of one is then the calling thread alone.
+    for (CallingThread caller : {CallingThread::Waits, CallingThread::Works}) {
+        for (int32_t members : {1, 2, 4}) {
+            SCOPED_TRACE(testing::Message() << members << (caller == CallingThread::Works ? " working" : " waiting"));
+            TMultiThread group(members, caller);
+            ASSERT_EQ(group.Count(), members);
+            Calls calls;
+            calls.expectedCount = members;
+            group.Run(Record, &calls);
+            group.Run(Record, &calls);
+            EXPECT_EQ(calls.wrongCount, 0);
+            for (int32_t i = 0; i < 8; ++i) {
+                EXPECT_EQ(calls.perIndex[i], i < members ? 2 : 0) << i;
+                const bool onCaller = i == 0 && caller == CallingThread::Works;
+                EXPECT_EQ(calls.onCaller[i], onCaller ? 2 : 0) << i;
+            }
+        }
     }
 }
 

@@ -14,7 +14,6 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace qorvi::engine {
@@ -145,6 +144,14 @@ TEST(ColorEngine, ConvertsWithinOneLevelOfLittleCMSFloatingPoint) {
         cmsCloseProfile(in);
         cmsCloseProfile(out);
     }
+}
+
+// The kernel follows the processor-feature probe, QORVI_SIMD included: CTest runs this once more
+// with QORVI_SIMD=scalar (tests/unit/engine/CMakeLists.txt). Every test machine has SSE2.
+TEST(MatrixShaper, TakesThePathTheForcedSimdLevelAllows) {
+    const char* forced = std::getenv("QORVI_SIMD");
+    const std::string level = forced != nullptr ? forced : "";
+    EXPECT_EQ(MatrixShaperUsesSSE2(), level != "scalar" && level != "mmx") << level;
 }
 
 TEST(ColorEngine, APaletteConvertsAsPixelsOfItsColoursAndKeepsItsReservedBytes) {
@@ -357,22 +364,6 @@ TEST(ColorEngine, PreparingAgainReplacesTheRecordsState) {
     EXPECT_EQ(Counters().LiveRecords, records + 1);
 }
 
-// The slices of a job on threads of their own, as the engine's workers run them.
-class ThreadRunner : public TParallelRunner {
-public:
-    explicit ThreadRunner(int slices) : slices_(slices) {}
-    int SliceCount() const noexcept override { return slices_; }
-    void Run(const std::function<void(int)>& job) noexcept override {
-        std::vector<std::thread> threads;
-        for (int slice = 1; slice < slices_; ++slice) threads.emplace_back(job, slice);
-        job(0);
-        for (std::thread& t : threads) t.join();
-    }
-
-private:
-    int slices_;
-};
-
 TEST(ColorEngine, SplittingOverThreadsGivesTheSameBytes) {
     const Bytes adobe = Profile(AdobeRGB);
     Record record(0);
@@ -381,11 +372,11 @@ TEST(ColorEngine, SplittingOverThreadsGivesTheSameBytes) {
     single.Convert(record, Embedding(adobe));
     for (int slices = 2; slices <= 4; ++slices) {
         SCOPED_TRACE(slices);
-        ThreadRunner runner(slices);
-        SetParallelRunner(&runner);
+        TMultiThread group(slices, CallingThread::Works);
+        SetWorkerGroup(&group);
         Picture split = original;
         split.Convert(record, Embedding(adobe));
-        SetParallelRunner(nullptr);
+        SetWorkerGroup(nullptr);
         EXPECT_EQ(split.bytes, single.bytes);
     }
 }

@@ -90,12 +90,27 @@ TEST_F(EngineDll, WorkersGiveTheBytesOfOneThreadAndEndWhenTold) {
 
     engine.FinalizeCMSInfo(&record);
     engine.TerminateWorkerThread();
-    // The workers end on their own, each dropping its hold on the library as it goes.
+    // Each worker has left the engine's code; its thread ends on its own.
     for (int wait = 0; wait < 500 && test::ThreadCount() > threads; ++wait) Sleep(10);
     EXPECT_EQ(test::ThreadCount(), threads);
     const std::string path = test::BuiltPath("qorvi.dll");
     FreeLCMSDll(false);
     EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << "no worker keeps the library loaded";
+}
+
+// A host may unload the engine without stopping its workers, even right after starting them:
+// the unload stops them under the loader lock, and none runs the engine's code after it.
+TEST_F(EngineDll, UnloadingStopsWorkersNobodyStopped) {
+    const std::string path = test::BuiltPath("qorvi.dll");
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(LoadLCMSDll(path));
+        const int threads = test::ThreadCount();
+        LCMSDll.CreateWorkerThread(4);
+        FreeLCMSDll(false);
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << round;
+        for (int wait = 0; wait < 500 && test::ThreadCount() > threads; ++wait) Sleep(10);
+        EXPECT_EQ(test::ThreadCount(), threads) << round;
+    }
 }
 
 TEST_F(EngineDll, PreparingBothRecordsAgainAndAgainLeaksNothing) {
