@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
         cmsDoTransformLineStride(plain, p.data(), p.data(), Width, Height, Stride, Stride, 0, 0);
     });
 
-    const TLCMSEntryPoints& engine = LCMSDll;
+    const LCMSEntryPoints& engine = LCMSDll;
     auto convert = [&](CMSInfo& record, Bytes& p) {
         engine.ColorTransform(&record, &image, p.data(), p.data(), Stride, Stride, Width, Height, 0);
     };

@@ -89,8 +89,8 @@ bool ReadPpm(const char* path, Picture& p) {
     return ok;
 }
 
-const char* PathName(TFilterPath path) {
-    return path == TFilterPath::SSE2 ? "sse2" : path == TFilterPath::MMX ? "mmx" : "scalar";
+const char* PathName(FilterPath path) {
+    return path == FilterPath::SSE2 ? "sse2" : path == FilterPath::MMX ? "mmx" : "scalar";
 }
 
 }  // namespace
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
 
     // The one thread group is made by the first resize: let it have two workers.
     {
-        TResizer first(2, TFilterPath::SSE2);
+        TResizer first(2, FilterPath::SSE2);
         first.SetMode(0);
         std::vector<uint8_t> out(size_t(160 * 3) * 120);
         TImageDesc desc{picture.bytes.data(), picture.width, picture.height, picture.stride, 3};
@@ -138,9 +138,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> results;
     for (const auto& target : targets) {
         for (const Filter& filter : filters) {
-            for (TFilterPath path : {TFilterPath::SSE2, TFilterPath::MMX, TFilterPath::Scalar}) {
+            for (FilterPath path : {FilterPath::SSE2, FilterPath::MMX, FilterPath::Scalar}) {
                 for (int32_t threads : {1, 2}) {
-                    if (path == TFilterPath::Scalar && (threads != 1 || filter.mode != 2)) continue;
+                    if (path == FilterPath::Scalar && (threads != 1 || filter.mode != 2)) continue;
                     TResizer resizer(threads, path);
                     resizer.SetMode(filter.mode);
                     std::vector<uint8_t> out(size_t((target[0] * 3 + 3) & ~3) * target[1]);
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
                         resizer.ResizeImage(desc, out.data(), target[0], target[1]);
                     };
                     resize();  // builds the tables and the scratch
-                    const int32_t count = path == TFilterPath::Scalar ? (runs + 1) / 2 : runs;
+                    const int32_t count = path == FilterPath::Scalar ? (runs + 1) / 2 : runs;
                     const double seconds = bench::MedianSeconds(count, [] {}, resize);
                     char size[32];
                     std::snprintf(size, sizeof size, "%dx%d", target[0], target[1]);
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
         }
     }
     // Where the time of one thread goes: each pass alone, on the calling thread.
-    for (TFilterPath path : {TFilterPath::SSE2, TFilterPath::MMX}) {
+    for (FilterPath path : {FilterPath::SSE2, FilterPath::MMX}) {
         std::unique_ptr<TFilter> filter = MakeFilter(path);
         const TImageDesc desc{picture.bytes.data(), picture.width, picture.height,
                               picture.stride, 3};

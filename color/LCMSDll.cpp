@@ -9,12 +9,12 @@
 
 namespace qorvi {
 
-TLCMSEntryPoints LCMSDll;
+LCMSEntryPoints LCMSDll;
 
 namespace {
 
 // One member per export of the contract.
-static_assert(sizeof(TLCMSEntryPoints) == std::size(EngineExports) * sizeof(void (*)()));
+static_assert(sizeof(LCMSEntryPoints) == std::size(EngineExports) * sizeof(void (*)()));
 
 UniqueModule Engine;
 
@@ -51,7 +51,7 @@ bool LoadLCMSDll(const std::string& path) {
 }
 
 void FreeLCMSDll(bool processExit) {
-    LCMSDll = TLCMSEntryPoints{};
+    LCMSDll = LCMSEntryPoints{};
     // On process exit the system detaches the engine itself; its code must not run after that.
     if (processExit)
         (void)Engine.release();

@@ -1,7 +1,7 @@
 // The colour engine qorvi.dll as qorvi.spi binds it. What the engine and the plug-in share (records, entry-point types,
 // calling convention, who frees what) is engine/EngineApi.h.
 //
-// The engine is loaded once at start-up and each entry point of TLCMSEntryPoints is bound by its
+// The engine is loaded once at start-up and each entry point of LCMSEntryPoints is bound by its
 // name in EngineExports; any of them may be missing, and every caller skips what is null.
 #pragma once
 
@@ -11,7 +11,7 @@
 
 namespace qorvi {
 
-struct TLCMSEntryPoints {
+struct LCMSEntryPoints {
     InitializeCMSInfoProc InitializeCMSInfo = nullptr;
     FinalizeCMSInfoProc FinalizeCMSInfo = nullptr;
     CreateWorkerThreadProc CreateWorkerThread = nullptr;
@@ -26,7 +26,7 @@ struct TLCMSEntryPoints {
 };
 
 // The bound engine: all null when it is not loaded.
-extern TLCMSEntryPoints LCMSDll;
+extern LCMSEntryPoints LCMSDll;
 
 // Loads the engine at `path` and binds every entry point it has. On failure everything stays
 // null and the result is false; nothing is shown (start-up shows the warning).

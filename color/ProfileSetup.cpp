@@ -76,7 +76,7 @@ const void* BuiltInCMYKProfile(void* module, uint32_t& size) {
     return bytes;
 }
 
-void PrepareCMSInfo(const TProfileSetup& setup, const std::string& monitorProfileName,
+void PrepareCMSInfo(const ProfileSetupInputs& setup, const std::string& monitorProfileName,
                     const std::string& cmykProfileName) {
     // Only an empty name asks the system; a name of a missing file means no monitor profile.
     std::string monitorPath = monitorProfileName;
@@ -111,7 +111,7 @@ void PrepareCMSInfo(const TProfileSetup& setup, const std::string& monitorProfil
 void PrepareCMSInfo(CMSInfo& picture, CMSInfo& preview, void* profileModule,
                     const std::string& monitorProfileName, const std::string& cmykProfileName,
                     int32_t thumbnailCMMode) {
-    TProfileSetup setup;
+    ProfileSetupInputs setup;
     setup.InitializeCMSInfo = LCMSDll.InitializeCMSInfo;
     setup.Picture = &picture;
     setup.Preview = &preview;

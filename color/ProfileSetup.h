@@ -34,7 +34,7 @@ std::string GetDefaultMonitorProfile();
 std::string AcceptedMonitorProfileName(std::string name);
 
 // What PrepareCMSInfo works with, so tests can give it their own engine and profiles.
-struct TProfileSetup {
+struct ProfileSetupInputs {
     InitializeCMSInfoProc InitializeCMSInfo = nullptr;
     CMSInfo* Picture = nullptr;
     CMSInfo* Preview = nullptr;
@@ -43,7 +43,7 @@ struct TProfileSetup {
     const void* BuiltInCMYK = nullptr;
     uint32_t BuiltInCMYKSize = 0;
 };
-void PrepareCMSInfo(const TProfileSetup& setup, const std::string& monitorProfileName,
+void PrepareCMSInfo(const ProfileSetupInputs& setup, const std::string& monitorProfileName,
                     const std::string& cmykProfileName);
 
 // The built-in profile's bytes in `module` (null: the executable), or null.

@@ -57,32 +57,32 @@ UniqueProfile SRGBProfile() { return UniqueProfile(cmsCreate_sRGBProfile()); }
 
 // A built transform, or the record that building one from this key failed (null), so a source
 // Little CMS rejects is not parsed again for every picture.
-struct TCachedTransform {
+struct CachedTransform {
     std::string Key;
     UniqueTransform Transform;
 };
 
 // A proofing profile file, read once for as long as its size and time stamp stay.
-struct TProofingProfile {
+struct ProofingProfileFile {
     std::string Identity;  // path, size and modification time
     UniqueProfile Profile;
 };
 
-struct TEngineRecord {
+struct EngineRecord {
     UniqueProfile Output;
     bool OutputIsMonitor = false;
     UniqueProfile Cmyk;
-    std::vector<TCachedTransform> Cache;  // most recently used first
-    TProofingProfile Proofing;
+    std::vector<CachedTransform> Cache;  // most recently used first
+    ProofingProfileFile Proofing;
 };
 
 std::mutex EngineLock;
-std::map<uint32_t, std::unique_ptr<TEngineRecord>> Records;
+std::map<uint32_t, std::unique_ptr<EngineRecord>> Records;
 uint32_t LastRecordName = 0;
 TMultiThread* Workers = nullptr;
 uint64_t TransformsBuilt = 0;
 
-TEngineRecord* FindRecord(const CMSInfo& info) {
+EngineRecord* FindRecord(const CMSInfo& info) {
     if (info.State[0] != RecordMagic) return nullptr;
     const auto found = Records.find(info.State[1]);
     return found == Records.end() ? nullptr : found->second.get();
@@ -113,7 +113,7 @@ bool UsableOutput(cmsHPROFILE profile, const CMSInfo& info) {
 enum class Buffer { BGR, CMYK };
 
 // One way to describe the source: the bytes that name it in the cache, and how to open it.
-struct TSource {
+struct ColorSource {
     std::string Key;
     enum { Embedded, Chromaticities, SRGB, RecordCmyk } Origin;
 };
@@ -133,13 +133,13 @@ bool Chromaticity(double x, double y) {
 
 // The white point, primaries and tone curve a picture's chromaticity fields describe, with the
 // pieces it lacks (or states impossibly) from sRGB.
-struct TChromaticities {
+struct ChromaticityValues {
     double White[2] = {0.3127, 0.3290};
     double Primaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
     double Gamma = 0;  // 0: sRGB's own curve
 };
 
-bool ReadChromaticities(const ImageInfo& image, TChromaticities& out) {
+bool ReadChromaticities(const ImageInfo& image, ChromaticityValues& out) {
     bool any = false;
     if ((image.Flags & HasWhitePoint) && Chromaticity(image.WhitePointX, image.WhitePointY)) {
         out.White[0] = image.WhitePointX;
@@ -171,7 +171,7 @@ void Append(std::string& key, const T& value) {
     key.append(reinterpret_cast<const char*>(&value), sizeof value);
 }
 
-UniqueProfile OpenChromaticities(const TChromaticities& c) {
+UniqueProfile OpenChromaticities(const ChromaticityValues& c) {
     const cmsCIExyY white = {c.White[0], c.White[1], 1.0};
     const cmsCIExyYTRIPLE primaries = {{c.Primaries[0], c.Primaries[1], 1.0},
                                        {c.Primaries[2], c.Primaries[3], 1.0},
@@ -198,7 +198,7 @@ std::string KeyPrefix(char kind, const CMSInfo& info, const std::string& proofin
 
 // ---- Building and caching
 
-TCachedTransform* FindCached(TEngineRecord& record, const std::string& key) {
+CachedTransform* FindCached(EngineRecord& record, const std::string& key) {
     auto& cache = record.Cache;
     for (size_t i = 0; i < cache.size(); ++i) {
         if (cache[i].Key.size() != key.size() || cache[i].Key != key) continue;
@@ -209,10 +209,10 @@ TCachedTransform* FindCached(TEngineRecord& record, const std::string& key) {
     return nullptr;
 }
 
-TCachedTransform& Remember(TEngineRecord& record, std::string key, UniqueTransform transform) {
+CachedTransform& Remember(EngineRecord& record, std::string key, UniqueTransform transform) {
     auto& cache = record.Cache;
     if (cache.size() >= CachedTransforms) cache.pop_back();
-    cache.insert(cache.begin(), TCachedTransform{std::move(key), std::move(transform)});
+    cache.insert(cache.begin(), CachedTransform{std::move(key), std::move(transform)});
     return cache.front();
 }
 
@@ -231,10 +231,10 @@ struct SourceProfile {
 };
 
 // Opens the source profile for `buffer`; empty when the source cannot serve it.
-SourceProfile OpenSource(TEngineRecord& record, const ImageInfo& image, const TSource& source,
+SourceProfile OpenSource(EngineRecord& record, const ImageInfo& image, const ColorSource& source,
                          Buffer buffer, cmsUInt32Number& format) {
     switch (source.Origin) {
-    case TSource::Embedded: {
+    case ColorSource::Embedded: {
         uint32_t size = 0;
         const void* bytes = EmbeddedProfile(image, size);
         UniqueProfile profile = OpenProfile(bytes, size);
@@ -252,24 +252,24 @@ SourceProfile OpenSource(TEngineRecord& record, const ImageInfo& image, const TS
         }
         return SourceProfile::Own(std::move(profile));
     }
-    case TSource::Chromaticities: {
-        TChromaticities c;
+    case ColorSource::Chromaticities: {
+        ChromaticityValues c;
         if (!ReadChromaticities(image, c)) return {};
         format = TYPE_BGR_8;
         return SourceProfile::Own(OpenChromaticities(c));
     }
-    case TSource::SRGB:
+    case ColorSource::SRGB:
         format = TYPE_BGR_8;
         return SourceProfile::Own(SRGBProfile());
-    case TSource::RecordCmyk:
+    case ColorSource::RecordCmyk:
         format = TYPE_CMYK_8;
         return SourceProfile::Borrow(record.Cmyk.get());
     }
     return {};
 }
 
-cmsHTRANSFORM Build(TEngineRecord& record, const CMSInfo& info, const ImageInfo& image,
-                    const TSource& source, Buffer buffer, bool proofing) {
+cmsHTRANSFORM Build(EngineRecord& record, const CMSInfo& info, const ImageInfo& image,
+                    const ColorSource& source, Buffer buffer, bool proofing) {
     cmsUInt32Number format = 0;
     const SourceProfile opened = OpenSource(record, image, source, buffer, format);
     if (!opened || !record.Output) return nullptr;
@@ -285,30 +285,30 @@ cmsHTRANSFORM Build(TEngineRecord& record, const CMSInfo& info, const ImageInfo&
 }
 
 // The sources for a buffer, most specific first.
-std::vector<TSource> Sources(const ImageInfo& image, Buffer buffer) {
-    std::vector<TSource> sources;
+std::vector<ColorSource> Sources(const ImageInfo& image, Buffer buffer) {
+    std::vector<ColorSource> sources;
     uint32_t size = 0;
     if (const void* bytes = EmbeddedProfile(image, size)) {
         std::string key(1, 'P');
         key.append(static_cast<const char*>(bytes), size);
-        sources.push_back({std::move(key), TSource::Embedded});
+        sources.push_back({std::move(key), ColorSource::Embedded});
     }
     if (buffer == Buffer::CMYK) {
-        sources.push_back({"K", TSource::RecordCmyk});
+        sources.push_back({"K", ColorSource::RecordCmyk});
         return sources;
     }
-    TChromaticities c;
+    ChromaticityValues c;
     if (ReadChromaticities(image, c)) {
         std::string key(1, 'C');
         Append(key, c);
-        sources.push_back({std::move(key), TSource::Chromaticities});
+        sources.push_back({std::move(key), ColorSource::Chromaticities});
     }
-    sources.push_back({"S", TSource::SRGB});
+    sources.push_back({"S", ColorSource::SRGB});
     return sources;
 }
 
 // Refreshes the record's proofing profile from `path`; false when there is none to use.
-bool PrepareProofing(TEngineRecord& record, const char* path) {
+bool PrepareProofing(EngineRecord& record, const char* path) {
     if (path == nullptr || *path == '\0') return false;
     struct stat status {};
     if (stat(path, &status) != 0 || status.st_size <= 0 ||
@@ -320,7 +320,7 @@ bool PrepareProofing(TEngineRecord& record, const char* path) {
     Append(identity, static_cast<int64_t>(status.st_mtime));
     if (identity == record.Proofing.Identity) return record.Proofing.Profile != nullptr;
 
-    record.Proofing = TProofingProfile{identity, nullptr};
+    record.Proofing = ProofingProfileFile{identity, nullptr};
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "rb"), std::fclose);
     if (!file) return false;
     std::vector<char> bytes(static_cast<size_t>(status.st_size));
@@ -330,21 +330,21 @@ bool PrepareProofing(TEngineRecord& record, const char* path) {
 }
 
 // The transform for this picture: the first source that builds, cached under every key tried.
-cmsHTRANSFORM FindTransform(TEngineRecord& record, const CMSInfo& info, const ImageInfo& image,
+cmsHTRANSFORM FindTransform(EngineRecord& record, const CMSInfo& info, const ImageInfo& image,
                             Buffer buffer, const char* proofingPath) {
     const bool proofing = PrepareProofing(record, proofingPath);
     const std::string prefix =
         KeyPrefix(buffer == Buffer::CMYK ? 'K' : 'R', info, proofing ? record.Proofing.Identity : "");
-    for (const TSource& source : Sources(image, buffer)) {
+    for (const ColorSource& source : Sources(image, buffer)) {
         std::string key = prefix + source.Key;
-        if (TCachedTransform* cached = FindCached(record, key)) {
+        if (CachedTransform* cached = FindCached(record, key)) {
             if (cached->Transform) return cached->Transform.get();
             continue;
         }
         UniqueTransform built(Build(record, info, image, source, buffer, proofing));
         // A proofing transform Little CMS cannot make from this source: the plain one.
         if (!built && proofing) built.reset(Build(record, info, image, source, buffer, false));
-        TCachedTransform& stored = Remember(record, std::move(key), std::move(built));
+        CachedTransform& stored = Remember(record, std::move(key), std::move(built));
         if (stored.Transform) return stored.Transform.get();
     }
     return nullptr;
@@ -353,7 +353,7 @@ cmsHTRANSFORM FindTransform(TEngineRecord& record, const CMSInfo& info, const Im
 // ---- Running
 
 // Rows [first, first + count) of the picture.
-struct TRows {
+struct RowSpan {
     uint8_t* Source;
     uint8_t* Destination;
     int32_t SourceStride;
@@ -361,7 +361,7 @@ struct TRows {
     int32_t Width;
 };
 
-void TransformRows(cmsHTRANSFORM transform, const TRows& rows, int32_t first, int32_t count) {
+void TransformRows(cmsHTRANSFORM transform, const RowSpan& rows, int32_t first, int32_t count) {
     if (count <= 0) return;
     cmsDoTransformLineStride(transform, rows.Source + int64_t(first) * rows.SourceStride,
                              rows.Destination + int64_t(first) * rows.DestinationStride,
@@ -371,14 +371,14 @@ void TransformRows(cmsHTRANSFORM transform, const TRows& rows, int32_t first, in
 }
 
 // One transform split over the worker group: member `slice` converts its share of the rows.
-struct TSlicedTransform {
+struct SlicedTransform {
     cmsHTRANSFORM Transform;
-    const TRows* Rows;
+    const RowSpan* Rows;
     int32_t Height;
     std::fenv_t Environment;  // the caller's
 
     static void Slice(int32_t slice, int32_t slices, void* data) {
-        const auto& job = *static_cast<const TSlicedTransform*>(data);
+        const auto& job = *static_cast<const SlicedTransform*>(data);
         std::fenv_t own;
         std::fegetenv(&own);
         std::fesetenv(&job.Environment);
@@ -389,7 +389,7 @@ struct TSlicedTransform {
     }
 };
 
-void RunTransform(cmsHTRANSFORM transform, const TRows& rows, int32_t height) {
+void RunTransform(cmsHTRANSFORM transform, const RowSpan& rows, int32_t height) {
     const int32_t slices = Workers != nullptr ? Workers->Count() : 1;
     if (slices <= 1 || int64_t(rows.Width) * height < ParallelPixels || height < slices) {
         TransformRows(transform, rows, 0, height);
@@ -397,13 +397,13 @@ void RunTransform(cmsHTRANSFORM transform, const TRows& rows, int32_t height) {
     }
     // Workers compute with the caller's rounding and precision, so the bytes do not depend on
     // which thread converted a row.
-    TSlicedTransform job{transform, &rows, height, {}};
+    SlicedTransform job{transform, &rows, height, {}};
     std::fegetenv(&job.Environment);
-    Workers->Run(&TSlicedTransform::Slice, &job);
+    Workers->Run(&SlicedTransform::Slice, &job);
 }
 
 // The plain ink formula, for a CMYK picture no profile can convert.
-void InkFormula(const TRows& rows, int32_t height) {
+void InkFormula(const RowSpan& rows, int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
         const uint8_t* in = rows.Source + int64_t(y) * rows.SourceStride;
         uint8_t* out = rows.Destination + int64_t(y) * rows.DestinationStride;
@@ -431,7 +431,7 @@ bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitor
                       const void* cmykProfile, int32_t cmykSize) noexcept {
     RegisterMatrixShaperKernel();
     try {
-        auto record = std::make_unique<TEngineRecord>();
+        auto record = std::make_unique<EngineRecord>();
         if (monitorSize > 0) {
             UniqueProfile monitor = OpenProfile(monitorProfile, static_cast<uint32_t>(monitorSize));
             if (monitor && UsableOutput(monitor.get(), info)) {
@@ -472,7 +472,7 @@ bool RecordPrepared(const CMSInfo& info) noexcept {
 
 bool RecordUsesMonitorProfile(const CMSInfo& info) noexcept {
     std::lock_guard<std::mutex> lock(EngineLock);
-    const TEngineRecord* record = FindRecord(info);
+    const EngineRecord* record = FindRecord(info);
     return record != nullptr && record->OutputIsMonitor;
 }
 
@@ -484,7 +484,7 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
     const ImageInfo& picture = image != nullptr ? *image : Nothing;
     try {
         std::lock_guard<std::mutex> lock(EngineLock);
-        TEngineRecord* record = FindRecord(info);
+        EngineRecord* record = FindRecord(info);
         switch (kind) {
         case TransformBGR: {
             if (record == nullptr || height < 1 || !RowsFit(width, sourceStride, 3)) return;
@@ -500,7 +500,7 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
             if (destination == nullptr || height < 1 || !RowsFit(width, sourceStride, 4) ||
                 !RowsFit(width, destinationStride, 3))
                 return;
-            const TRows rows{static_cast<uint8_t*>(source), static_cast<uint8_t*>(destination),
+            const RowSpan rows{static_cast<uint8_t*>(source), static_cast<uint8_t*>(destination),
                              sourceStride, destinationStride, width};
             cmsHTRANSFORM transform =
                 record != nullptr ? FindTransform(*record, info, picture, Buffer::CMYK, proofingProfile)
@@ -540,7 +540,7 @@ uint32_t ProfileFileColorSpace(const char* path) noexcept {
     return profile ? static_cast<uint32_t>(cmsGetColorSpace(profile.get())) : 0;
 }
 
-TEngineCounters Counters() noexcept {
+EngineCounters Counters() noexcept {
     std::lock_guard<std::mutex> lock(EngineLock);
     size_t transforms = 0;
     for (const auto& [name, record] : Records)

@@ -66,11 +66,11 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
 uint32_t ProfileFileColorSpace(const char* path) noexcept;
 
 // For tests and benchmarks: how often a transform was built, and what is alive.
-struct TEngineCounters {
+struct EngineCounters {
     uint64_t TransformsBuilt;
     size_t LiveRecords;
     size_t LiveTransforms;
 };
-TEngineCounters Counters() noexcept;
+EngineCounters Counters() noexcept;
 
 }  // namespace qorvi::engine

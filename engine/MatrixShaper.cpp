@@ -32,7 +32,7 @@ constexpr uint32_t FloatEntries = (32u << MantissaBits) + 1;  // the last one is
 // Tabulated curves: Little CMS evaluates them at the linear value rounded to 16 bits.
 constexpr uint32_t WordEntries = 65536;
 
-struct TMatrixShaper {
+struct MatrixShaperTables {
     float Input[3][256];  // linear value of each byte, per channel R, G, B
     float Matrix[3][4];   // output channel c = row c . (r, g, b) + offset
     bool WordIndexed;     // the output tables are indexed by 16-bit values, not float bits
@@ -55,7 +55,7 @@ inline uint8_t EncodeWord(const uint8_t* table, float value) {
 }
 
 template <bool WordIndexed>
-inline void ConvertRows(const TMatrixShaper& k, const uint8_t* in, uint8_t* out, uint32_t width,
+inline void ConvertRows(const MatrixShaperTables& k, const uint8_t* in, uint8_t* out, uint32_t width,
                         uint32_t rows, uint32_t inStride, uint32_t outStride) {
     for (uint32_t y = 0; y < rows; ++y, in += inStride, out += outStride) {
         const uint8_t* p = in;
@@ -83,7 +83,7 @@ inline void ConvertRows(const TMatrixShaper& k, const uint8_t* in, uint8_t* out,
 // The same arithmetic, a pixel at a time in the lanes of SSE registers:
 // [4 x f32] (out0, out1, out2, unused) = r * column0 + g * column1 + b * column2 + offset.
 template <bool WordIndexed>
-__attribute__((target("sse2"))) void ConvertRowsSSE2(const TMatrixShaper& k, const uint8_t* in,
+__attribute__((target("sse2"))) void ConvertRowsSSE2(const MatrixShaperTables& k, const uint8_t* in,
                                                      uint8_t* out, uint32_t width, uint32_t rows,
                                                      uint32_t inStride, uint32_t outStride) {
     const __m128 column0 = _mm_setr_ps(k.Matrix[0][0], k.Matrix[1][0], k.Matrix[2][0], 0);
@@ -127,7 +127,7 @@ std::atomic<bool> ScalarOnly{false};
 
 void Run(struct _cmstransform_struct* transform, const void* input, void* output,
          cmsUInt32Number width, cmsUInt32Number rows, const cmsStride* stride) {
-    const auto& k = *static_cast<const TMatrixShaper*>(_cmsGetTransformUserData(transform));
+    const auto& k = *static_cast<const MatrixShaperTables*>(_cmsGetTransformUserData(transform));
     const auto* in = static_cast<const uint8_t*>(input);
     auto* out = static_cast<uint8_t*>(output);
 #if defined(__i386__) || defined(__x86_64__)
@@ -145,7 +145,7 @@ void Run(struct _cmstransform_struct* transform, const void* input, void* output
         ConvertRows<false>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
 }
 
-void Free(cmsContext, void* data) { delete static_cast<TMatrixShaper*>(data); }
+void Free(cmsContext, void* data) { delete static_cast<MatrixShaperTables*>(data); }
 
 bool IsCurves(const cmsStage* stage) {
     return cmsStageType(stage) == cmsSigCurveSetElemType && cmsStageInputChannels(stage) == 3 &&
@@ -161,7 +161,7 @@ cmsToneCurve* const* Curves(const cmsStage* stage) {
 }
 
 // Takes the pipeline when it is curves, matrices, curves (either set of curves may be missing).
-std::unique_ptr<TMatrixShaper> Analyse(const cmsPipeline* lut) {
+std::unique_ptr<MatrixShaperTables> Analyse(const cmsPipeline* lut) {
     if (cmsPipelineInputChannels(lut) != 3 || cmsPipelineOutputChannels(lut) != 3) return nullptr;
     const cmsStage* stage = cmsPipelineGetPtrToFirstStage(lut);
     const cmsStage* input = nullptr;
@@ -185,7 +185,7 @@ std::unique_ptr<TMatrixShaper> Analyse(const cmsPipeline* lut) {
     if (stage != nullptr && IsCurves(stage)) output = stage, stage = cmsStageNext(stage);
     if (stage != nullptr) return nullptr;
 
-    std::unique_ptr<TMatrixShaper> k(new (std::nothrow) TMatrixShaper);
+    std::unique_ptr<MatrixShaperTables> k(new (std::nothrow) MatrixShaperTables);
     if (!k) return nullptr;
     for (int c = 0; c < 3; ++c) {
         for (int i = 0; i < 256; ++i) {
@@ -240,7 +240,7 @@ cmsBool Factory(_cmsTransform2Fn* xform, void** userData, _cmsFreeUserDataFn* fr
                 cmsUInt32Number* flags) {
     if (*inputFormat != TYPE_BGR_8 || *outputFormat != TYPE_BGR_8) return FALSE;
     if (*flags & (cmsFLAGS_GAMUTCHECK | cmsFLAGS_SOFTPROOFING | cmsFLAGS_NULLTRANSFORM)) return FALSE;
-    std::unique_ptr<TMatrixShaper> kernel = Analyse(*lut);
+    std::unique_ptr<MatrixShaperTables> kernel = Analyse(*lut);
     if (!kernel) return FALSE;
     *xform = Run;
     *userData = kernel.release();

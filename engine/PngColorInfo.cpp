@@ -32,11 +32,11 @@ bool Fits(uint32_t pos, uint32_t n, uint32_t size) { return !(n > size || pos > 
 bool IsType(const uint8_t* type, const char (&name)[5]) { return std::memcmp(type, name, 4) == 0; }
 
 // What the walk found, stored into the record only at the end. Owns the profile block until then.
-struct TFound {
-    TFound() = default;
-    TFound(const TFound&) = delete;
-    TFound& operator=(const TFound&) = delete;
-    ~TFound() { FreeProfileBuffer(Profile); }
+struct FoundChunks {
+    FoundChunks() = default;
+    FoundChunks(const FoundChunks&) = delete;
+    FoundChunks& operator=(const FoundChunks&) = delete;
+    ~FoundChunks() { FreeProfileBuffer(Profile); }
 
     bool ProfileTried = false;
     void* Profile = nullptr;
@@ -90,7 +90,7 @@ bool Inflate(const uint8_t* in, uint32_t inSize, uint8_t* out, uint32_t size) {
     return sound;
 }
 
-void ReadICCP(const uint8_t* body, uint32_t length, uint32_t limit, TFound& found) {
+void ReadICCP(const uint8_t* body, uint32_t length, uint32_t limit, FoundChunks& found) {
     const uint32_t nameRoom = std::min(length, MaxProfileNameSize + 1);
     const auto* nul = static_cast<const uint8_t*>(std::memchr(body, 0, nameRoom));
     if (nul == nullptr || nul == body) return;  // no name, or one too long to be a name
@@ -119,7 +119,7 @@ bool IsChromaticity(uint32_t x, uint32_t y) {
     return x < PNGScale && y > 0 && y < PNGScale && x + y <= PNGScale;
 }
 
-void ReadCHRM(const uint8_t* body, TFound& found) {
+void ReadCHRM(const uint8_t* body, FoundChunks& found) {
     uint32_t values[ChromaticityCount];
     for (uint32_t i = 0; i < ChromaticityCount; ++i) values[i] = BigEndian32(body + 4 * i);
     for (uint32_t i = 0; i < ChromaticityCount; i += 2)
@@ -132,7 +132,7 @@ void ReadCHRM(const uint8_t* body, TFound& found) {
     found.HasChromaticities = true;
 }
 
-void ReadChunk(const uint8_t* type, const uint8_t* body, uint32_t length, uint32_t limit, TFound& found) {
+void ReadChunk(const uint8_t* type, const uint8_t* body, uint32_t length, uint32_t limit, FoundChunks& found) {
     const bool iccp = IsType(type, "iCCP"), srgb = IsType(type, "sRGB");
     const bool gama = IsType(type, "gAMA"), chrm = IsType(type, "cHRM");
     // Only the chunks we read are worth their checksum; the first found of each kind counts.
@@ -173,7 +173,7 @@ int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size, uint
 
     const uint32_t end = uint32_t(size);
     const uint32_t limit = std::min(profileLimit, MaxPNGProfileSize);
-    TFound found;
+    FoundChunks found;
     // A record that holds a profile already keeps it (and the block it may own).
     found.ProfileTried = (info.Flags & (HasProfileData | HasProfileBuffer)) != 0;
     uint32_t pos = sizeof Signature;

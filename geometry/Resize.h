@@ -29,14 +29,14 @@
 namespace qorvi {
 
 // The path of SelectedSimdLevel: the one a resizer takes unless it is given another.
-TFilterPath DefaultFilterPath();
+FilterPath DefaultFilterPath();
 
 std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode);
 
 class TResizer {
 public:
     explicit TResizer(int32_t threadCount) : TResizer(threadCount, DefaultFilterPath()) {}
-    TResizer(int32_t threadCount, TFilterPath path);
+    TResizer(int32_t threadCount, FilterPath path);
     ~TResizer();
     TResizer(const TResizer&) = delete;
     TResizer& operator=(const TResizer&) = delete;
@@ -46,7 +46,7 @@ public:
     // to 4 apart) and makes `desc` describe the result.
     void ResizeImage(TImageDesc& desc, uint8_t* dest, int32_t newWidth, int32_t newHeight);
 
-    TFilterPath Path() const { return Filter->Path(); }
+    FilterPath Path() const { return Filter->Path(); }
     int32_t ThreadCount() const { return ThreadCount_; }
 
 private:

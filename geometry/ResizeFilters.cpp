@@ -70,7 +70,7 @@ size_t TFilter::IntermediateSize() const {
     return static_cast<size_t>(bytes);
 }
 
-void TScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, uint8_t*,
+void ScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, uint8_t*,
                                    int32_t rowCount) const {
     const int32_t bpp = BytesPerPixel;
     if (!IsResampledPixelSize(bpp)) return;
@@ -80,7 +80,7 @@ void TScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, u
         // Rows 2p and 2p + 1 share a pair block, byte k of each at 2k and 2k + 1.
         uint8_t* out = dst + ptrdiff_t(r & ~1) * IntermediateStride + (r & 1);
         for (int32_t x = 0; x < Horizontal.OutputCount; ++x) {
-            const TWeightEntry& entry = Horizontal.Entries[size_t(x)];
+            const WeightEntry& entry = Horizontal.Entries[size_t(x)];
             const int32_t count = PairCount(entry.Pairs);
             const int32_t firstSample = int32_t(entry.Offset / pairStep) * 2;
             for (int32_t c = 0; c < bpp; ++c) {
@@ -98,7 +98,7 @@ void TScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, u
     }
 }
 
-void TScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const {
+void ScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripCount) const {
     if (!IsResampledPixelSize(BytesPerPixel)) return;
     const ptrdiff_t blockStep = Vertical.PairStep;
     for (int32_t y = 0; y < Vertical.OutputCount; ++y) {
@@ -115,23 +115,23 @@ void TScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t strip
     }
 }
 
-bool FilterPathBuilt(TFilterPath path) {
+bool FilterPathBuilt(FilterPath path) {
 #if QORVI_SIMD_PATHS
     (void)path;
     return true;
 #else
-    return path == TFilterPath::Scalar;
+    return path == FilterPath::Scalar;
 #endif
 }
 
-std::unique_ptr<TFilter> MakeFilter(TFilterPath path) {
+std::unique_ptr<TFilter> MakeFilter(FilterPath path) {
 #if QORVI_SIMD_PATHS
-    if (path == TFilterPath::SSE2) return std::make_unique<TSSE2IntFilter>();
-    if (path == TFilterPath::MMX) return std::make_unique<TMMXFilter>();
+    if (path == FilterPath::SSE2) return std::make_unique<TSSE2IntFilter>();
+    if (path == FilterPath::MMX) return std::make_unique<TMMXFilter>();
 #else
     (void)path;
 #endif
-    return std::make_unique<TScalarFilter>();
+    return std::make_unique<ScalarFilter>();
 }
 
 }  // namespace qorvi

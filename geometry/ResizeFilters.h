@@ -4,7 +4,7 @@
 // that keeps rows 2p and 2p + 1 interleaved byte by byte in one block of two intermediate strides;
 // the vertical pass turns the intermediate columns into destination rows, in 4-byte strips. Each
 // result is clamp((sum of weight x sample + 8192) >> 14, 0, 255), the same on every path:
-//   TScalarFilter   the reference: plain C++, reads the source rows as they are;
+//   ScalarFilter   the reference: plain C++, reads the source rows as they are;
 //   TMMXFilter      MMX, 4 rows of 1 byte or 2 rows of 3 and 4 bytes per horizontal group;
 //   TSSE2IntFilter  SSE2, 4 rows of 1 and 3 bytes or 2 rows of 4 bytes per group.
 // The SIMD paths widen a group's rows to 16-bit words in the layout their multiply-adds take
@@ -25,7 +25,7 @@
 
 namespace qorvi {
 
-enum class TFilterPath { Scalar, MMX, SSE2 };
+enum class FilterPath { Scalar, MMX, SSE2 };
 
 // The pixel sizes the passes resample; with any other the passes write nothing.
 inline bool IsResampledPixelSize(int32_t bpp) { return bpp == 1 || bpp == 3 || bpp == 4; }
@@ -34,7 +34,7 @@ class TFilter {
 public:
     virtual ~TFilter() { ClearTables(); }
 
-    virtual TFilterPath Path() const = 0;
+    virtual FilterPath Path() const = 0;
     // Bytes of each of a worker's two scratch buffers for the configured source.
     virtual size_t ScratchSize() const = 0;
     // The strides and both axes' counts, steps and kernel parameters; the weight tables come
@@ -70,9 +70,9 @@ protected:
     virtual int32_t HorizontalPairStep() const = 0;
 };
 
-class TScalarFilter final : public TFilter {
+class ScalarFilter final : public TFilter {
 public:
-    TFilterPath Path() const override { return TFilterPath::Scalar; }
+    FilterPath Path() const override { return FilterPath::Scalar; }
     size_t ScratchSize() const override { return 0; }
     void HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widened, uint8_t* staging,
                         int32_t rowCount) const override;
@@ -85,7 +85,7 @@ protected:
 
 class TMMXFilter final : public TFilter {
 public:
-    TFilterPath Path() const override { return TFilterPath::MMX; }
+    FilterPath Path() const override { return FilterPath::MMX; }
     size_t ScratchSize() const override;
     void HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widened, uint8_t* staging,
                         int32_t rowCount) const override;
@@ -99,7 +99,7 @@ protected:
 
 class TSSE2IntFilter final : public TFilter {
 public:
-    TFilterPath Path() const override { return TFilterPath::SSE2; }
+    FilterPath Path() const override { return FilterPath::SSE2; }
     size_t ScratchSize() const override;
     void HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* widened, uint8_t* staging,
                         int32_t rowCount) const override;
@@ -112,7 +112,7 @@ protected:
 };
 
 // Whether this build has the kernels of `path` (the scalar path always).
-bool FilterPathBuilt(TFilterPath path);
-std::unique_ptr<TFilter> MakeFilter(TFilterPath path);
+bool FilterPathBuilt(FilterPath path);
+std::unique_ptr<TFilter> MakeFilter(FilterPath path);
 
 }  // namespace qorvi

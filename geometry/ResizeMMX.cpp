@@ -65,7 +65,7 @@ void Widen1(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
 
 void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
         const uint32_t* w = sample.Pairs;
         const int32_t n = sample.Count;
@@ -107,7 +107,7 @@ void WidenColour(const TFilter& f, const uint8_t* staging, uint8_t* widened) {
 
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
         const uint32_t* w = sample.Pairs;
         const int32_t n = sample.Count;
@@ -130,7 +130,7 @@ void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block) {
 
 void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const __m64* p = reinterpret_cast<const __m64*>(sample.Source);
         const uint32_t* w = sample.Pairs;
         const int32_t n = sample.Count;

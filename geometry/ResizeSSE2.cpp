@@ -49,7 +49,7 @@ void Widen1(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
 
 void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const uint8_t* p = sample.Source;
         const uint32_t* w = sample.Pairs;
         int32_t n = sample.Count;
@@ -145,7 +145,7 @@ inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& s
 
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
         const uint32_t* w = sample.Pairs;
         const int32_t n = sample.Count;
@@ -185,7 +185,7 @@ void Widen4(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
 
 void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
-        const TSampleWeights sample = SampleWeights(f.Horizontal, widened, x);
+        const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
         const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
         const uint32_t* w = sample.Pairs;
         const int32_t n = sample.Count;

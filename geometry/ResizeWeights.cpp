@@ -59,9 +59,9 @@ void CorrectSum(int16_t* weights, int64_t first, int64_t last) {
 }
 
 // Writes the lists of one axis into its storage, each distinct list once, and its entries.
-class TListWriter {
+class ListWriter {
 public:
-    TListWriter(TResizeParam& axis, uint64_t storageBytes) : axis_(axis) {
+    ListWriter(TResizeParam& axis, uint64_t storageBytes) : axis_(axis) {
         axis.Storage = AlignedBlock(StorageSize(storageBytes), 8);
         axis.Entries.resize(static_cast<size_t>(axis.OutputCount));
         write_ = axis.Storage.get<uint32_t>();
@@ -94,7 +94,7 @@ public:
             distinct_.emplace(hash, list);
             write_ += 1 + count;
         }
-        axis_.Entries[entry_++] = TWeightEntry{static_cast<intptr_t>(offset), shared};
+        axis_.Entries[entry_++] = WeightEntry{static_cast<intptr_t>(offset), shared};
     }
 
 private:
@@ -111,7 +111,7 @@ void TWndFuncWeight::SetWeights(TResizeParam& axis) const {
     // Every output sample reaches 2R output samples' worth of source samples.
     const int64_t taps = (2 * radius * in + out - 1) / out;
     const int64_t maxPairs = taps / 2 + 1;
-    TListWriter writer(axis, static_cast<uint64_t>(out) * (4 * maxPairs + 8));
+    ListWriter writer(axis, static_cast<uint64_t>(out) * (4 * maxPairs + 8));
     std::vector<double> scratch(StorageSize(2 * static_cast<uint64_t>(maxPairs)));
     std::vector<int16_t> weights(scratch.size());
 
@@ -197,7 +197,7 @@ void TAreaAverage::SetWeights(TResizeParam& axis) const {
     // any pair of sizes the buffers allow is exact.
     const int64_t out = axis.OutputCount, in = axis.InputCount;
     const int64_t maxPairs = (((in + out - 1) / out + 1) / 2) + 1;
-    TListWriter writer(axis, static_cast<uint64_t>(out) * (4 * maxPairs + 8));
+    ListWriter writer(axis, static_cast<uint64_t>(out) * (4 * maxPairs + 8));
     std::vector<int16_t> weights(StorageSize(2 * static_cast<uint64_t>(maxPairs)));
     const int64_t full = out * WeightOne / in;  // a source sample wholly inside the output sample
 

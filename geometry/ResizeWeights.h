@@ -23,7 +23,7 @@ inline constexpr int32_t WeightOne = 16384;    // 1.0 in 1.14 fixed point
 inline constexpr int32_t WeightShift = 14;
 inline constexpr int32_t WeightRounding = 8192;  // added before the shift: rounds half up
 
-struct TWeightEntry {
+struct WeightEntry {
     intptr_t Offset = 0;              // bytes into the pass's input: the pair of the first sample
     const uint32_t* Pairs = nullptr;  // the list's first pair; its count is the word before it
 };
@@ -34,7 +34,7 @@ inline int16_t OddWeight(uint32_t pair) { return static_cast<int16_t>(pair >> 16
 
 // What output sample i of an axis reads: its weight pairs, their count, and its first source
 // pair in `input`, the pass's input.
-struct TSampleWeights {
+struct SampleWeightList {
     const uint8_t* Source;
     const uint32_t* Pairs;
     int32_t Count;
@@ -44,7 +44,7 @@ struct TSampleWeights {
 // parameters; SetWeights fills the storage and the entries from the first three.
 struct TResizeParam {
     AlignedBlock Storage;  // the weight lists, 8-byte aligned
-    std::vector<TWeightEntry> Entries;
+    std::vector<WeightEntry> Entries;
     int32_t OutputCount = 0;
     int32_t InputCount = 0;
     int32_t PairStep = 0;  // bytes between consecutive source pairs in the pass's input
@@ -58,9 +58,9 @@ struct TResizeParam {
 
 // Always inlined, also into kernels built for other processor features: they call it once per
 // output sample.
-[[gnu::always_inline]] inline TSampleWeights SampleWeights(const TResizeParam& axis,
+[[gnu::always_inline]] inline SampleWeightList SampleWeights(const TResizeParam& axis,
                                                           const uint8_t* input, int32_t i) {
-    const TWeightEntry& entry = axis.Entries[size_t(i)];
+    const WeightEntry& entry = axis.Entries[size_t(i)];
     return {input + entry.Offset, entry.Pairs, PairCount(entry.Pairs)};
 }
 

@@ -25,13 +25,13 @@ struct TResizeJob {
 
 }  // namespace
 
-TFilterPath DefaultFilterPath() {
+FilterPath DefaultFilterPath() {
     switch (SelectedSimdLevel()) {
-    case SimdLevel::SSE2: return TFilterPath::SSE2;
-    case SimdLevel::MMX: return TFilterPath::MMX;
+    case SimdLevel::SSE2: return FilterPath::SSE2;
+    case SimdLevel::MMX: return FilterPath::MMX;
     case SimdLevel::Scalar: break;
     }
-    return TFilterPath::Scalar;
+    return FilterPath::Scalar;
 }
 
 std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode) {
@@ -45,7 +45,7 @@ std::unique_ptr<TWeightSetter> MakeWeightSetter(uint32_t mode) {
     }
 }
 
-TResizer::TResizer(int32_t threadCount, TFilterPath path)
+TResizer::TResizer(int32_t threadCount, FilterPath path)
     : Filter(MakeFilter(path)),
       ThreadCount_(threadCount < 1 ? 1 : threadCount),
       ScratchBuffers(2 * size_t(ThreadCount_), nullptr) {}

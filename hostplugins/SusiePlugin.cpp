@@ -101,7 +101,7 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
 
     // Only import plug-ins: the kind must be "00IN" exactly, whole string, case-sensitive. A
     // child that faults while it tells us is refused as well.
-    const TPluginInfoText kind = CallGetPluginInfo(0, kInfoBufferSize, false);
+    const ChildInfoText kind = CallGetPluginInfo(0, kInfoBufferSize, false);
     if (!kind.completed || kind.text != "00IN") {
         Unload();
         return false;
@@ -109,7 +109,7 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
 
     std::string formats;
     for (int index = 0; index < kMaxFormatStrings; ++index) {
-        const TPluginInfoText pattern = CallGetPluginInfo(2 + 2 * index, kInfoBufferSize, false);
+        const ChildInfoText pattern = CallGetPluginInfo(2 + 2 * index, kInfoBufferSize, false);
         if (!pattern.completed) {
             Unload();
             return false;
@@ -191,8 +191,8 @@ void TSusiePlugin::CallUseCMYKColorSpace(int32_t value) {
     (void)RunGuarded(call);  // the child's answer and a fault alike are ignored
 }
 
-TPluginInfoText TSusiePlugin::CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned) {
-    TPluginInfoText answer;
+ChildInfoText TSusiePlugin::CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned) {
+    ChildInfoText answer;
     GetPluginInfoProc entry = GetPluginInfo;
     if (entry == nullptr || bufferSize < 1) return answer;
     std::string buffer(static_cast<size_t>(bufferSize), '\0');  // made before the guarded region
@@ -214,7 +214,7 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     if (GetPluginInfo == nullptr) return;
     // The terminator goes at the reported length, never outside the buffer (a fault counts as
     // no text).
-    const TPluginInfoText about = CallGetPluginInfo(1, kAboutBufferSize, true);
+    const ChildInfoText about = CallGetPluginInfo(1, kAboutBufferSize, true);
     const std::wstring text = WidenAnsi(about.text);
     const std::wstring caption = WidenAnsi(FileName);
 

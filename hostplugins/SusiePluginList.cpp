@@ -33,7 +33,7 @@ constexpr int MaxFormatsPerChild = 1024;
 // Information string `infono`, cut at the returned length; false when the child faulted or
 // returned 0 (both end this child's list).
 bool ReadInformation(TSusiePlugin& plugin, int infono, std::string& text) {
-    TPluginInfoText answer = plugin.CallGetPluginInfo(infono, InfoBufferSize, true);
+    ChildInfoText answer = plugin.CallGetPluginInfo(infono, InfoBufferSize, true);
     if (!answer.completed || answer.returned == 0) return false;
     text = std::move(answer.text);
     return true;

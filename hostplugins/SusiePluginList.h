@@ -25,7 +25,7 @@
 namespace qorvi {
 
 // One information string as a child gave it (TSusiePlugin::CallGetPluginInfo).
-struct TPluginInfoText {
+struct ChildInfoText {
     bool completed = false;  // false: the child faulted
     int returned = 0;        // the child's answer, whatever it claims
     std::string text;        // what it wrote, never read past our buffer (see CallGetPluginInfo)
@@ -58,7 +58,7 @@ public:
     // GetPluginInfo(infono) into a cleared buffer of `bufferSize` bytes, telling the child one
     // byte less; guarded, never locked. `text` runs to the first zero byte and, with
     // `cutAtReturned`, to the returned length at most (a negative length gives no text).
-    TPluginInfoText CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned);
+    ChildInfoText CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned);
 
     // The child's information string 1 in a modal box captioned FileName, centred over `owner`.
     void ShowInformation(HWND owner);

@@ -62,7 +62,7 @@ bool IsSegmentMarker(uint16_t marker) {
     return marker != EndOfImage && marker != StartOfScan && (marker >> 8) == 0xFF;
 }
 
-struct TJPEGSegments {
+struct JPEGSegments {
     bool HasProfile = false;
     uint32_t ProfileMarker = 0;  // offset of the first profile segment's marker
     bool HasExif = false;
@@ -71,7 +71,7 @@ struct TJPEGSegments {
 
 // First pass: the first profile segment and the Exif segment before it. A read error means the
 // file is no JPEG we can read.
-bool FindJPEGSegments(TMemoryReader& reader, TJPEGSegments& found) {
+bool FindJPEGSegments(TMemoryReader& reader, JPEGSegments& found) {
     try {
         reader.Seek(0, 0);
         if (reader.ReadWord(true) != StartOfImage) return false;
@@ -102,7 +102,7 @@ bool FindJPEGSegments(TMemoryReader& reader, TJPEGSegments& found) {
     return true;
 }
 
-struct TProfilePiece {
+struct ProfilePiece {
     uint32_t Offset;
     uint32_t Size;
 };
@@ -110,7 +110,7 @@ struct TProfilePiece {
 // Second pass: the profile's segments in sequence from the first one on. Only segments lying
 // whole inside the image are taken, so the total is bounded by the file's size.
 void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& info) {
-    std::array<TProfilePiece, MostIccSegments> pieces;
+    std::array<ProfilePiece, MostIccSegments> pieces;
     int taken = 0;
     unsigned expected = 0;
     uint64_t total = 0;
@@ -274,14 +274,14 @@ double ReadTIFFReal(TMemoryReader& reader, uint16_t type, bool bigEndian) {
 }
 
 bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
-    TJPEGSegments found;
+    JPEGSegments found;
     if (!FindJPEGSegments(reader, found)) return false;
     if (found.HasProfile) ReadJPEGProfile(reader, found.ProfileMarker, info);
     if (found.HasExif) ReadTIFFInfo(reader, found.ExifBase, info);
     return true;
 }
 
-bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept {
+bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept {
     try {
         reader.Seek(0, 0);
         if (reader.ReadLong(true) != 0x89504E47 || reader.ReadLong(true) != 0x0D0A1A0A) return false;
@@ -347,7 +347,7 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
     return true;
 }
 
-void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept {
+void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept {
     if (ReadJPEGInfo(reader, info)) return;
     if (ReadPNGInfo(reader, info, engine)) return;
     if (ReadTIFFInfo(reader, 0, info)) return;

@@ -55,19 +55,19 @@ public:
 };
 
 // The colour engine's metadata readers as bound; either may be missing (null).
-struct TImageInfoEngine {
+struct ImageInfoEngine {
     ReadPNGColorManageInfoProc ReadPNGColorManageInfo = nullptr;
     ReadWICImageInfoProc ReadWICImageInfo = nullptr;
 };
 
 // Tries the JPEG reader, the PNG step, the TIFF reader at base 0 and the engine's WIC reader, and
 // stops at the first that handles the file.
-void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept;
+void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept;
 
 // The steps of ReadImageInfo. Each returns whether it handled the file; a read error inside the
 // JPEG first pass or the TIFF walk means "not handled", elsewhere it ends that step only.
 bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept;
-bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const TImageInfoEngine& engine) noexcept;
+bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept;
 // `base` is the offset of the TIFF header in the file image: 0 for a TIFF file, the Exif base for
 // a JPEG (where the InterColorProfile tag is ignored).
 bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept;

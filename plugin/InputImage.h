@@ -26,7 +26,7 @@ constexpr uint32_t HeadBytes = SusieHeadBytes;
 
 // What one request holds of its input. Members are released in reverse order: the reader first,
 // then the block it reads.
-struct TInputImage {
+struct InputImage {
     UniqueVirtual InputBlock;  // the file's content, or a padded copy of a short memory image
     std::unique_ptr<TMemoryReader> Reader;
 };
@@ -34,6 +34,6 @@ struct TInputImage {
 // Returns 0 with `input` filled, or 6 (the file cannot be opened or read completely) or 4 (no
 // block for the file, an empty file included) with `input` empty. An offset outside the file
 // gives a reader over nothing rather than one that reads outside the block.
-int LoadInputImage(LPCSTR buf, long len, unsigned flag, TInputImage& input);
+int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input);
 
 }  // namespace qorvi

@@ -73,7 +73,7 @@ bool CMYKToBGRWithoutEngine(ImageBuffer& buffer) {
     return true;
 }
 
-struct TStageInput {
+struct StageInput {
     bool preview;
     int32_t orientation;
     int32_t boxWidth;
@@ -85,7 +85,7 @@ struct TStageInput {
 // Every stage, from the alpha to the palette's return: everything that may fault once the bitmap
 // is checked, locked and bottom-up. Throws StageFault or std::bad_alloc.
 void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
-               const TStageInput& in, ImageInfo& info, PaletteArea& palette,
+               const StageInput& in, ImageInfo& info, PaletteArea& palette,
                int32_t paletteCount) {
     auto bitCount = [&] { return buffer.Header->biBitCount; };
 
@@ -142,8 +142,8 @@ void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
     RestorePalette(buffer.Header, palette, paletteCount);
 }
 
-TImageInfoEngine MetadataEngine() {
-    TImageInfoEngine engine;
+ImageInfoEngine MetadataEngine() {
+    ImageInfoEngine engine;
     engine.ReadPNGColorManageInfo = LCMSDll.ReadPNGColorManageInfo;
     engine.ReadWICImageInfo = LCMSDll.ReadWICImageInfo;
     return engine;
@@ -213,7 +213,7 @@ bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryRe
     ReadImageInfo(reader, info, MetadataEngine());
 
     const TPluginOption& o = settings;
-    TStageInput in{};
+    StageInput in{};
     in.preview = preview;
     in.orientation = o.AutomaticRotation ? info.Orientation : 0;
     in.boxWidth = preview ? o.ThumbnailWidth : o.MaxWidth;

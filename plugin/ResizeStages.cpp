@@ -13,10 +13,10 @@ bool NormalResize(TResizer& resizer, CriticalSection& resizeLock, ImageBuffer& b
     UniqueImage resized = AllocateImage(desc.BytesPerPixel, width, height);
     if (!resized.get().Bits) return false;
 
-    struct TReplaceOnExit {
+    struct ReplaceOnExit {
         ImageBuffer& buffer;
         UniqueImage& resized;
-        ~TReplaceOnExit() { ReplaceImage(buffer, std::move(resized)); }
+        ~ReplaceOnExit() { ReplaceImage(buffer, std::move(resized)); }
     } replace{buffer, resized};
     // Taken after the allocation and left before the old buffer is freed: only the resize
     // itself runs under the lock.

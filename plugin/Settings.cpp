@@ -87,7 +87,7 @@ std::string ReadValue(const std::string& ini, const std::string& section, const 
 void WriteValue(const std::string& ini, const std::string& section, const char* key,
                 const std::string& value) {
     if (!WritePrivateProfileStringA(section.c_str(), key, value.c_str(), ini.c_str()))
-        throw TSettingsWriteError(ini);
+        throw SettingsWriteError(ini);
 }
 
 std::wstring WriteErrorMessage(const std::string& path) {
@@ -110,7 +110,7 @@ std::string ExecutablePath() {
 
 }  // namespace
 
-TSettingsWriteError::TSettingsWriteError(const std::string& path)
+SettingsWriteError::SettingsWriteError(const std::string& path)
     : std::runtime_error(NarrowToAnsi(WriteErrorMessage(path))),
       path_(path),
       message_(WriteErrorMessage(path)) {}

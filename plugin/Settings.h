@@ -4,7 +4,7 @@
 // The record is filled once at start-up (defaults, then section "Default", then the host's own
 // section, then the two size lists from "Common") and afterwards changes only through the
 // settings dialog, on the host's window thread. Reading never fails: a missing file, section, key
-// or a value that does not parse leaves the field as it was. Writing raises TSettingsWriteError.
+// or a value that does not parse leaves the field as it was. Writing raises SettingsWriteError.
 // The parsing of values lives in OptionValues.h and is platform-free.
 //
 // Requests run on any thread, also while the dialog is open. They never read PluginOption: each
@@ -81,9 +81,9 @@ private:
 };
 
 // A write to the INI file failed. message() is the text shown to the user, naming the file.
-class TSettingsWriteError : public std::runtime_error {
+class SettingsWriteError : public std::runtime_error {
 public:
-    explicit TSettingsWriteError(const std::string& path);
+    explicit SettingsWriteError(const std::string& path);
     const std::wstring& message() const noexcept { return message_; }
     const std::string& path() const noexcept { return path_; }
 
@@ -111,7 +111,7 @@ std::string HostSectionName();
 void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
                       std::string& orderString);
 // Writes the section's keys into `section` in their fixed order, "SPIOrder" last, unchanged.
-// Throws TSettingsWriteError at the first key that cannot be written.
+// Throws SettingsWriteError at the first key that cannot be written.
 void WritePluginOption(const std::string& ini, const std::string& section,
                        const TPluginOption& option, const std::string& orderString);
 // "ImageSizeList" and "ThumbnailSizeList" in section "Common".
@@ -126,7 +126,7 @@ void WriteSizeLists(const std::string& ini, const TPluginOption& option);  // th
 void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
 void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
 // What a confirmed settings dialog writes: "Default" when `writeDefault`, then the host's
-// section, then the size lists. Throws TSettingsWriteError; the writes before it remain.
+// section, then the size lists. Throws SettingsWriteError; the writes before it remain.
 void SaveSettings(const std::string& ini, const TPluginOption& option,
                   const std::string& orderString, bool writeDefault);
 

@@ -48,7 +48,7 @@ int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL*
     try {
         // The settings this request runs with, whatever the settings dialog does meanwhile.
         const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
-        TInputImage input;
+        InputImage input;
         int result = LoadInputImage(buf, len, flag, input);
         if (result != SusieSuccess) return result;
         TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
@@ -137,7 +137,7 @@ extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, Pic
     PluginState* state = Plugin.get();
     try {
         const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
-        TInputImage input;
+        InputImage input;
         const int loaded = LoadInputImage(buf, len, flag, input);
         if (loaded != SusieSuccess) return loaded;
         TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);

@@ -1,5 +1,5 @@
 // qorvi-host: a console host for import plug-ins ("00IN"). It loads a plug-in as an image viewer
-// does (LoadLibraryA on its full path, the six exports bound by name) and calls one of them,
+// does (LoadLibraryA on its full path, the exports bound by name) and calls one of them,
 // printing one line per call: the export, the result code and its meaning, the picture's size
 // and depth, and the time the call took. Pictures can be written as PNG, and the same request
 // can be repeated on several threads to check that every output is identical to the first.

@@ -572,7 +572,7 @@ void TConfigurationForm::bntOkClick() {
 
     try {
         SaveSettings(iniPath_, PluginOption, Plugin->PluginList->GetOrderString(), Checked(chbDefault));
-    } catch (const TSettingsWriteError& error) {
+    } catch (const SettingsWriteError& error) {
         MessageBoxW(window_, error.message().c_str(), L"qorvi", MB_OK | MB_ICONERROR);
     }
 }

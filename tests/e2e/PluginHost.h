@@ -1,5 +1,5 @@
 // qorvi.spi as a host sees it: a plug-in folder of its own (qorvi.spi, children, qorvi.ini),
-// loaded with LoadLibrary, the six exports bound by name. Destroying it unloads the library,
+// loaded with LoadLibrary, the exports bound by name. Destroying it unloads the library,
 // which runs shut-down, before the folder goes away.
 #pragma once
 

@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > UINT32_MAX) return 0;
     TMemoryReader reader(data, static_cast<uint32_t>(size));
     ImageInfo info{};
-    ReadImageInfo(reader, info, TImageInfoEngine{ReadNoPNG, ReadNoWIC});
+    ReadImageInfo(reader, info, ImageInfoEngine{ReadNoPNG, ReadNoWIC});
 
     Check((info.Flags & ~uint32_t{0x7F}) == 0);
     Check((info.Flags & HasProfileData) == 0 || (info.Flags & HasProfileBuffer) == 0);

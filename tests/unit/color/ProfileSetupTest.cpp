@@ -58,10 +58,10 @@ protected:
     std::string monitor = folder.AddFile("monitor.ICM", std::string(700, 'm'));
     std::string cmyk = folder.AddFile("press.icc", std::string(900, 'c'));
 
-    TProfileSetup Setup(int32_t thumbnailMode) {
+    ProfileSetupInputs Setup(int32_t thumbnailMode) {
         Calls.clear();
         SystemAsked = 0;
-        TProfileSetup setup;
+        ProfileSetupInputs setup;
         setup.InitializeCMSInfo = RecordCall;
         setup.Picture = &picture;
         setup.Preview = &preview;
@@ -109,7 +109,7 @@ TEST_F(PrepareCMSInfoTest, TakesTheCMYKProfileFileElseTheBuiltInOne) {
     EXPECT_EQ(Calls[0].cmykSize, 4);
     EXPECT_EQ(Calls[0].cmykFirst, 0xB1);
     // Without the engine's InitializeCMSInfo the choice is made and nothing is called.
-    TProfileSetup setup = Setup(3);
+    ProfileSetupInputs setup = Setup(3);
     setup.InitializeCMSInfo = nullptr;
     PrepareCMSInfo(setup, "", cmyk);
     EXPECT_EQ(SystemAsked, 1);

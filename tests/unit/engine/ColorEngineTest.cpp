@@ -304,7 +304,7 @@ TEST(ColorEngine, CMYKTakesAnEmbeddedCMYKProfileElseTheRecordsElseTheInkFormula)
 TEST(ColorEngine, BuildsATransformOncePerSourceAndKeepsABoundedNumber) {
     const Bytes adobe = Profile(AdobeRGB);
     const Bytes copy = adobe;  // the same bytes at another address
-    const TEngineCounters before = Counters();
+    const EngineCounters before = Counters();
     {
         Record record(0);
         Picture picture(16, 16);

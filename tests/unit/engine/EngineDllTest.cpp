@@ -33,7 +33,7 @@ protected:
         return bytes;
     }
 
-    TLCMSEntryPoints engine;
+    LCMSEntryPoints engine;
 };
 
 TEST_F(EngineDll, BindsEveryEntryPoint) {

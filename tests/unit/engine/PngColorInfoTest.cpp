@@ -79,16 +79,16 @@ const Bytes Iend = Chunk("IEND", {});
 
 // The reader's result on an exact-size heap copy of the bytes (so AddressSanitizer sees any read
 // past them), with the record it filled; frees the profile block it got.
-struct TRead {
-    explicit TRead(const Bytes& bytes, uint32_t limit = MaxPNGProfileSize, size_t size = SIZE_MAX) {
+struct NamedFileRead {
+    explicit NamedFileRead(const Bytes& bytes, uint32_t limit = MaxPNGProfileSize, size_t size = SIZE_MAX) {
         const size_t used = std::min(size, bytes.size());
         std::unique_ptr<uint8_t[]> copy(new uint8_t[used]);
         std::memcpy(copy.get(), bytes.data(), used);
         Result = ReadPNGColorManageInfo(Info, copy.get(), int32_t(used), limit);
     }
-    ~TRead() { FreeProfileBuffer(Info.ProfileBuffer); }
-    TRead(const TRead&) = delete;
-    TRead& operator=(const TRead&) = delete;
+    ~NamedFileRead() { FreeProfileBuffer(Info.ProfileBuffer); }
+    NamedFileRead(const NamedFileRead&) = delete;
+    NamedFileRead& operator=(const NamedFileRead&) = delete;
     Bytes Profile() const {
         const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer);
         return p ? Bytes(p, p + Info.ProfileSize) : Bytes{};
@@ -114,18 +114,18 @@ TEST(PngColorInfo, OnlyAPNGSignatureIsHandled) {
     EXPECT_EQ(std::memcmp(&info, &before, sizeof info), 0);
 
     // The signature alone is a PNG that says nothing.
-    const TRead bare(png, MaxPNGProfileSize, 8);
+    const NamedFileRead bare(png, MaxPNGProfileSize, 8);
     EXPECT_NE(bare.Result, 0);
     EXPECT_EQ(bare.Info.Flags, 0u);
 }
 
 TEST(PngColorInfo, GammaAndChromaticitiesAsTheRecordCountsThem) {
-    const TRead gama(Png({Gama(45455), Idat, Iend}));
+    const NamedFileRead gama(Png({Gama(45455), Idat, Iend}));
     EXPECT_EQ(gama.Info.Flags, uint32_t(HasGamma));
     EXPECT_NEAR(gama.Info.Gamma, 2.2, 1e-4);  // the decoding exponent, not 0.45455
-    EXPECT_DOUBLE_EQ(TRead(Png({Gama(100000)})).Info.Gamma, 1.0);
+    EXPECT_DOUBLE_EQ(NamedFileRead(Png({Gama(100000)})).Info.Gamma, 1.0);
 
-    const TRead chrm(Png({Chrm({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000}), Idat}));
+    const NamedFileRead chrm(Png({Chrm({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000}), Idat}));
     EXPECT_EQ(chrm.Info.Flags, uint32_t(HasWhitePoint | HasPrimaries));
     const ImageInfo& c = chrm.Info;
     const double read[] = {c.WhitePointX, c.WhitePointY, c.RedX, c.RedY, c.GreenX, c.GreenY, c.BlueX, c.BlueY};
@@ -151,7 +151,7 @@ TEST(PngColorInfo, TheProfileThenSRGBThenGammaAndChromaticities) {
         {"iCCP gAMA", Png({Iccp(profile), Gama(45455)}), HasProfileBuffer | HasGamma},
     };
     for (const Case& test : cases) {
-        const TRead read(test.png);
+        const NamedFileRead read(test.png);
         EXPECT_EQ(read.Info.Flags, test.flags) << test.name;
         if (!(test.flags & HasGamma)) {
             EXPECT_EQ(read.Info.Gamma, 0.0) << test.name;
@@ -204,45 +204,45 @@ TEST(PngColorInfo, UnsoundChunksCountAsAbsent) {
     for (const Case& test : cases) {
         // The sound gAMA after the unsound chunk shows that the walk went on, and that an unsound
         // sRGB does not hide it.
-        const TRead read(Png({test.chunk, Gama(45455), Idat}));
+        const NamedFileRead read(Png({test.chunk, Gama(45455), Idat}));
         EXPECT_NE(read.Result, 0) << test.name;
         EXPECT_EQ(read.Info.Flags, uint32_t(HasGamma)) << test.name;
         EXPECT_NEAR(read.Info.Gamma, 2.2, 1e-4) << test.name;
     }
     // A name of 79 bytes is still a name, and a chromaticity may have x + y of exactly 1.
-    EXPECT_EQ(TRead(Png({Iccp(profile, std::string(79, 'n'))})).Profile(), profile);
-    EXPECT_EQ(TRead(Png({Chrm({34567, 35850, 73470, 26530, 15960, 84040, 3660, 1})})).Info.Flags,
+    EXPECT_EQ(NamedFileRead(Png({Iccp(profile, std::string(79, 'n'))})).Profile(), profile);
+    EXPECT_EQ(NamedFileRead(Png({Chrm({34567, 35850, 73470, 26530, 15960, 84040, 3660, 1})})).Info.Flags,
               uint32_t(HasWhitePoint | HasPrimaries));
 }
 
 TEST(PngColorInfo, TheFirstSoundChunkOfEachKindCounts) {
     const Bytes first = Profile(300, 5), second = Profile(600, 6);
-    const TRead two(Png({Iccp(first), Gama(50000), Iccp(second), Gama(45455)}));
+    const NamedFileRead two(Png({Iccp(first), Gama(50000), Iccp(second), Gama(45455)}));
     EXPECT_EQ(two.Profile(), first);  // the second block is not leaked either (LeakSanitizer)
     EXPECT_DOUBLE_EQ(two.Info.Gamma, 2.0);
 
     // A broken first iCCP is the only one tried; a broken first gAMA is not.
     Bytes truncated = Deflate(first);
     truncated.pop_back();
-    const TRead broken(Png({IccpStream(truncated, "icc", 0), Gama(0), Iccp(second), Gama(50000)}));
+    const NamedFileRead broken(Png({IccpStream(truncated, "icc", 0), Gama(0), Iccp(second), Gama(50000)}));
     EXPECT_EQ(broken.Info.Flags, uint32_t(HasGamma));
     EXPECT_DOUBLE_EQ(broken.Info.Gamma, 2.0);
 
     // With a bad CRC the chunk is absent altogether, so the next one is the first.
     Bytes badCrc = Iccp(first);
     badCrc.back() ^= 1;
-    EXPECT_EQ(TRead(Png({badCrc, Iccp(second)})).Profile(), second);
+    EXPECT_EQ(NamedFileRead(Png({badCrc, Iccp(second)})).Profile(), second);
 }
 
 TEST(PngColorInfo, TheWalkEndsAtTheImageData) {
     const Bytes chrm = Chrm(SRGBChromaticities);
-    EXPECT_EQ(TRead(Png({Gama(45455), Idat, chrm})).Info.Flags, uint32_t(HasGamma));
-    EXPECT_EQ(TRead(Png({Gama(45455), Iend, chrm})).Info.Flags, uint32_t(HasGamma));
+    EXPECT_EQ(NamedFileRead(Png({Gama(45455), Idat, chrm})).Info.Flags, uint32_t(HasGamma));
+    EXPECT_EQ(NamedFileRead(Png({Gama(45455), Iend, chrm})).Info.Flags, uint32_t(HasGamma));
     // An sRGB after the image data does not hide the gAMA before it.
-    EXPECT_EQ(TRead(Png({Gama(45455), Idat, Srgb()})).Info.Flags, uint32_t(HasGamma));
+    EXPECT_EQ(NamedFileRead(Png({Gama(45455), Idat, Srgb()})).Info.Flags, uint32_t(HasGamma));
     // Chunks of other kinds are passed over unchecked, however they look inside.
     Bytes text = Chunk("tEXt", Bytes(5000, 0xFF), false);
-    EXPECT_EQ(TRead(Png({text, Gama(45455), Chunk("PLTE", Bytes(6, 0)), chrm})).Info.Flags, GammaChromaticities);
+    EXPECT_EQ(NamedFileRead(Png({text, Gama(45455), Chunk("PLTE", Bytes(6, 0)), chrm})).Info.Flags, GammaChromaticities);
 }
 
 TEST(PngColorInfo, AFileThatBreaksOffKeepsWhatCameBefore) {
@@ -259,7 +259,7 @@ TEST(PngColorInfo, AFileThatBreaksOffKeepsWhatCameBefore) {
         {"chunk 1 byte short", Bytes(chrm.begin(), chrm.end() - 1)},
     };
     for (const Case& test : cases) {
-        const TRead read(Concat(Png({Gama(45455)}), test.tail));
+        const NamedFileRead read(Concat(Png({Gama(45455)}), test.tail));
         EXPECT_NE(read.Result, 0) << test.name;
         EXPECT_EQ(read.Info.Flags, uint32_t(HasGamma)) << test.name;
     }
@@ -270,7 +270,7 @@ TEST(PngColorInfo, AFileThatBreaksOffKeepsWhatCameBefore) {
     const Bytes whole = Png({Iccp(profile), Srgb(), Gama(45455), chrm, Idat, Iend});
     uint32_t flagsSeen = 0;
     for (size_t size = 0; size <= whole.size(); ++size) {
-        const TRead read(whole, MaxPNGProfileSize, size);
+        const NamedFileRead read(whole, MaxPNGProfileSize, size);
         EXPECT_EQ(read.Result != 0, size >= 8) << size;
         if (read.Info.Flags & HasProfileBuffer) {
             EXPECT_EQ(read.Profile(), profile) << size;
@@ -282,8 +282,8 @@ TEST(PngColorInfo, AFileThatBreaksOffKeepsWhatCameBefore) {
 
 TEST(PngColorInfo, ProfilesAreBounded) {
     const Bytes profile = Profile(1000, 8);
-    EXPECT_EQ(TRead(Png({Iccp(profile)}), 1000).Profile(), profile);
-    const TRead over(Png({Iccp(profile), Gama(45455)}), 999);
+    EXPECT_EQ(NamedFileRead(Png({Iccp(profile)}), 1000).Profile(), profile);
+    const NamedFileRead over(Png({Iccp(profile), Gama(45455)}), 999);
     EXPECT_EQ(over.Info.Flags, uint32_t(HasGamma));
     EXPECT_EQ(over.Info.ProfileBuffer, nullptr);
 
@@ -330,14 +330,14 @@ Bytes ImageFile(const std::string& name) {
 
 TEST(PngColorInfo, FilesImageMagickWrote) {
     // ImageMagick writes sRGB's gamma and chromaticities, no sRGB chunk.
-    const TRead plain(ImageFile("rgb.png"));
+    const NamedFileRead plain(ImageFile("rgb.png"));
     EXPECT_EQ(plain.Info.Flags, GammaChromaticities);
     EXPECT_NEAR(plain.Info.Gamma, 2.2, 1e-4);
     EXPECT_DOUBLE_EQ(plain.Info.WhitePointX, 0.3127);
     EXPECT_DOUBLE_EQ(plain.Info.BlueY, 0.06);
 
     // With a profile it leaves out gAMA but keeps cHRM.
-    const TRead embedded(ImageFile("profile.png"));
+    const NamedFileRead embedded(ImageFile("profile.png"));
     EXPECT_EQ(embedded.Info.Flags, uint32_t(HasProfileBuffer | HasWhitePoint | HasPrimaries));
     EXPECT_EQ(embedded.Profile(), ImageFile("small.icc"));
 }

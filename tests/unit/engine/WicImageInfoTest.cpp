@@ -30,15 +30,15 @@ Bytes ImageFile(const std::string& name) {
 bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
 
 // The reader's result on a record that starts as `start`; frees a profile block it got.
-struct TRead {
-    explicit TRead(const Bytes& file, const ImageInfo& start = {}) : Info(start) {
+struct NamedFileRead {
+    explicit NamedFileRead(const Bytes& file, const ImageInfo& start = {}) : Info(start) {
         Result = ReadWICImageInfo(Info, file.data(), int32_t(file.size()));
     }
-    ~TRead() {
+    ~NamedFileRead() {
         if (Info.ProfileBuffer != Start.ProfileBuffer) FreeProfileBuffer(Info.ProfileBuffer);
     }
-    TRead(const TRead&) = delete;
-    TRead& operator=(const TRead&) = delete;
+    NamedFileRead(const NamedFileRead&) = delete;
+    NamedFileRead& operator=(const NamedFileRead&) = delete;
     Bytes Profile() const {
         const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer);
         return p ? Bytes(p, p + Info.ProfileSize) : Bytes{};
@@ -95,33 +95,33 @@ TEST(WicImageInfo, FilesWithoutMetadataLeaveTheRecordAlone) {
         {"a TIFF with orientation 0", zero},
     };
     for (const auto& test : cases) {
-        const TRead read(test.file, start);
+        const NamedFileRead read(test.file, start);
         EXPECT_EQ(read.Result, 0) << test.name;
         EXPECT_TRUE(SameBytes(read.Info, start)) << test.name;
     }
 }
 
 TEST(WicImageInfo, OrientationFromTIFF) {
-    const TRead six(ImageFile("orient6-msb.tif"), Filled());
+    const NamedFileRead six(ImageFile("orient6-msb.tif"), Filled());
     EXPECT_NE(six.Result, 0);
     EXPECT_EQ(six.Info.Orientation, 6);
     EXPECT_EQ(six.Info.Flags, Filled().Flags | HasOrientation);
     EXPECT_EQ(six.Info.ProfileBuffer, nullptr);
-    EXPECT_EQ(TRead(ImageFile("rgb.tif")).Info.Orientation, 1);
+    EXPECT_EQ(NamedFileRead(ImageFile("rgb.tif")).Info.Orientation, 1);
 }
 
 TEST(WicImageInfo, ProfilesFromColourContexts) {
     const Bytes small = ImageFile("small.icc");
     for (const char* name : {"profile.tif", "profile.png"}) {
-        const TRead read(ImageFile(name));
+        const NamedFileRead read(ImageFile(name));
         EXPECT_NE(read.Result, 0) << name;
         EXPECT_TRUE(read.Info.Flags & HasProfileBuffer) << name;
         EXPECT_EQ(read.Info.ProfileData, nullptr) << name;
         EXPECT_EQ(read.Profile(), small) << name;
     }
     // ImageMagick's TIFF also says orientation 1; its PNG says nothing of orientation.
-    EXPECT_EQ(TRead(ImageFile("profile.tif")).Info.Flags, uint32_t(HasProfileBuffer | HasOrientation));
-    EXPECT_EQ(TRead(ImageFile("profile.png")).Info.Flags, uint32_t(HasProfileBuffer));
+    EXPECT_EQ(NamedFileRead(ImageFile("profile.tif")).Info.Flags, uint32_t(HasProfileBuffer | HasOrientation));
+    EXPECT_EQ(NamedFileRead(ImageFile("profile.png")).Info.Flags, uint32_t(HasProfileBuffer));
 }
 
 TEST(WicImageInfo, WhatTheRecordHoldsIsNotOverwritten) {
@@ -133,14 +133,14 @@ TEST(WicImageInfo, WhatTheRecordHoldsIsNotOverwritten) {
     both.ProfileSize = int32_t(sizeof elsewhere);
     both.Orientation = 3;
     both.Flags = HasProfileData | HasOrientation;
-    const TRead full(file, both);
+    const NamedFileRead full(file, both);
     EXPECT_EQ(full.Result, 0);
     EXPECT_TRUE(SameBytes(full.Info, both));
 
     ImageInfo oriented{};
     oriented.Orientation = 8;
     oriented.Flags = HasOrientation;
-    const TRead profileOnly(file, oriented);
+    const NamedFileRead profileOnly(file, oriented);
     EXPECT_EQ(profileOnly.Info.Orientation, 8);
     EXPECT_EQ(profileOnly.Info.Flags, uint32_t(HasOrientation | HasProfileBuffer));
 
@@ -149,7 +149,7 @@ TEST(WicImageInfo, WhatTheRecordHoldsIsNotOverwritten) {
     joined.ProfileBuffer = own.data();
     joined.ProfileSize = int32_t(own.size());
     joined.Flags = HasProfileBuffer;
-    const TRead orientationOnly(file, joined);
+    const NamedFileRead orientationOnly(file, joined);
     EXPECT_EQ(orientationOnly.Info.ProfileBuffer, own.data());
     EXPECT_EQ(orientationOnly.Info.ProfileSize, int32_t(own.size()));
     EXPECT_EQ(orientationOnly.Info.Flags, uint32_t(HasProfileBuffer | HasOrientation));
@@ -157,7 +157,7 @@ TEST(WicImageInfo, WhatTheRecordHoldsIsNotOverwritten) {
 
 TEST(WicImageInfo, AFailedAllocationLeavesTheProfileOut) {
     const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
-    const TRead read(ImageFile("profile.tif"));
+    const NamedFileRead read(ImageFile("profile.tif"));
     ReplaceProfileAllocation(previous);
     EXPECT_NE(read.Result, 0);
     EXPECT_EQ(read.Info.Flags, uint32_t(HasOrientation));
@@ -186,10 +186,10 @@ TEST(WicImageInfo, LeavesTheThreadsApartmentAsItFoundIt) {
 
 TEST(WicImageInfo, JPEGExifAndProfile) {
     if (UnderWine()) GTEST_SKIP() << "Wine's JPEG decoder gives no metadata and no colour contexts";
-    const TRead six(ImageFile("orient6.jpg"));
+    const NamedFileRead six(ImageFile("orient6.jpg"));
     EXPECT_EQ(six.Info.Orientation, 6);
     EXPECT_TRUE(six.Info.Flags & HasOrientation);
-    const TRead profile(ImageFile("profile.jpg"));
+    const NamedFileRead profile(ImageFile("profile.jpg"));
     EXPECT_EQ(profile.Profile(), ImageFile("small.icc"));
 }
 

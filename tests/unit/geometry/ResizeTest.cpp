@@ -35,7 +35,7 @@ Picture RandomPicture(std::mt19937& random, int32_t width, int32_t height, int32
 }
 
 // The destination rows of one resize, or empty when ResizeImage declined.
-std::vector<uint8_t> Resize(TFilterPath path, int32_t threads, uint32_t mode, Picture& picture,
+std::vector<uint8_t> Resize(FilterPath path, int32_t threads, uint32_t mode, Picture& picture,
                             int32_t newWidth, int32_t newHeight) {
     TResizer resizer(threads, path);
     resizer.SetMode(mode);
@@ -61,7 +61,7 @@ protected:
         FreeResizeThreadGroup();
         std::mt19937 random(1);
         Picture p = RandomPicture(random, 20, 20, 3, 0);
-        Resize(TFilterPath::Scalar, 4, 2, p, 10, 10);
+        Resize(FilterPath::Scalar, 4, 2, p, 10, 10);
         ASSERT_EQ(ResizeThreadGroupCount(), 4);
     }
     void TearDown() override { FreeResizeThreadGroup(); }
@@ -70,11 +70,11 @@ protected:
 TEST_F(ResizerTest, GivesTheSameBytesOnEveryPathAndThreadCount) {
     std::mt19937 random(2024);
     struct Run {
-        TFilterPath path;
+        FilterPath path;
         int32_t threads;
     };
-    const Run runs[] = {{TFilterPath::MMX, 1},  {TFilterPath::SSE2, 1}, {TFilterPath::SSE2, 2},
-                        {TFilterPath::SSE2, 3}, {TFilterPath::SSE2, 4}, {TFilterPath::MMX, 3}};
+    const Run runs[] = {{FilterPath::MMX, 1},  {FilterPath::SSE2, 1}, {FilterPath::SSE2, 2},
+                        {FilterPath::SSE2, 3}, {FilterPath::SSE2, 4}, {FilterPath::MMX, 3}};
     for (int trial = 0; trial < 72; ++trial) {
         const int32_t bpp = trial % 3 == 0 ? 1 : trial % 3 == 1 ? 3 : 4;
         const uint32_t mode = uint32_t(trial / 3 % 6);
@@ -96,7 +96,7 @@ TEST_F(ResizerTest, GivesTheSameBytesOnEveryPathAndThreadCount) {
                                         << " -> " << newWidth << " x " << newHeight << ", "
                                         << bpp << " bytes per pixel");
         const std::vector<uint8_t> reference =
-            Resize(TFilterPath::Scalar, 1, mode, picture, newWidth, newHeight);
+            Resize(FilterPath::Scalar, 1, mode, picture, newWidth, newHeight);
         for (const Run& run : runs) {
             EXPECT_EQ(Resize(run.path, run.threads, mode, picture, newWidth, newHeight), reference)
                 << "path " << int(run.path) << ", " << run.threads << " threads";
@@ -108,10 +108,10 @@ TEST_F(ResizerTest, GivesTheSameBytesOnEveryPathAndThreadCount) {
 TEST_F(ResizerTest, GivesTheSameBytesForLargePicturesOnEveryThreadCount) {
     std::mt19937 random(5);
     Picture wide = RandomPicture(random, 1001, 203, 3, 1);
-    const std::vector<uint8_t> reference = Resize(TFilterPath::SSE2, 1, 2, wide, 397, 61);
-    EXPECT_EQ(Resize(TFilterPath::Scalar, 1, 2, wide, 397, 61), reference);
+    const std::vector<uint8_t> reference = Resize(FilterPath::SSE2, 1, 2, wide, 397, 61);
+    EXPECT_EQ(Resize(FilterPath::Scalar, 1, 2, wide, 397, 61), reference);
     for (int32_t threads = 2; threads <= 4; ++threads)
-        EXPECT_EQ(Resize(TFilterPath::SSE2, threads, 2, wide, 397, 61), reference) << threads;
+        EXPECT_EQ(Resize(FilterPath::SSE2, threads, 2, wide, 397, 61), reference) << threads;
 }
 
 // Every filter on every path, shrinking by up to 100 times: a picture of one colour comes out that
@@ -137,8 +137,8 @@ TEST_F(ResizerTest, KeepsAFlatPictureFlat) {
             }
             const int32_t stride = DestinationStride(g.newWidth, bpp);
             for (uint32_t mode = 0; mode <= 5; ++mode) {
-                for (TFilterPath path :
-                     {TFilterPath::Scalar, TFilterPath::MMX, TFilterPath::SSE2}) {
+                for (FilterPath path :
+                     {FilterPath::Scalar, FilterPath::MMX, FilterPath::SSE2}) {
                     // One resizer for the pictures of a size: its tables are built once.
                     TResizer resizer(1, path);
                     resizer.SetMode(mode);
@@ -170,7 +170,7 @@ TEST_F(ResizerTest, SaturatesNegativeLobesAtZeroAndTwoFiftyFive) {
     axis.InputCount = 16, axis.OutputCount = 15, axis.PairStep = 2;
     TLanczos(3).SetWeights(axis);
     std::vector<int32_t> exact;
-    for (const TWeightEntry& entry : axis.Entries) {
+    for (const WeightEntry& entry : axis.Entries) {
         int32_t sum = 0;
         for (int32_t k = 0; k < PairCount(entry.Pairs); ++k) {
             const int32_t even = int32_t(entry.Offset / 2) * 2 + 2 * k;
@@ -181,7 +181,7 @@ TEST_F(ResizerTest, SaturatesNegativeLobesAtZeroAndTwoFiftyFive) {
     }
     ASSERT_LT(*std::min_element(exact.begin(), exact.end()), 0);
     ASSERT_GT(*std::max_element(exact.begin(), exact.end()), 255);
-    for (TFilterPath path : {TFilterPath::Scalar, TFilterPath::MMX, TFilterPath::SSE2}) {
+    for (FilterPath path : {FilterPath::Scalar, FilterPath::MMX, FilterPath::SSE2}) {
         const std::vector<uint8_t> out = Resize(path, 1, 2, step, 15, 1);
         for (size_t x = 0; x < 15; ++x)
             EXPECT_EQ(out[x], std::clamp(exact[x], 0, 255)) << "path " << int(path) << ", " << x;
@@ -191,13 +191,13 @@ TEST_F(ResizerTest, SaturatesNegativeLobesAtZeroAndTwoFiftyFive) {
 TEST_F(ResizerTest, CopiesAnUnchangedAxisExactly) {
     std::mt19937 random(3);
     Picture picture = RandomPicture(random, 37, 11, 3, 0);
-    const std::vector<uint8_t> out = Resize(TFilterPath::SSE2, 2, 2, picture, 13, 11);
+    const std::vector<uint8_t> out = Resize(FilterPath::SSE2, 2, 2, picture, 13, 11);
     // Each row on its own gives the same row: nothing of the neighbours leaks in.
     for (int32_t y = 0; y < 11; ++y) {
         Picture row{37, 1, 3, picture.stride, {}};
         row.bytes.assign(picture.bytes.begin() + y * picture.stride,
                          picture.bytes.begin() + (y + 1) * picture.stride);
-        const std::vector<uint8_t> alone = Resize(TFilterPath::SSE2, 1, 2, row, 13, 1);
+        const std::vector<uint8_t> alone = Resize(FilterPath::SSE2, 1, 2, row, 13, 1);
         const int32_t stride = DestinationStride(13, 3);
         EXPECT_TRUE(std::equal(alone.begin(), alone.end(), out.begin() + y * stride)) << y;
     }
@@ -206,16 +206,16 @@ TEST_F(ResizerTest, CopiesAnUnchangedAxisExactly) {
 TEST_F(ResizerTest, SelectsAreaAveragingForUnknownModes) {
     std::mt19937 random(4);
     Picture picture = RandomPicture(random, 30, 30, 3, 0);
-    EXPECT_EQ(Resize(TFilterPath::SSE2, 1, 7, picture, 7, 9),
-              Resize(TFilterPath::SSE2, 1, 0, picture, 7, 9));
-    EXPECT_NE(Resize(TFilterPath::SSE2, 1, 2, picture, 7, 9),
-              Resize(TFilterPath::SSE2, 1, 0, picture, 7, 9));
+    EXPECT_EQ(Resize(FilterPath::SSE2, 1, 7, picture, 7, 9),
+              Resize(FilterPath::SSE2, 1, 0, picture, 7, 9));
+    EXPECT_NE(Resize(FilterPath::SSE2, 1, 2, picture, 7, 9),
+              Resize(FilterPath::SSE2, 1, 0, picture, 7, 9));
 }
 
 TEST_F(ResizerTest, LeavesEverythingAloneWhenItCannotShrink) {
     std::mt19937 random(6);
     Picture picture = RandomPicture(random, 8, 6, 3, 0);
-    TResizer resizer(2, TFilterPath::SSE2);
+    TResizer resizer(2, FilterPath::SSE2);
     resizer.SetMode(2);
     std::vector<uint8_t> out(1024, 0xCD);
     struct Case {
@@ -245,7 +245,7 @@ TEST_F(ResizerTest, LeavesEverythingAloneWhenItCannotShrink) {
 TEST_F(ResizerTest, ThrowsForANullDestinationAfterTheFirstPass) {
     std::mt19937 random(8);
     Picture picture = RandomPicture(random, 16, 16, 4, 0);
-    TResizer resizer(1, TFilterPath::SSE2);
+    TResizer resizer(1, FilterPath::SSE2);
     resizer.SetMode(0);
     TImageDesc desc = picture.Desc();
     EXPECT_THROW(resizer.ResizeImage(desc, nullptr, 8, 8), std::bad_alloc);
@@ -263,7 +263,7 @@ TEST_F(ResizerTest, ForgetsAGeometryWhoseBuffersCouldNotBeHad) {
     // address. Nothing is read before that fails, so a small block stands in for the rows.
     if (sizeof(void*) != 4) GTEST_SKIP() << "needs a 32-bit address space";
     std::vector<uint8_t> rows(16);
-    TResizer resizer(2, TFilterPath::SSE2);
+    TResizer resizer(2, FilterPath::SSE2);
     resizer.SetMode(0);
     for (int attempt = 0; attempt < 2; ++attempt) {
         // Half-built tables kept for the geometry would let the second call run its passes.
@@ -276,7 +276,7 @@ TEST_F(ResizerTest, ForgetsAGeometryWhoseBuffersCouldNotBeHad) {
 TEST_F(ResizerTest, RebuildsItsTablesForANewGeometryOrMode) {
     std::mt19937 random(9);
     Picture a = RandomPicture(random, 40, 30, 3, 0), b = RandomPicture(random, 40, 30, 3, 1);
-    TResizer resizer(2, TFilterPath::SSE2);
+    TResizer resizer(2, FilterPath::SSE2);
     auto run = [&](uint32_t mode, Picture& p, int32_t w, int32_t h) {
         resizer.SetMode(mode);
         std::vector<uint8_t> out(size_t(DestinationStride(w, 3)) * h);
@@ -286,9 +286,9 @@ TEST_F(ResizerTest, RebuildsItsTablesForANewGeometryOrMode) {
     };
     resizer.SetMode(5);
     const std::vector<uint8_t> first = run(5, a, 20, 15);
-    EXPECT_EQ(run(5, b, 20, 15), Resize(TFilterPath::SSE2, 1, 5, b, 20, 15));  // another stride
-    EXPECT_EQ(run(5, a, 11, 15), Resize(TFilterPath::SSE2, 1, 5, a, 11, 15));
-    EXPECT_EQ(run(1, a, 11, 15), Resize(TFilterPath::SSE2, 1, 1, a, 11, 15));
+    EXPECT_EQ(run(5, b, 20, 15), Resize(FilterPath::SSE2, 1, 5, b, 20, 15));  // another stride
+    EXPECT_EQ(run(5, a, 11, 15), Resize(FilterPath::SSE2, 1, 5, a, 11, 15));
+    EXPECT_EQ(run(1, a, 11, 15), Resize(FilterPath::SSE2, 1, 1, a, 11, 15));
     EXPECT_EQ(run(5, a, 20, 15), first);
 }
 
@@ -299,7 +299,7 @@ TEST(CpuFeatures, ReportSSE2OnThisMachine) {
     EXPECT_TRUE(features & CpuMMX);
     EXPECT_EQ(TResizer(1).Path(), DefaultFilterPath());
     // The comparisons above are between real paths, not the scalar one three times.
-    for (TFilterPath path : {TFilterPath::Scalar, TFilterPath::MMX, TFilterPath::SSE2})
+    for (FilterPath path : {FilterPath::Scalar, FilterPath::MMX, FilterPath::SSE2})
         EXPECT_EQ(TResizer(1, path).Path(), path);
 }
 

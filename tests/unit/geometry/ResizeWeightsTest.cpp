@@ -10,7 +10,7 @@ namespace qorvi {
 namespace {
 
 // The weights of one entry, two per pair, low half first.
-std::vector<int> Weights(const TWeightEntry& entry) {
+std::vector<int> Weights(const WeightEntry& entry) {
     std::vector<int> weights;
     for (int32_t k = 0; k < PairCount(entry.Pairs); ++k) {
         weights.push_back(EvenWeight(entry.Pairs[k]));
@@ -63,7 +63,7 @@ TEST(AreaAverageWeights, CoverEachSourceSampleByItsShare) {
 TEST(AreaAverageWeights, AreExactWhereSizeProductsPassThirtyTwoBits) {
     TResizeParam axis = Axis(100000, 50000, 48);
     TAreaAverage().SetWeights(axis);
-    const TWeightEntry& last = axis.Entries.back();
+    const WeightEntry& last = axis.Entries.back();
     EXPECT_EQ(last.Offset, intptr_t{49999} * 48);
     EXPECT_EQ(Weights(last), (std::vector<int>{8192, 8192}));
 }
@@ -75,7 +75,7 @@ TEST(WeightTables, OfAnUnchangedAxisCopyEverySample) {
             setter->SetWeights(axis);
             for (int32_t i = 0; i < size; ++i) {
                 SCOPED_TRACE(testing::Message() << "size " << size << ", entry " << i);
-                const TWeightEntry& entry = axis.Entries[size_t(i)];
+                const WeightEntry& entry = axis.Entries[size_t(i)];
                 const int32_t first = int32_t(entry.Offset / 16) * 2;
                 const std::vector<int> weights = Weights(entry);
                 for (size_t k = 0; k < weights.size(); ++k)
@@ -104,7 +104,7 @@ TEST(WeightTables, KeepTheirWeightsInsideThePictureAndAddUpToOne) {
             setter->SetWeights(axis);
             for (int32_t i = 0; i < out; ++i) {
                 SCOPED_TRACE(testing::Message() << in << " -> " << out << ", entry " << i);
-                const TWeightEntry& entry = axis.Entries[size_t(i)];
+                const WeightEntry& entry = axis.Entries[size_t(i)];
                 ASSERT_EQ(entry.Offset % 48, 0);
                 const int32_t first = int32_t(entry.Offset / 48) * 2;
                 const std::vector<int> weights = Weights(entry);
@@ -124,13 +124,13 @@ TEST(WeightTables, KeepTheirWeightsInsideThePictureAndAddUpToOne) {
 // A kernel whose weights pass the 16-bit range: the sum is still made exact, with every weight
 // held inside it rather than wrapped.
 TEST(WeightTables, AddUpToOneWhereTheKernelPassesSixteenBits) {
-    class TSteep final : public TWndFuncWeight {
+    class SteepKernel final : public TWndFuncWeight {
     public:
-        TSteep() : TWndFuncWeight(1) {}
+        SteepKernel() : TWndFuncWeight(1) {}
         double WindowFunc(double x) const override { return x == 0 ? 1.0 : -0.9; }
     };
     TResizeParam axis = Axis(5, 5);
-    TSteep().SetWeights(axis);
+    SteepKernel().SetWeights(axis);
     // Every sample but the last: 10 and -9 times 1.0, held at the limits and then corrected.
     EXPECT_EQ(Weights(axis.Entries[0]), (std::vector<int>{32767, -16383}));
     EXPECT_EQ(Weights(axis.Entries[4]), (std::vector<int>{WeightOne, 0}));
@@ -139,9 +139,9 @@ TEST(WeightTables, AddUpToOneWhereTheKernelPassesSixteenBits) {
 TEST(WeightTables, FoldTheWeightPastEachEdgeOntoTheEdgeSample) {
     TResizeParam axis = Axis(40, 10);
     TLanczos(3).SetWeights(axis);
-    const TWeightEntry& left = axis.Entries.front();
-    const TWeightEntry& middle = axis.Entries[5];
-    const TWeightEntry& right = axis.Entries.back();
+    const WeightEntry& left = axis.Entries.front();
+    const WeightEntry& middle = axis.Entries[5];
+    const WeightEntry& right = axis.Entries.back();
     EXPECT_EQ(left.Offset, 0);
     EXPECT_LT(PairCount(left.Pairs), PairCount(middle.Pairs));
     EXPECT_LT(PairCount(right.Pairs), PairCount(middle.Pairs));

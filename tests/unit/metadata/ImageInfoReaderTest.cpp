@@ -77,9 +77,9 @@ public:
         uint32_t dataAt = exifAt + (Exif.empty() ? 0 : DirectorySize(Exif.size()));
         Bytes data;
         Bytes out = Concat(Order.Big ? Text("MM") : Text("II"), Concat(Order.U16(42), Order.U32(8)));
-        auto directory = [&](std::vector<TEntry> entries) {
+        auto directory = [&](std::vector<DirectoryEntry> entries) {
             Bytes bytes = Order.U16(uint16_t(entries.size()));
-            for (const TEntry& entry : entries) {
+            for (const DirectoryEntry& entry : entries) {
                 bytes = Concat(bytes, Concat(Order.U16(entry.Tag), Concat(Order.U16(entry.Type), Order.U32(entry.Count))));
                 Bytes field = entry.Value;
                 if (!entry.Raw && field.size() > 4) {
@@ -91,7 +91,7 @@ public:
             }
             return Concat(bytes, Order.U32(0));
         };
-        std::vector<TEntry> first = First;
+        std::vector<DirectoryEntry> first = First;
         if (!Exif.empty()) first.push_back({0x8769, 4, 1, Order.U32(exifAt)});
         out = Concat(out, directory(first));
         if (!Exif.empty()) out = Concat(out, directory(Exif));
@@ -101,14 +101,14 @@ public:
     ByteOrder Order;
 
 private:
-    struct TEntry {
+    struct DirectoryEntry {
         uint16_t Tag, Type;
         uint32_t Count;
         Bytes Value;
         bool Raw = false;
     };
     static uint32_t DirectorySize(size_t entries) { return uint32_t(2 + 12 * entries + 4); }
-    std::vector<TEntry> First, Exif;
+    std::vector<DirectoryEntry> First, Exif;
 };
 
 // A JPEG's segments up to the picture data.
@@ -159,7 +159,7 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.Name);
-        const TReadImage read(test.File);
+        const ImageReadFixture read(test.File);
         EXPECT_EQ(read.Info.Flags, test.Flags);
         EXPECT_EQ(read.Profile(), test.Profile);
         if (test.Flags == HasProfileData) {
@@ -173,24 +173,24 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
 
 TEST(JPEGInfo, ReadsTheExifBeforeTheProfileOnly) {
     const Bytes profile = Pattern(40, 5);
-    const TReadImage before(JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
+    const ImageReadFixture before(JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
     EXPECT_EQ(before.Info.Orientation, 6);
     EXPECT_EQ(before.Info.Flags, HasOrientation | HasProfileData);
 
-    const TReadImage after(JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
+    const ImageReadFixture after(JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
     EXPECT_EQ(after.Info.Orientation, 0);
     EXPECT_EQ(after.Info.Flags, HasProfileData);
     EXPECT_EQ(after.Profile(), profile);
 
     // Only the first Exif segment counts; big-endian Exif data reads as well.
-    const TReadImage two(JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
+    const ImageReadFixture two(JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
     EXPECT_EQ(two.Info.Orientation, 3);
 }
 
 TEST(JPEGInfo, IgnoresTheProfileTagInsideExif) {
     TiffBuilder exif(false);
     exif.Short(0x0112, 5).Entry(0x8773, 7, 40, Pattern(40, 1));
-    const TReadImage read(JpegBuilder().Exif(exif.Build()).Finish());
+    const ImageReadFixture read(JpegBuilder().Exif(exif.Build()).Finish());
     EXPECT_EQ(read.Info.Flags, HasOrientation);
     EXPECT_EQ(read.Info.ProfileData, nullptr);
 }
@@ -198,21 +198,21 @@ TEST(JPEGInfo, IgnoresTheProfileTagInsideExif) {
 TEST(JPEGInfo, KeepsWhatWasWholeWhenTheFileBreaksOff) {
     const Bytes a = Pattern(100, 1), b = Pattern(60, 2);
     // Ends right after the profile, before any picture data: the profile and the Exif stay.
-    const TReadImage ended(JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
+    const ImageReadFixture ended(JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
     EXPECT_EQ(ended.Info.Flags, HasOrientation | HasProfileBuffer);
     EXPECT_EQ(ended.Profile(), Concat(a, b));
 
     // Ends inside the second segment: that segment is not taken, no byte past the end is read.
     Bytes cut = JpegBuilder().Icc(1, 2, a).Icc(2, 2, b).Unfinished();
     cut.resize(cut.size() - 10);
-    const TReadImage inside(cut);
+    const ImageReadFixture inside(cut);
     EXPECT_EQ(inside.Info.Flags, HasProfileBuffer);
     EXPECT_EQ(inside.Profile(), a);
 
     // A single segment cut short is no profile at all.
     Bytes single = JpegBuilder().Icc(1, 1, a).Unfinished();
     single.resize(single.size() - 1);
-    const TReadImage none(single);
+    const ImageReadFixture none(single);
     EXPECT_EQ(none.Info.Flags, 0u);
     EXPECT_EQ(none.Info.ProfileData, nullptr);
 }
@@ -221,23 +221,23 @@ TEST(JPEGInfo, EndsOnLengthsThatCannotBeSkipped) {
     // A length below 2 ends the segments: handled as JPEG, so the WIC reader is not asked.
     static int wicCalls;
     wicCalls = 0;
-    const TImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 1; }};
+    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 1; }};
     for (uint8_t length : {0, 1}) {
         Bytes file = JpegBuilder().Exif(OrientationExif(2)).Unfinished();
         file = Concat(file, {0xFF, 0xE2, 0x00, length, 0x00, 0x00});
-        const TReadImage read(file, engine);
+        const ImageReadFixture read(file, engine);
         EXPECT_EQ(read.Info.Orientation, 2);
     }
     EXPECT_EQ(wicCalls, 0);
     // No JPEG: a missing start marker or a first marker without 0xFF goes on to the next reader.
-    TReadImage(Bytes{0xFF, 0xD8, 0x12, 0x34}, engine);
-    TReadImage(Bytes{0xFF, 0xD9, 0xFF, 0xD9}, engine);
+    ImageReadFixture(Bytes{0xFF, 0xD8, 0x12, 0x34}, engine);
+    ImageReadFixture(Bytes{0xFF, 0xD9, 0xFF, 0xD9}, engine);
     EXPECT_EQ(wicCalls, 2);
 }
 
 TEST(JPEGInfo, AllocationFailureLeavesNoProfile) {
     const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
-    const TReadImage read(JpegBuilder().Exif(OrientationExif(4)).Icc(1, 2, Pattern(10, 1)).Icc(2, 2, Pattern(10, 2)).Finish());
+    const ImageReadFixture read(JpegBuilder().Exif(OrientationExif(4)).Icc(1, 2, Pattern(10, 1)).Icc(2, 2, Pattern(10, 2)).Finish());
     ReplaceProfileAllocation(previous);
     EXPECT_EQ(read.Info.Flags, HasOrientation);
     EXPECT_EQ(read.Info.ProfileBuffer, nullptr);
@@ -259,7 +259,7 @@ TEST_P(TIFFInfo, ReadsTheFirstAndTheExifDirectory) {
         .Entry(0x8773, 7, uint32_t(profile.size()), profile)
         .ExifEntry(0xA001, 3, 1, order.U16(1))
         .ExifEntry(0xA500, 5, 1, order.Rational(22, 10));
-    const TReadImage read(tiff.Build());
+    const ImageReadFixture read(tiff.Build());
     const ImageInfo& info = read.Info;
     EXPECT_EQ(info.Flags, HasWhitePoint | HasPrimaries | HasGamma | HasOrientation | HasProfileData | HasColorSpace);
     EXPECT_EQ(info.Orientation, 6);
@@ -277,13 +277,13 @@ TEST_P(TIFFInfo, ReadsTheFirstAndTheExifDirectory) {
 TEST_P(TIFFInfo, UnexpectedCountsEndTheWalkAndKeepWhatWasRead) {
     static int wicCalls;
     wicCalls = 0;
-    const TImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 0; }};
+    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 0; }};
     TiffBuilder tiff(GetParam());
     tiff.Entry(0xA001, 3, 1, tiff.Order.U16(1))  // not a tag of this directory
         .Entry(0x013E, 5, 2, Concat(tiff.Order.Rational(1, 3), tiff.Order.Rational(1, 3)))
         .Entry(0x0112, 3, 2, Concat(tiff.Order.U16(6), tiff.Order.U16(6)))
         .Short(0x0112, 3);
-    const TReadImage read(tiff.Build(), engine);
+    const ImageReadFixture read(tiff.Build(), engine);
     EXPECT_EQ(read.Info.Orientation, 0);
     EXPECT_EQ(read.Info.Flags, HasWhitePoint);
     EXPECT_EQ(read.Info.ColorSpace, 0);
@@ -304,7 +304,7 @@ TEST_P(TIFFInfo, DropsProfilesOutsideTheFile) {
         SCOPED_TRACE(testing::Message() << test.Count << " at " << test.Offset);
         TiffBuilder tiff(GetParam());
         tiff.RawEntry(0x8773, 7, test.Count, test.Offset).Short(0x0112, 8);
-        const TReadImage read(tiff.Build());
+        const ImageReadFixture read(tiff.Build());
         ASSERT_EQ(read.File.size(), FileSize);
         EXPECT_EQ(read.Info.Flags, test.Taken ? HasOrientation | HasProfileData : HasOrientation);
         if (test.Taken) {
@@ -320,7 +320,7 @@ TEST_P(TIFFInfo, HostileOffsetsEndTheWalk) {
     const ByteOrder order{big};
     const Bytes header = Concat(big ? Text("MM") : Text("II"), order.U16(42));
     // The first directory past the end, or wrapping round to the header.
-    EXPECT_FALSE(TReadImage(Concat(header, order.U32(1000))).Info.Flags);
+    EXPECT_FALSE(ImageReadFixture(Concat(header, order.U32(1000))).Info.Flags);
     // At base 4, an offset of 2^32 - 4 would wrap round to a "directory" of 0 entries at 0.
     Bytes wrapped = Concat(Bytes(4), Concat(header, order.U32(0xFFFFFFFC)));
     TMemoryReader reader(wrapped.data(), uint32_t(wrapped.size()));
@@ -330,13 +330,13 @@ TEST_P(TIFFInfo, HostileOffsetsEndTheWalk) {
     // An Exif directory that is the first directory itself: walked once, then the walk goes on.
     TiffBuilder self(big);
     self.RawEntry(0x8769, 4, 1, 8).Short(0x0112, 2);
-    const TReadImage loop(self.Build());
+    const ImageReadFixture loop(self.Build());
     EXPECT_EQ(loop.Info.Orientation, 2);
 
     // A directory claiming 65535 entries in a short file.
     Bytes many = Concat(Concat(header, order.U32(8)), order.U16(0xFFFF));
     many = Concat(many, Concat(order.U16(0x0112), Concat(order.U16(3), Concat(order.U32(1), order.U32(5 << (big ? 16 : 0))))));
-    const TReadImage truncated(many);
+    const ImageReadFixture truncated(many);
     EXPECT_EQ(truncated.Info.Orientation, 5);
     EXPECT_EQ(truncated.Info.Flags, HasOrientation);
 }
@@ -398,12 +398,12 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
     };
 
     // Without the engine's PNG reader: handled, the record empty, nothing else tried.
-    const TReadImage plain(png, TImageInfoEngine{nullptr, wic});
+    const ImageReadFixture plain(png, ImageInfoEngine{nullptr, wic});
     EXPECT_EQ(plain.Info.Flags, 0u);
     EXPECT_EQ(wicCalls, 0);
 
     pngResult = 1;
-    const TReadImage handled(png, TImageInfoEngine{readPng, wic});
+    const ImageReadFixture handled(png, ImageInfoEngine{readPng, wic});
     EXPECT_EQ(pngCalls, 1);
     EXPECT_EQ(seen.Data, handled.File.data());
     EXPECT_EQ(seen.Position, 0);
@@ -411,15 +411,15 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
     EXPECT_EQ(wicCalls, 0);
 
     pngResult = 0;
-    TReadImage(png, TImageInfoEngine{readPng, wic});
+    ImageReadFixture(png, ImageInfoEngine{readPng, wic});
     EXPECT_EQ(wicCalls, 1);
 
     // A damaged signature or fewer than 8 bytes: not a PNG, on to the last resort.
     Bytes damaged = png;
     damaged[5] = 0;
-    TReadImage(damaged, TImageInfoEngine{readPng, wic});
-    TReadImage(Bytes(png.begin(), png.begin() + 6), TImageInfoEngine{readPng, wic});
-    TReadImage(Bytes{}, TImageInfoEngine{readPng, wic});
+    ImageReadFixture(damaged, ImageInfoEngine{readPng, wic});
+    ImageReadFixture(Bytes(png.begin(), png.begin() + 6), ImageInfoEngine{readPng, wic});
+    ImageReadFixture(Bytes{}, ImageInfoEngine{readPng, wic});
     EXPECT_EQ(pngCalls, 2);
     EXPECT_EQ(wicCalls, 4);
 }
@@ -427,18 +427,18 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
 TEST(ImageInfo, TheLastResortSeesTheWholeImage) {
     static const void* seenData;
     static int32_t seenSize;
-    const TImageInfoEngine engine{nullptr, [](ImageInfo* info, const void* data, int32_t size) {
+    const ImageInfoEngine engine{nullptr, [](ImageInfo* info, const void* data, int32_t size) {
                                       seenData = data;
                                       seenSize = size;
                                       info->Orientation = 3;
                                       return 0;
                                   }};
-    const TReadImage read(Text("GIF89a........"), engine);
+    const ImageReadFixture read(Text("GIF89a........"), engine);
     EXPECT_EQ(seenData, read.File.data());
     EXPECT_EQ(seenSize, 14);
     EXPECT_EQ(read.Info.Orientation, 3);
     // Without the engine nothing is read.
-    EXPECT_EQ(TReadImage(Text("GIF89a........")).Info.Flags, 0u);
+    EXPECT_EQ(ImageReadFixture(Text("GIF89a........")).Info.Flags, 0u);
 }
 
 }  // namespace

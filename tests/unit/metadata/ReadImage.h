@@ -8,14 +8,14 @@
 
 namespace qorvi {
 
-struct TReadImage {
-    explicit TReadImage(std::vector<uint8_t> file, const TImageInfoEngine& engine = {})
+struct ImageReadFixture {
+    explicit ImageReadFixture(std::vector<uint8_t> file, const ImageInfoEngine& engine = {})
         : File(std::move(file)), Reader(File.data(), uint32_t(File.size())) {
         ReadImageInfo(Reader, Info, engine);
     }
-    ~TReadImage() { FreeProfileBuffer(Info.ProfileBuffer); }
-    TReadImage(const TReadImage&) = delete;
-    TReadImage& operator=(const TReadImage&) = delete;
+    ~ImageReadFixture() { FreeProfileBuffer(Info.ProfileBuffer); }
+    ImageReadFixture(const ImageReadFixture&) = delete;
+    ImageReadFixture& operator=(const ImageReadFixture&) = delete;
 
     // The profile's bytes, wherever the reader put them.
     std::vector<uint8_t> Profile() const {

@@ -19,25 +19,25 @@ std::vector<uint8_t> ImageFile(const std::string& name) {
 }
 
 // Reads a picture of tests/images.
-struct TRead : TReadImage {
-    explicit TRead(const std::string& name) : TReadImage(ImageFile(name)) {}
+struct NamedFileRead : ImageReadFixture {
+    explicit NamedFileRead(const std::string& name) : ImageReadFixture(ImageFile(name)) {}
 };
 
 TEST(RealFiles, OrientationFromExif) {
     for (int orientation = 1; orientation <= 8; ++orientation) {
-        const TRead read("orient" + std::to_string(orientation) + ".jpg");
+        const NamedFileRead read("orient" + std::to_string(orientation) + ".jpg");
         EXPECT_EQ(read.Info.Orientation, orientation);
         EXPECT_TRUE(read.Info.Flags & HasOrientation);
     }
-    const TRead tiff("orient6-msb.tif");
+    const NamedFileRead tiff("orient6-msb.tif");
     ASSERT_GE(tiff.File.size(), 2u);
     EXPECT_EQ(tiff.File[0], 'M');  // written big-endian indeed
     EXPECT_EQ(tiff.Info.Orientation, 6);
-    EXPECT_EQ(TRead("rgb.jpg").Info.Flags, 0u);
+    EXPECT_EQ(NamedFileRead("rgb.jpg").Info.Flags, 0u);
 }
 
 TEST(RealFiles, ColourSpaceAndGammaFromExif) {
-    const TRead read("exif-colour.jpg");
+    const NamedFileRead read("exif-colour.jpg");
     EXPECT_EQ(read.Info.Flags & (HasColorSpace | HasGamma), HasColorSpace | HasGamma);
     EXPECT_EQ(read.Info.ColorSpace, 1);
     EXPECT_DOUBLE_EQ(read.Info.Gamma, 2.2);
@@ -46,7 +46,7 @@ TEST(RealFiles, ColourSpaceAndGammaFromExif) {
 TEST(RealFiles, ChromaticitiesFromTIFF) {
     // ImageMagick writes sRGB's white point and primaries as rationals of 32-bit floats.
     for (const char* name : {"rgb.tif", "rgb-msb.tif"}) {
-        const TRead read(name);
+        const NamedFileRead read(name);
         const ImageInfo& info = read.Info;
         EXPECT_EQ(info.Flags, HasOrientation | HasWhitePoint | HasPrimaries) << name;
         EXPECT_EQ(info.Orientation, 1);
@@ -60,13 +60,13 @@ TEST(RealFiles, ChromaticitiesFromTIFF) {
 
 TEST(RealFiles, EmbeddedProfiles) {
     const std::vector<uint8_t> small = ImageFile("small.icc"), large = ImageFile("large.icc");
-    const TRead jpeg("profile.jpg");
+    const NamedFileRead jpeg("profile.jpg");
     EXPECT_TRUE(jpeg.Info.Flags & HasProfileData);
     EXPECT_EQ(jpeg.Profile(), small);
-    const TRead tiff("profile.tif");
+    const NamedFileRead tiff("profile.tif");
     EXPECT_TRUE(tiff.Info.Flags & HasProfileData);
     EXPECT_EQ(tiff.Profile(), small);
-    const TRead split("profile-split.jpg");
+    const NamedFileRead split("profile-split.jpg");
     EXPECT_TRUE(split.Info.Flags & HasProfileBuffer);
     EXPECT_EQ(split.Profile(), large);
 }

@@ -69,7 +69,7 @@ protected:
     void SetUp() override {
         calls = EngineCalls();
         savedEngine = LCMSDll;
-        LCMSDll = TLCMSEntryPoints();
+        LCMSDll = LCMSEntryPoints();
         LCMSDll.CreateWorkerThread = FakeCreateWorkerThread;
         LCMSDll.ColorTransform = FakeTransform;
         LCMSDll.ProofingColorTransform = FakeProofingTransform;
@@ -82,7 +82,7 @@ protected:
         ApplyColorTransform(state, nullptr, cms, info, source, destination, sourceStride,
                             destinationStride, width, height, kind);
     }
-    TLCMSEntryPoints savedEngine;
+    LCMSEntryPoints savedEngine;
     PluginState state;
     CMSInfo cms{};
     ImageInfo info{};
@@ -159,7 +159,7 @@ TEST_F(ColorTransform, RunsAtDoublePrecisionAndRestoresTheUnitAlsoWhenTheEngineF
 }
 
 TEST_F(ColorTransform, DoesNothingWithoutAnEngine) {
-    LCMSDll = TLCMSEntryPoints();
+    LCMSDll = LCMSEntryPoints();
     uint8_t pixel[4] = {};
     Transform(pixel, pixel, 4, 4, 1, 1, 0);
     EXPECT_FALSE(state.WorkerThreadsStarted);

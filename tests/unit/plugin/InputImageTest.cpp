@@ -19,7 +19,7 @@ std::string Pattern(size_t size) {
     return bytes;
 }
 
-std::string ReaderBytes(const TInputImage& input) {
+std::string ReaderBytes(const InputImage& input) {
     return std::string(reinterpret_cast<const char*>(input.Reader->Memory), input.Reader->Size);
 }
 
@@ -36,7 +36,7 @@ TEST(LoadInputImage, FileInputStartsAtTheOffset) {
         {-1, ""},
     };
     for (const Case& c : cases) {
-        TInputImage input;
+        InputImage input;
         ASSERT_EQ(LoadInputImage(file.Path().c_str(), c.offset, SusieInputFile, input), SusieSuccess);
         ASSERT_TRUE(input.InputBlock);
         EXPECT_EQ(ReaderBytes(input), c.expected) << c.offset;
@@ -53,7 +53,7 @@ TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
         {"", SusieReadError},
     };
     for (const Case& c : cases) {
-        TInputImage input;
+        InputImage input;
         EXPECT_EQ(LoadInputImage(c.path.c_str(), 0, SusieInputFile, input), c.expected) << c.path;
         EXPECT_FALSE(input.Reader);
         EXPECT_FALSE(input.InputBlock);
@@ -65,14 +65,14 @@ TEST(LoadInputImage, FileLockedForWritingCannotBeRead) {
     UniqueFile writer(CreateFileA(file.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(writer);
-    TInputImage input;
+    InputImage input;
     EXPECT_EQ(LoadInputImage(file.Path().c_str(), 0, SusieInputFile, input), SusieReadError);
 }
 
 TEST(LoadInputImage, MemoryInputOfEveryKindReadsTheHostsBlock) {
     const std::string image = Pattern(HeadBytes + 10);
     for (unsigned flag : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 0x101u, 0xFFFFFFF9u}) {
-        TInputImage input;
+        InputImage input;
         ASSERT_EQ(LoadInputImage(image.data(), static_cast<long>(image.size()), flag, input),
                   SusieSuccess);
         // Neither copied nor owned: the reader is the host's own block.
@@ -86,21 +86,21 @@ TEST(LoadInputImage, MemoryInputOfEveryKindReadsTheHostsBlock) {
 // into a block where that head is readable and zero after the image.
 TEST(LoadInputImage, ShortInputsAreReadableForAWholeHead) {
     const std::string shortImage = Pattern(10);
-    TInputImage memory;
+    InputImage memory;
     ASSERT_EQ(LoadInputImage(shortImage.data(), 10, SusieInputMemory, memory), SusieSuccess);
     EXPECT_EQ(ReaderBytes(memory), shortImage);
     EXPECT_TRUE(memory.InputBlock);
 
-    TInputImage nothing;
+    InputImage nothing;
     ASSERT_EQ(LoadInputImage(nullptr, 500, SusieInputMemory, nothing), SusieSuccess);
     EXPECT_EQ(nothing.Reader->Size, 0u);
 
     TempFile file(Pattern(HeadBytes + 100));
-    TInputImage tail;
+    InputImage tail;
     ASSERT_EQ(LoadInputImage(file.Path().c_str(), HeadBytes, SusieInputFile, tail), SusieSuccess);
     ASSERT_EQ(tail.Reader->Size, 100u);
 
-    for (const TInputImage* input : {&memory, &nothing, &tail}) {
+    for (const InputImage* input : {&memory, &nothing, &tail}) {
         const uint8_t* head = input->Reader->Memory;
         MEMORY_BASIC_INFORMATION region{};
         ASSERT_NE(VirtualQuery(head + HeadBytes - 1, &region, sizeof region), 0u);
@@ -111,7 +111,7 @@ TEST(LoadInputImage, ShortInputsAreReadableForAWholeHead) {
 
 TEST(LoadInputImage, NegativeMemorySizeReadsNothing) {
     const std::string image = Pattern(HeadBytes);
-    TInputImage input;
+    InputImage input;
     ASSERT_EQ(LoadInputImage(image.data(), -5, SusieInputMemory, input), SusieSuccess);
     EXPECT_EQ(input.Reader->Size, 0u);
 }

@@ -43,7 +43,7 @@ protected:
     void SetUp() override {
         savedOption = PluginOption;
         savedEngine = LCMSDll;
-        LCMSDll = TLCMSEntryPoints{};
+        LCMSDll = LCMSEntryPoints{};
         LCMSDll.InitializeCMSInfo = RecordPreparation;
         prepared = Prepared{};
         first = folder.AddChild("fixture_extended.spi", "a.spi");
@@ -63,7 +63,7 @@ protected:
     }
 
     TPluginOption savedOption;
-    TLCMSEntryPoints savedEngine;
+    LCMSEntryPoints savedEngine;
     test::TempPluginFolder folder;
     std::string first;
 };

@@ -130,7 +130,7 @@ protected:
         savedReporter = ReportPipelineFault;
         settings.MaxWidth = 1920;
         settings.MaxHeight = 1080;
-        LCMSDll = TLCMSEntryPoints{};
+        LCMSDll = LCMSEntryPoints{};
         LCMSDll.ColorTransform = InvertingTransform;
         ReportPipelineFault = RecordFault;
         transforms.clear();
@@ -153,7 +153,7 @@ protected:
 
     PluginState state;
     TPluginOption settings;  // the request's snapshot
-    TLCMSEntryPoints savedEngine;
+    LCMSEntryPoints savedEngine;
     FaultReporter savedReporter = nullptr;
 };
 

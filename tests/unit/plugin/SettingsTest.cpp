@@ -241,13 +241,13 @@ TEST_F(SettingsFile, FailedWriteThrowsNamingTheFile) {
     try {
         WritePluginOption(ini, "viewer", TPluginOption{}, "");
         FAIL() << "no error for an unwritable file";
-    } catch (const TSettingsWriteError& error) {
+    } catch (const SettingsWriteError& error) {
         EXPECT_EQ(error.path(), ini);
         std::wstring widePath(ini.begin(), ini.end());  // the test path is plain ASCII
         EXPECT_EQ(error.message(), widePath + L" に書き込めません");
         EXPECT_NE(std::string(error.what()).find(ini), std::string::npos);
     }
-    EXPECT_THROW(SaveSettings(ini, TPluginOption{}, "", true), TSettingsWriteError);
+    EXPECT_THROW(SaveSettings(ini, TPluginOption{}, "", true), SettingsWriteError);
     EXPECT_THROW(WriteSizeLists(ini, TPluginOption{}), std::runtime_error);
 }
 
