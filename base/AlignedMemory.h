@@ -35,7 +35,9 @@ public:
     AlignedBlock& operator=(const AlignedBlock&) = delete;
 
     template <class T = unsigned char>
-    T* get() const noexcept { return static_cast<T*>(block_); }
+    T* get() const noexcept {
+        return static_cast<T*>(block_);
+    }
 
 private:
     void* block_ = nullptr;

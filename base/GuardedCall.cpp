@@ -60,7 +60,6 @@ __attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexce
     return 0;
 }
 
-
 // A stack overflow uses up the guard page at the bottom of the thread's committed stack; without
 // it the next overflow would find no guard and end the process. Puts the guard back on the
 // lowest accessible page, as the C runtime's _resetstkoflw does. The stack's reservation starts
@@ -150,8 +149,7 @@ void ClearFloatingPointStatus() noexcept {
     }
 }
 
-__attribute__((noinline)) GuardResult RunGuarded(
-    GuardedBody body, void* context) noexcept {
+__attribute__((noinline)) GuardResult RunGuarded(GuardedBody body, void* context) noexcept {
     GuardFrame frame;
     // Accessed through a volatile pointer: after the long jump the compiler must not trust any
     // value it held in a register across the body.

@@ -27,10 +27,10 @@ namespace {
     void* const exitThread = reinterpret_cast<void*>(&ExitThread);
     void* const setEvent = reinterpret_cast<void*>(&SetEvent);
     asm volatile(
-        "pushl $0\n\t"   // ExitThread's exit code
-        "pushl $0\n\t"   // ExitThread's return address: it never returns
-        "pushl %0\n\t"   // SetEvent's argument
-        "pushl %1\n\t"   // SetEvent's return address
+        "pushl $0\n\t"  // ExitThread's exit code
+        "pushl $0\n\t"  // ExitThread's return address: it never returns
+        "pushl %0\n\t"  // SetEvent's argument
+        "pushl %1\n\t"  // SetEvent's return address
         "jmp *%2"
         :
         : "r"(event), "r"(exitThread), "r"(setEvent)
@@ -54,7 +54,8 @@ private:
     // Reached from the system with its stack alignment: jobs may use SSE.
     __attribute__((force_align_arg_pointer)) static DWORD WINAPI Execute(void* parameter) {
         TWorkerSlot& slot = *static_cast<TWorkerSlot*>(parameter);
-        SetEvent(slot.DoneEvent.get());  // running: the group may now be ended under the loader lock
+        SetEvent(
+            slot.DoneEvent.get());  // running: the group may now be ended under the loader lock
         for (;;) {
             WaitForSingleObject(slot.StartEvent.get(), INFINITE);
             if (!slot.Running.load(std::memory_order_acquire)) break;

@@ -38,7 +38,7 @@ uint32_t GetCpuFeatures() {
 }
 
 SimdLevel ChooseSimdLevel(uint32_t features, const char* forced) {
-    const SimdLevel best = (features & CpuSSE2) ? SimdLevel::SSE2
+    const SimdLevel best = (features & CpuSSE2)  ? SimdLevel::SSE2
                            : (features & CpuMMX) ? SimdLevel::MMX
                                                  : SimdLevel::Scalar;
     if (forced == nullptr) return best;

@@ -3,8 +3,8 @@
 // and find handles, null for everything else).
 #pragma once
 
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <utility>
 

@@ -26,7 +26,8 @@ inline std::wstring WidenAnsi(std::string_view text) {
 inline std::string NarrowToAnsi(std::wstring_view text) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
-    const int count = WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    const int count =
+        WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     if (count <= 0) return std::string();
     std::string narrow(static_cast<size_t>(count), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), count, nullptr, nullptr);

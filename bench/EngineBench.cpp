@@ -48,7 +48,8 @@ Bytes Picture() {
 // Median of `runs` timings of `work`, each on a fresh copy of the picture, in megapixels/s.
 double Median(int runs, const Bytes& original, const std::function<void(Bytes&)>& work) {
     Bytes picture;
-    return Megapixels / bench::MedianSeconds(runs, [&] { picture = original; }, [&] { work(picture); });
+    return Megapixels / bench::MedianSeconds(
+                            runs, [&] { picture = original; }, [&] { work(picture); });
 }
 
 }  // namespace
@@ -76,9 +77,11 @@ int main(int argc, char** argv) {
 
     const LCMSEntryPoints& engine = LCMSDll;
     auto convert = [&](CMSInfo& record, Bytes& p) {
-        engine.ColorTransform(&record, &image, p.data(), p.data(), Stride, Stride, Width, Height, 0);
+        engine.ColorTransform(&record, &image, p.data(), p.data(), Stride, Stride, Width, Height,
+                              0);
     };
-    std::printf("kind 0, %d x %d B,G,R, AdobeRGB to sRGB, median of %d runs, megapixels/s\n", Width, Height, runs);
+    std::printf("kind 0, %d x %d B,G,R, AdobeRGB to sRGB, median of %d runs, megapixels/s\n", Width,
+                Height, runs);
     std::printf("  plain cmsDoTransform, 1 thread         %7.1f\n", plainRate);
     double cachedTwo = 0;
     for (int32_t workers : {1, 2}) {
@@ -91,7 +94,8 @@ int main(int argc, char** argv) {
         });
         const double cached = Median(runs, original, [&](Bytes& p) { convert(record, p); });
         engine.FinalizeCMSInfo(&record);
-        std::printf("  qorvi.dll, %d worker%s, first transform  %7.1f\n", workers, workers > 1 ? "s" : " ", first);
+        std::printf("  qorvi.dll, %d worker%s, first transform  %7.1f\n", workers,
+                    workers > 1 ? "s" : " ", first);
         std::printf("  qorvi.dll, %d worker%s, cached transform %7.1f   (%.2f x plain)\n", workers,
                     workers > 1 ? "s" : " ", cached, cached / plainRate);
         if (workers == 2) cachedTwo = cached;

@@ -27,9 +27,9 @@
 //   RESULT <picture> <call> <configuration> <child ms> <qorvi ms> <added ms> <added %> <paired ms>
 // where added is the difference of the two medians, the percentage is of the JPEG decode by
 // wicdec.spi, and paired is the median of each run's difference to the child's run just before.
+#include "base/WinHandles.h"
 #include "bench/BenchTiming.h"
 #include "hostplugins/SusieInterface.h"
-#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <windows.h>
@@ -97,11 +97,10 @@ std::unique_ptr<LoadedPlugin> LoadQorvi(const std::string& builtChild, bool colo
     plugin->folder = std::make_unique<test::TempPluginFolder>();
     plugin->folder->AddBuilt(builtChild, builtChild.substr(builtChild.find_last_of('\\') + 1));
     plugin->folder->AddBuilt("qorvi.dll", "qorvi.dll");
-    const std::string ini = std::string("[Default]\r\n") +
-                            "ColorManagement=" + (colorManagement ? "1" : "0") + "\r\n" +
-                            "LimitedOutputSize=" + (limitedOutputSize ? "1" : "0") + "\r\n" +
-                            "MaxWidth=1920\r\nMaxHeight=1080\r\n" +
-                            "MonitorProfileName=" + MonitorProfile + "\r\n";
+    const std::string ini =
+        std::string("[Default]\r\n") + "ColorManagement=" + (colorManagement ? "1" : "0") + "\r\n" +
+        "LimitedOutputSize=" + (limitedOutputSize ? "1" : "0") + "\r\n" +
+        "MaxWidth=1920\r\nMaxHeight=1080\r\n" + "MonitorProfileName=" + MonitorProfile + "\r\n";
     plugin->folder->AddFile("qorvi.ini", ini);
     Load(*plugin, plugin->folder->AddBuilt("qorvi.spi", "qorvi.spi"));
     return plugin;
@@ -147,10 +146,15 @@ struct Workload {
     std::vector<Series> series;
 
     Workload(const char* name, bool decoded, std::string path, const std::string& builtChild)
-        : name(name), decoded(decoded), path(std::move(path)), bytes(ReadWholeFile(this->path)),
-          child(LoadChild(builtChild)), target(LoadQorvi(builtChild, true, true)),
+        : name(name),
+          decoded(decoded),
+          path(std::move(path)),
+          bytes(ReadWholeFile(this->path)),
+          child(LoadChild(builtChild)),
+          target(LoadQorvi(builtChild, true, true)),
           colourOff(LoadQorvi(builtChild, false, true)),
-          fullSize(LoadQorvi(builtChild, true, false)), bare(LoadQorvi(builtChild, false, false)) {
+          fullSize(LoadQorvi(builtChild, true, false)),
+          bare(LoadQorvi(builtChild, false, false)) {
         if (bytes.empty()) throw std::runtime_error("cannot read " + this->path);
         // The child's GetPicture is the base of both calls: wicdec.spi has no GetPreview (qorvi.spi
         // then asks its GetPicture), and the fixture's GetPreview decodes as its GetPicture does.
@@ -193,8 +197,8 @@ double TimeCall(Series& series, const Workload& work, Bitmap* keep = nullptr) {
     const long len = file ? 0 : long(work.bytes.size());
     HLOCAL info = nullptr, bits = nullptr;
     const auto start = std::chrono::steady_clock::now();
-    const int result = proc(buf, len, file ? SusieInputFile : SusieInputMemory, &info, &bits,
-                            IdleProgress, 0);
+    const int result =
+        proc(buf, len, file ? SusieInputFile : SusieInputMemory, &info, &bits, IdleProgress, 0);
     const double milliseconds =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     Bitmap bitmap{UniqueLocal(info), UniqueLocal(bits)};
@@ -293,9 +297,10 @@ int main(int argc, char** argv) try {
     // Percentages are of the JPEG decode: for the raw picture, what the same additions would be
     // beside wicdec.spi's decode of those pixels.
     const double decodeMedian = workloads[0]->Median(ChildAlone);
-    std::printf("4000 x 3000 picture, the child alone and through qorvi.spi, medians of %d "
-                "interleaved runs (%d of the child), milliseconds; %% of wicdec.spi's decode\n",
-                runs, runs * int(SeriesCount - TargetPicture));
+    std::printf(
+        "4000 x 3000 picture, the child alone and through qorvi.spi, medians of %d "
+        "interleaved runs (%d of the child), milliseconds; %% of wicdec.spi's decode\n",
+        runs, runs * int(SeriesCount - TargetPicture));
     std::printf("  %-7s %-10s %-21s %-10s %7s %7s %7s %8s %7s %7s\n", "picture", "call",
                 "configuration", "output", "child", "qorvi", "added", "added %", "paired",
                 "target");
@@ -319,9 +324,8 @@ int main(int argc, char** argv) try {
                         work->name, CallName(s.call), s.configuration, output, child, qorvi, added,
                         percent, paired, verdict);
             char line[160];
-            std::snprintf(line, sizeof line, "RESULT %s %s %s %.2f %.2f %.2f %.1f %.2f",
-                          work->name, CallName(s.call), s.configuration, child, qorvi, added,
-                          percent, paired);
+            std::snprintf(line, sizeof line, "RESULT %s %s %s %.2f %.2f %.2f %.1f %.2f", work->name,
+                          CallName(s.call), s.configuration, child, qorvi, added, percent, paired);
             results.push_back(line);
         }
     }
@@ -332,14 +336,15 @@ int main(int argc, char** argv) try {
     for (const auto& work : workloads) {
         auto paired = [&](size_t i) { return Median(work->series[i].pairedAdded); };
         const Series& shrunk = work->series[TargetPicture];
-        std::printf("  %-5s GetPicture: fixed (input, metadata, child choice, buffers) %.1f, "
-                    "shrink to %ldx%ld %.1f, colour at that size %.1f, colour at full size %.1f, "
-                    "reading the file %.1f\n",
-                    work->name, paired(BarePicture), shrunk.width, shrunk.height,
-                    paired(ColourOffPicture) - paired(BarePicture),
-                    paired(TargetPicture) - paired(ColourOffPicture),
-                    paired(FullSizePicture) - paired(BarePicture),
-                    paired(FilePicture) - paired(TargetPicture));
+        std::printf(
+            "  %-5s GetPicture: fixed (input, metadata, child choice, buffers) %.1f, "
+            "shrink to %ldx%ld %.1f, colour at that size %.1f, colour at full size %.1f, "
+            "reading the file %.1f\n",
+            work->name, paired(BarePicture), shrunk.width, shrunk.height,
+            paired(ColourOffPicture) - paired(BarePicture),
+            paired(TargetPicture) - paired(ColourOffPicture),
+            paired(FullSizePicture) - paired(BarePicture),
+            paired(FilePicture) - paired(TargetPicture));
         std::printf("  %-5s GetPreview: decimation and shrink %.1f, colour %.1f\n", work->name,
                     paired(ColourOffPreview), paired(TargetPreview) - paired(ColourOffPreview));
     }

@@ -133,8 +133,8 @@ int main(int argc, char** argv) {
     const int32_t targets[][2] = {{1440, 1080}, {160, 120}};
     std::printf("%d x %d, 24 bits, %.1f megapixels, median of %d runs\n", picture.width,
                 picture.height, megapixels, runs);
-    std::printf("  %-9s %-11s %-6s %7s %9s %12s\n", "filter", "target", "path", "threads",
-                "ms", "source MP/s");
+    std::printf("  %-9s %-11s %-6s %7s %9s %12s\n", "filter", "target", "path", "threads", "ms",
+                "source MP/s");
     std::vector<std::string> results;
     for (const auto& target : targets) {
         for (const Filter& filter : filters) {
@@ -151,7 +151,8 @@ int main(int argc, char** argv) {
                     };
                     resize();  // builds the tables and the scratch
                     const int32_t count = path == FilterPath::Scalar ? (runs + 1) / 2 : runs;
-                    const double seconds = bench::MedianSeconds(count, [] {}, resize);
+                    const double seconds = bench::MedianSeconds(
+                        count, [] {}, resize);
                     char size[32];
                     std::snprintf(size, sizeof size, "%dx%d", target[0], target[1]);
                     std::printf("  %-9s %-11s %-6s %7d %9.2f %12.0f\n", filter.name, size,
@@ -167,22 +168,26 @@ int main(int argc, char** argv) {
     // Where the time of one thread goes: each pass alone, on the calling thread.
     for (FilterPath path : {FilterPath::SSE2, FilterPath::MMX}) {
         std::unique_ptr<TFilter> filter = MakeFilter(path);
-        const TImageDesc desc{picture.bytes.data(), picture.width, picture.height,
-                              picture.stride, 3};
+        const TImageDesc desc{picture.bytes.data(), picture.width, picture.height, picture.stride,
+                              3};
         filter->Configure(desc, 1440, 1080);
         TLanczos(3).SetWeights(filter->Horizontal);
         TLanczos(3).SetWeights(filter->Vertical);
         AlignedBlock scratch(2 * ((filter->ScratchSize() + 127) / 128 * 128), 128);
         AlignedBlock intermediate(filter->IntermediateSize(), 4096);
         std::vector<uint8_t> out(size_t(filter->DestinationStride) * 1080);
-        const double horizontal = bench::MedianSeconds(runs, [] {}, [&] {
-            filter->HorizontalPass(intermediate.get(), picture.bytes.data(), scratch.get(),
-                                   scratch.get() + (filter->ScratchSize() + 127) / 128 * 128,
-                                   picture.height);
-        });
-        const double vertical = bench::MedianSeconds(runs, [] {}, [&] {
-            filter->VerticalPass(out.data(), intermediate.get(), filter->Vertical.Samples);
-        });
+        const double horizontal = bench::MedianSeconds(
+            runs, [] {},
+            [&] {
+                filter->HorizontalPass(intermediate.get(), picture.bytes.data(), scratch.get(),
+                                       scratch.get() + (filter->ScratchSize() + 127) / 128 * 128,
+                                       picture.height);
+            });
+        const double vertical = bench::MedianSeconds(
+            runs, [] {},
+            [&] {
+                filter->VerticalPass(out.data(), intermediate.get(), filter->Vertical.Samples);
+            });
         std::printf("  lanczos3 1440x1080 %s passes: horizontal %.2f ms, vertical %.2f ms\n",
                     PathName(path), horizontal * 1e3, vertical * 1e3);
     }

@@ -4,8 +4,8 @@
 // Each figure is the median of several runs.
 //
 //   wine build/win/bin/rotation_bench.exe [RUNS]    (default 5 runs)
-#include "bench/BenchTiming.h"
 #include "base/AlignedMemory.h"
+#include "bench/BenchTiming.h"
 #include "geometry/RotationKernels.h"
 
 #include <cstdint>
@@ -46,26 +46,23 @@ int main(int argc, char** argv) {
     const TImageDesc destination{turned.data(), Height, Width, TurnedStride, Bpp};
     auto nothing = [] {};
 
-    const double tiled = bench::MedianSeconds(runs, nothing, [&] {
-        QuarterTurn(source, destination, true, tile.get());
-    });
-    const double naive = bench::MedianSeconds(runs, nothing, [&] {
-        NaiveClockwise(source, destination);
-    });
+    const double tiled = bench::MedianSeconds(
+        runs, nothing, [&] { QuarterTurn(source, destination, true, tile.get()); });
+    const double naive =
+        bench::MedianSeconds(runs, nothing, [&] { NaiveClockwise(source, destination); });
     std::printf("%d x %d, 24 bits, median of %d runs\n", Width, Height, runs);
     std::printf("  quarter turn, tiled            %7.1f ms\n", tiled * 1e3);
     std::printf("  quarter turn, pixel by pixel   %7.1f ms   (tiled is %.2f x faster)\n",
                 naive * 1e3, naive / tiled);
 
-    const double copy = bench::MedianSeconds(runs, nothing, [&] {
-        std::memcpy(other.data(), picture.data(), picture.size());
-    });
+    const double copy = bench::MedianSeconds(
+        runs, nothing, [&] { std::memcpy(other.data(), picture.data(), picture.size()); });
     struct InPlace {
         const char* name;
         void (*run)(const TImageDesc&);
     };
-    const InPlace operations[] = {{"mirror", MirrorRows}, {"half turn", HalfTurn},
-                                  {"row swap", SwapRows}};
+    const InPlace operations[] = {
+        {"mirror", MirrorRows}, {"half turn", HalfTurn}, {"row swap", SwapRows}};
     std::printf("  memcpy                         %7.0f MB/s\n", Bytes / copy / 1e6);
     for (const InPlace& op : operations) {
         const double seconds = bench::MedianSeconds(runs, nothing, [&] { op.run(source); });

@@ -33,11 +33,26 @@ constexpr size_t SignatureBytes = 8;  // the PNG signature, our longest
 // Row layouts a decoder hands out. Indexed and grey layouts below 8 bits pack the leftmost pixel
 // into the highest bits; 16-bit channels are little-endian words.
 enum class SourceLayout {
-    Bgr24, Rgb24, Bgrx32, Bgra32, Rgba32,
-    Gray1, Gray2, Gray4, Gray8, Gray16,
-    Indexed1, Indexed2, Indexed4, Indexed8,
-    Rgb48, Bgr48, Rgba64, Bgra64,
-    Cmyk32, Cmyk64,
+    Bgr24,
+    Rgb24,
+    Bgrx32,
+    Bgra32,
+    Rgba32,
+    Gray1,
+    Gray2,
+    Gray4,
+    Gray8,
+    Gray16,
+    Indexed1,
+    Indexed2,
+    Indexed4,
+    Indexed8,
+    Rgb48,
+    Bgr48,
+    Rgba64,
+    Bgra64,
+    Cmyk32,
+    Cmyk64,
 };
 unsigned SourceBits(SourceLayout layout);
 bool IsIndexed(SourceLayout layout);

@@ -8,10 +8,10 @@
 // 0 = no ink, 255 = full ink. Before that, or after UseCMYKColorSpace(0), they come as 24-bit RGB.
 //
 // DllMain does nothing under the loader lock but give back the runtime's memory at unload.
+#include "base/RuntimeMemory.h"
 #include "children/PixelRows.h"
 #include "children/WicDecoder.h"
 #include "hostplugins/SusieInterface.h"
-#include "base/RuntimeMemory.h"
 
 #include <cmath>
 #include <cstring>
@@ -27,11 +27,16 @@ namespace {
 constexpr const char* InfoTexts[] = {
     "00IN",
     "wicdec 0.1 - JPEG/PNG/TIFF/BMP/GIF through the Windows Imaging Component",
-    "*.jpg;*.jpeg;*.jpe;*.jfif", "JPEG",
-    "*.png", "PNG",
-    "*.tif;*.tiff", "TIFF",
-    "*.bmp;*.dib", "BMP",
-    "*.gif", "GIF",
+    "*.jpg;*.jpeg;*.jpe;*.jfif",
+    "JPEG",
+    "*.png",
+    "PNG",
+    "*.tif;*.tiff",
+    "TIFF",
+    "*.bmp;*.dib",
+    "BMP",
+    "*.gif",
+    "GIF",
 };
 
 // Set by UseCMYKColorSpace (qorvi.spi calls it at start-up and after its settings dialog), read
@@ -120,9 +125,11 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
     uint8_t head[wicdec::SignatureBytes];
     if (dw & 0xFFFF0000u)  // a pointer to at least the first 2 KiB of the file
-        return wicdec::DetectFormat(reinterpret_cast<const void*>(dw), sizeof head) != wicdec::ImageFormat::Unknown;
+        return wicdec::DetectFormat(reinterpret_cast<const void*>(dw), sizeof head) !=
+               wicdec::ImageFormat::Unknown;
     DWORD got = 0;
-    if (!ReadHead(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(dw)), head, sizeof head, got)) return 0;
+    if (!ReadHead(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(dw)), head, sizeof head, got))
+        return 0;
     return wicdec::DetectFormat(head, got) != wicdec::ImageFormat::Unknown;
 }
 
@@ -136,7 +143,8 @@ int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* l
 
 int __stdcall GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                          SusieProgressCallback lpPrgressCallback, long lData) {
-    return NoThrow([&] { return ReadPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData); });
+    return NoThrow(
+        [&] { return ReadPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData); });
 }
 
 int __stdcall ConfigurationDlg(HWND parent, int fnc) {

@@ -62,8 +62,8 @@ bool FormatHasAlpha(IWICImagingFactory* factory, const GUID& format) {
 }
 
 // The frame's palette as 0xAARRGGBB; a GIF may keep it in the file rather than in the frame.
-bool ReadPalette(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, IWICBitmapFrameDecode* frame,
-                 std::vector<uint32_t>& colours) {
+bool ReadPalette(IWICImagingFactory* factory, IWICBitmapDecoder* decoder,
+                 IWICBitmapFrameDecode* frame, std::vector<uint32_t>& colours) {
     ComRef<IWICPalette> palette;
     if (FAILED(factory->CreatePalette(palette.Put()))) return false;
     if (FAILED(frame->CopyPalette(palette.Get())) && FAILED(decoder->CopyPalette(palette.Get())))
@@ -126,7 +126,8 @@ int LoadInput(const char* buf, long len, unsigned flag, Input& input) {
     return SusieSuccess;
 }
 
-int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, DecodedPicture& picture) {
+int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels,
+           DecodedPicture& picture) {
     picture = DecodedPicture();
     if (DetectFormat(data, size) == ImageFormat::Unknown) return SusieUnsupported;
     if (size > MAXDWORD) return SusieOutOfMemory;
@@ -145,7 +146,8 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     hr = stream->InitializeFromMemory(const_cast<BYTE*>(data), DWORD(size));
     if (FAILED(hr)) return FailureCode(hr);
     ComRef<IWICBitmapDecoder> decoder;
-    hr = factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put());
+    hr = factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                          decoder.Put());
     if (FAILED(hr)) return FailureCode(hr);
     ComRef<IWICBitmapFrameDecode> frame;
     hr = decoder->GetFrame(0, frame.Put());  // multi-frame files: the first frame only
@@ -162,12 +164,14 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     IWICBitmapSource* source = frame.Get();
     ComRef<IWICBitmapSource> converted;
     SourceLayout layout = SourceLayout::Bgr24;
-    auto known = std::find_if(std::begin(Layouts), std::end(Layouts),
-                              [&](const LayoutOf& entry) { return IsEqualGUID(*entry.format, format); });
+    auto known = std::find_if(std::begin(Layouts), std::end(Layouts), [&](const LayoutOf& entry) {
+        return IsEqualGUID(*entry.format, format);
+    });
     if (known != std::end(Layouts)) {
         layout = known->layout;
     } else {
-        // Formats we have no rows for (premultiplied, 5-6-5, float, ...) go through WIC's converter.
+        // Formats we have no rows for (premultiplied, 5-6-5, float, ...) go through WIC's
+        // converter.
         layout = FormatHasAlpha(factory.Get(), format) ? SourceLayout::Bgra32 : SourceLayout::Bgr24;
         hr = WICConvertBitmapSource(layout == SourceLayout::Bgra32 ? GUID_WICPixelFormat32bppBGRA
                                                                    : GUID_WICPixelFormat24bppBGR,
@@ -179,7 +183,8 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     std::vector<uint32_t> palette;
     bool transparentPalette = false;
     if (IsIndexed(layout)) {
-        if (!ReadPalette(factory.Get(), decoder.Get(), frame.Get(), palette)) return ResultUndecodable;
+        if (!ReadPalette(factory.Get(), decoder.Get(), frame.Get(), palette))
+            return ResultUndecodable;
         transparentPalette = std::any_of(palette.begin(), palette.end(),
                                          [](uint32_t argb) { return (argb >> 24) != 0xFF; });
     }
@@ -200,7 +205,8 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
         return SusieOutOfMemory;
     if (!pixels) return SusieSuccess;
 
-    const uint32_t bandRows = uint32_t(std::clamp<uint64_t>(ScratchBytes / sourceRow.stride, 1, height));
+    const uint32_t bandRows =
+        uint32_t(std::clamp<uint64_t>(ScratchBytes / sourceRow.stride, 1, height));
     std::vector<uint8_t> scratch;
     try {
         scratch.resize(sourceRow.stride * bandRows);  // sourceRow.stride is bounded by PlanRows
@@ -217,7 +223,8 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     for (uint32_t top = 0; top < height && SUCCEEDED(hr); top += bandRows) {
         const uint32_t count = std::min(bandRows, height - top);
         const WICRect rect = {0, INT(top), INT(width), INT(count)};
-        hr = source->CopyPixels(&rect, UINT(sourceRow.stride), UINT(sourceRow.stride * count), scratch.data());
+        hr = source->CopyPixels(&rect, UINT(sourceRow.stride), UINT(sourceRow.stride * count),
+                                scratch.data());
         for (uint32_t y = 0; y < count && SUCCEEDED(hr); ++y)  // top-down in, bottom-up out
             converter.Convert(scratch.data() + y * sourceRow.stride,
                               rows + size_t(height - 1 - (top + y)) * target.stride, width);
@@ -226,8 +233,9 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     if (FAILED(hr)) return FailureCode(hr);
 
     // The CMYK-marked header carries four zero mask fields after the 40 bytes of the common one.
-    const size_t headerSize = delivery == Delivery::Cmyk32 ? sizeof(BITMAPINFOHEADER) + 4 * sizeof(DWORD)
-                                                           : sizeof(BITMAPINFOHEADER);
+    const size_t headerSize = delivery == Delivery::Cmyk32
+                                  ? sizeof(BITMAPINFOHEADER) + 4 * sizeof(DWORD)
+                                  : sizeof(BITMAPINFOHEADER);
     const std::vector<uint8_t> table = converter.ColourTable();
     UniqueLocal info(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, headerSize + table.size()));
     if (!info) return SusieOutOfMemory;
@@ -243,7 +251,8 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels, Decod
     header->biXPelsPerMeter = LONG(std::lround(picture.dpiX / MetresPerInch));
     header->biYPelsPerMeter = LONG(std::lround(picture.dpiY / MetresPerInch));
     header->biClrUsed = DWORD(table.size() / 4);
-    if (!table.empty()) std::memcpy(reinterpret_cast<uint8_t*>(header) + headerSize, table.data(), table.size());
+    if (!table.empty())
+        std::memcpy(reinterpret_cast<uint8_t*>(header) + headerSize, table.data(), table.size());
     LocalUnlock(info.get());
 
     picture.info = std::move(info);

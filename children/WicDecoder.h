@@ -40,10 +40,10 @@ int LoadInput(const char* buf, long len, unsigned flag, Input& input);
 struct DecodedPicture {
     uint32_t width = 0;
     uint32_t height = 0;
-    unsigned bitCount = 0;   // of the delivered bitmap
-    double dpiX = 0;         // 0 when the file gives none
+    unsigned bitCount = 0;  // of the delivered bitmap
+    double dpiX = 0;        // 0 when the file gives none
     double dpiY = 0;
-    UniqueLocal info;        // with pixels only
+    UniqueLocal info;  // with pixels only
     UniqueLocal bits;
 };
 // With `pixels` false stops once the size, depth and resolution are known.

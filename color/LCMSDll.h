@@ -1,5 +1,5 @@
-// The colour engine qorvi.dll as qorvi.spi binds it. What the engine and the plug-in share (records, entry-point types,
-// calling convention, who frees what) is engine/EngineApi.h.
+// The colour engine qorvi.dll as qorvi.spi binds it. What the engine and the plug-in share
+// (records, entry-point types, calling convention, who frees what) is engine/EngineApi.h.
 //
 // The engine is loaded once at start-up and each entry point of LCMSEntryPoints is bound by its
 // name in EngineExports; any of them may be missing, and every caller skips what is null.

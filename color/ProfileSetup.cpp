@@ -30,7 +30,8 @@ bool ReadProfileFile(const std::string& path, std::vector<uint8_t>& bytes) {
     if (!file) return false;
     DWORD high = 0;
     const DWORD size = GetFileSize(file.get(), &high);
-    if (size == INVALID_FILE_SIZE || high != 0 || size == 0 || size > LargestProfileFile) return false;
+    if (size == INVALID_FILE_SIZE || high != 0 || size == 0 || size > LargestProfileFile)
+        return false;
     bytes.resize(size);
     DWORD read = 0;
     if (!ReadFile(file.get(), bytes.data(), size, &read, nullptr) || read != size) {

@@ -122,7 +122,8 @@ const void* EmbeddedProfile(const ImageInfo& image, uint32_t& size) {
     if (image.ProfileSize <= 0 || static_cast<uint32_t>(image.ProfileSize) > LargestProfile)
         return nullptr;
     size = static_cast<uint32_t>(image.ProfileSize);
-    if ((image.Flags & HasProfileBuffer) && image.ProfileBuffer != nullptr) return image.ProfileBuffer;
+    if ((image.Flags & HasProfileBuffer) && image.ProfileBuffer != nullptr)
+        return image.ProfileBuffer;
     if ((image.Flags & HasProfileData) && image.ProfileData != nullptr) return image.ProfileData;
     return nullptr;
 }
@@ -150,7 +151,8 @@ bool ReadChromaticities(const ImageInfo& image, ChromaticityValues& out) {
                            Chromaticity(image.GreenX, image.GreenY) &&
                            Chromaticity(image.BlueX, image.BlueY);
     if (primaries) {
-        const double values[6] = {image.RedX, image.RedY, image.GreenX, image.GreenY, image.BlueX, image.BlueY};
+        const double values[6] = {image.RedX,   image.RedY,  image.GreenX,
+                                  image.GreenY, image.BlueX, image.BlueY};
         std::copy(values, values + 6, out.Primaries);
         any = true;
     }
@@ -202,8 +204,9 @@ CachedTransform* FindCached(EngineRecord& record, const std::string& key) {
     auto& cache = record.Cache;
     for (size_t i = 0; i < cache.size(); ++i) {
         if (cache[i].Key.size() != key.size() || cache[i].Key != key) continue;
-        if (i > 0) std::rotate(cache.begin(), cache.begin() + static_cast<ptrdiff_t>(i),
-                               cache.begin() + static_cast<ptrdiff_t>(i) + 1);
+        if (i > 0)
+            std::rotate(cache.begin(), cache.begin() + static_cast<ptrdiff_t>(i),
+                        cache.begin() + static_cast<ptrdiff_t>(i) + 1);
         return &cache.front();
     }
     return nullptr;
@@ -258,9 +261,7 @@ SourceProfile OpenSource(EngineRecord& record, const ImageInfo& image, const Col
         format = TYPE_BGR_8;
         return SourceProfile::Own(OpenChromaticities(c));
     }
-    case ColorSource::SRGB:
-        format = TYPE_BGR_8;
-        return SourceProfile::Own(SRGBProfile());
+    case ColorSource::SRGB: format = TYPE_BGR_8; return SourceProfile::Own(SRGBProfile());
     case ColorSource::RecordCmyk:
         format = TYPE_CMYK_8;
         return SourceProfile::Borrow(record.Cmyk.get());
@@ -276,10 +277,10 @@ cmsHTRANSFORM Build(EngineRecord& record, const CMSInfo& info, const ImageInfo& 
     ++TransformsBuilt;
     const cmsUInt32Number flags = LittleCMSFlags(info);
     cmsHPROFILE profile = opened.Profile;
-    return proofing ? cmsCreateProofingTransform(profile, format, record.Output.get(), TYPE_BGR_8,
-                                                 record.Proofing.Profile.get(), KnownIntent(info.Intent),
-                                                 KnownIntent(info.ProofingIntent),
-                                                 flags | cmsFLAGS_SOFTPROOFING)
+    return proofing ? cmsCreateProofingTransform(
+                          profile, format, record.Output.get(), TYPE_BGR_8,
+                          record.Proofing.Profile.get(), KnownIntent(info.Intent),
+                          KnownIntent(info.ProofingIntent), flags | cmsFLAGS_SOFTPROOFING)
                     : cmsCreateTransform(profile, format, record.Output.get(), TYPE_BGR_8,
                                          KnownIntent(info.Intent), flags);
 }
@@ -333,8 +334,8 @@ bool PrepareProofing(EngineRecord& record, const char* path) {
 cmsHTRANSFORM FindTransform(EngineRecord& record, const CMSInfo& info, const ImageInfo& image,
                             Buffer buffer, const char* proofingPath) {
     const bool proofing = PrepareProofing(record, proofingPath);
-    const std::string prefix =
-        KeyPrefix(buffer == Buffer::CMYK ? 'K' : 'R', info, proofing ? record.Proofing.Identity : "");
+    const std::string prefix = KeyPrefix(buffer == Buffer::CMYK ? 'K' : 'R', info,
+                                         proofing ? record.Proofing.Identity : "");
     for (const ColorSource& source : Sources(image, buffer)) {
         std::string key = prefix + source.Key;
         if (CachedTransform* cached = FindCached(record, key)) {
@@ -365,7 +366,8 @@ void TransformRows(cmsHTRANSFORM transform, const RowSpan& rows, int32_t first, 
     if (count <= 0) return;
     cmsDoTransformLineStride(transform, rows.Source + int64_t(first) * rows.SourceStride,
                              rows.Destination + int64_t(first) * rows.DestinationStride,
-                             static_cast<cmsUInt32Number>(rows.Width), static_cast<cmsUInt32Number>(count),
+                             static_cast<cmsUInt32Number>(rows.Width),
+                             static_cast<cmsUInt32Number>(count),
                              static_cast<cmsUInt32Number>(rows.SourceStride),
                              static_cast<cmsUInt32Number>(rows.DestinationStride), 0, 0);
 }
@@ -442,7 +444,8 @@ bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitor
         if (!record->Output) record->Output = SRGBProfile();
         if (cmykSize > 0) {
             UniqueProfile cmyk = OpenProfile(cmykProfile, static_cast<uint32_t>(cmykSize));
-            if (cmyk && cmsGetColorSpace(cmyk.get()) == cmsSigCmykData) record->Cmyk = std::move(cmyk);
+            if (cmyk && cmsGetColorSpace(cmyk.get()) == cmsSigCmykData)
+                record->Cmyk = std::move(cmyk);
         }
         if (!record->Output) return false;
 
@@ -490,10 +493,13 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
             if (record == nullptr || height < 1 || !RowsFit(width, sourceStride, 3)) return;
             if (destination == nullptr) destination = source;
             if (!RowsFit(width, destinationStride, 3)) return;
-            cmsHTRANSFORM transform = FindTransform(*record, info, picture, Buffer::BGR, proofingProfile);
+            cmsHTRANSFORM transform =
+                FindTransform(*record, info, picture, Buffer::BGR, proofingProfile);
             if (transform == nullptr) return;
-            RunTransform(transform, {static_cast<uint8_t*>(source), static_cast<uint8_t*>(destination),
-                                     sourceStride, destinationStride, width}, height);
+            RunTransform(transform,
+                         {static_cast<uint8_t*>(source), static_cast<uint8_t*>(destination),
+                          sourceStride, destinationStride, width},
+                         height);
             return;
         }
         case TransformCMYK: {
@@ -501,10 +507,11 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
                 !RowsFit(width, destinationStride, 3))
                 return;
             const RowSpan rows{static_cast<uint8_t*>(source), static_cast<uint8_t*>(destination),
-                             sourceStride, destinationStride, width};
+                               sourceStride, destinationStride, width};
             cmsHTRANSFORM transform =
-                record != nullptr ? FindTransform(*record, info, picture, Buffer::CMYK, proofingProfile)
-                                  : nullptr;
+                record != nullptr
+                    ? FindTransform(*record, info, picture, Buffer::CMYK, proofingProfile)
+                    : nullptr;
             if (transform != nullptr)
                 RunTransform(transform, rows, height);
             else
@@ -514,20 +521,23 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
         case TransformPalette: {
             if (record == nullptr || width > LargestPalette) return;
             if (destination == nullptr) destination = source;
-            cmsHTRANSFORM transform = FindTransform(*record, info, picture, Buffer::BGR, proofingProfile);
+            cmsHTRANSFORM transform =
+                FindTransform(*record, info, picture, Buffer::BGR, proofingProfile);
             if (transform == nullptr) return;
             // Through the picture transform in B,G,R, so a palette converts exactly as pixels of
             // its colours would; the reserved bytes are never written.
             const auto* in = static_cast<const uint8_t*>(source);
             std::vector<uint8_t> colours(size_t(width) * 3);
-            for (int32_t i = 0; i < width; ++i) std::memcpy(&colours[size_t(i) * 3], in + size_t(i) * 4, 3);
-            cmsDoTransform(transform, colours.data(), colours.data(), static_cast<cmsUInt32Number>(width));
+            for (int32_t i = 0; i < width; ++i)
+                std::memcpy(&colours[size_t(i) * 3], in + size_t(i) * 4, 3);
+            cmsDoTransform(transform, colours.data(), colours.data(),
+                           static_cast<cmsUInt32Number>(width));
             auto* out = static_cast<uint8_t*>(destination);
-            for (int32_t i = 0; i < width; ++i) std::memcpy(out + size_t(i) * 4, &colours[size_t(i) * 3], 3);
+            for (int32_t i = 0; i < width; ++i)
+                std::memcpy(out + size_t(i) * 4, &colours[size_t(i) * 3], 3);
             return;
         }
-        default:
-            return;
+        default: return;
         }
     } catch (...) {
         // Out of memory while building: the picture stays as it is.

@@ -56,12 +56,12 @@ struct ImageInfo {
     double BlueX;
     double BlueY;
     double Gamma;
-    int32_t Orientation;       // as stored; 1 to 8 mean something
-    const void* ProfileData;   // a profile lying whole inside the file image
-    void* ProfileBuffer;       // a profile joined from several segments, on the process heap
+    int32_t Orientation;      // as stored; 1 to 8 mean something
+    const void* ProfileData;  // a profile lying whole inside the file image
+    void* ProfileBuffer;      // a profile joined from several segments, on the process heap
     int32_t ProfileSize;
-    int32_t ColorSpace;        // Exif ColorSpace as stored (1 = sRGB)
-    uint32_t Flags;            // ImageInfoFlag bits of the fields that were found
+    int32_t ColorSpace;  // Exif ColorSpace as stored (1 = sRGB)
+    uint32_t Flags;      // ImageInfoFlag bits of the fields that were found
 };
 
 enum ImageInfoFlag : uint32_t {
@@ -125,17 +125,9 @@ using IsProfileProc = int(QORVI_CDECL*)(const char* path);
 
 // The names the engine exports, one per entry point above.
 inline constexpr const char* EngineExports[] = {
-    "InitializeCMSInfo",
-    "FinalizeCMSInfo",
-    "CreateWorkerThread",
-    "TerminateWorkerThread",
-    "MultiThreadFunc",
-    "ColorTransform",
-    "ProofingColorTransform",
-    "ReadPNGColorManageInfo",
-    "ReadWICImageInfo",
-    "IsRGBProfile",
-    "IsCMYKProfile",
+    "InitializeCMSInfo", "FinalizeCMSInfo", "CreateWorkerThread",     "TerminateWorkerThread",
+    "MultiThreadFunc",   "ColorTransform",  "ProofingColorTransform", "ReadPNGColorManageInfo",
+    "ReadWICImageInfo",  "IsRGBProfile",    "IsCMYKProfile",
 };
 
 }  // namespace qorvi

@@ -1,11 +1,11 @@
 // qorvi.dll's exports, as engine/EngineApi.h declares them and qorvi_engine.def lists them.
 // Each checks its pointers and hands over to the core; none lets an exception out.
+#include "base/RuntimeMemory.h"
 #include "engine/ColorEngine.h"
 #include "engine/EngineApi.h"
 #include "engine/PngColorInfo.h"
 #include "engine/WicImageInfo.h"
 #include "engine/WorkerThreads.h"
-#include "base/RuntimeMemory.h"
 
 #include <lcms2.h>
 #include <windows.h>

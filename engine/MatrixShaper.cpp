@@ -40,7 +40,7 @@ struct MatrixShaperTables {
 };
 
 inline uint8_t EncodeFloat(const uint8_t* table, float value) {
-    const float lowest = 2.3283064e-10f;  // 2^-32: entry 0
+    const float lowest = 2.3283064e-10f;      // 2^-32: entry 0
     value = value > lowest ? value : lowest;  // NaN too
     value = value < 1.0f ? value : 1.0f;      // the last entry
     uint32_t bits;
@@ -55,8 +55,8 @@ inline uint8_t EncodeWord(const uint8_t* table, float value) {
 }
 
 template <bool WordIndexed>
-inline void ConvertRows(const MatrixShaperTables& k, const uint8_t* in, uint8_t* out, uint32_t width,
-                        uint32_t rows, uint32_t inStride, uint32_t outStride) {
+inline void ConvertRows(const MatrixShaperTables& k, const uint8_t* in, uint8_t* out,
+                        uint32_t width, uint32_t rows, uint32_t inStride, uint32_t outStride) {
     for (uint32_t y = 0; y < rows; ++y, in += inStride, out += outStride) {
         const uint8_t* p = in;
         uint8_t* q = out;
@@ -65,7 +65,8 @@ inline void ConvertRows(const MatrixShaperTables& k, const uint8_t* in, uint8_t*
             const float r = k.Input[0][p[2]], g = k.Input[1][p[1]], b = k.Input[2][p[0]];
             float o[3];
             for (int c = 0; c < 3; ++c)
-                o[c] = k.Matrix[c][0] * r + k.Matrix[c][1] * g + k.Matrix[c][2] * b + k.Matrix[c][3];
+                o[c] =
+                    k.Matrix[c][0] * r + k.Matrix[c][1] * g + k.Matrix[c][2] * b + k.Matrix[c][3];
             if constexpr (WordIndexed) {
                 q[2] = EncodeWord(k.Output[0], o[0]);
                 q[1] = EncodeWord(k.Output[1], o[1]);
@@ -111,7 +112,8 @@ __attribute__((target("sse2"))) void ConvertRowsSSE2(const MatrixShaperTables& k
             if constexpr (WordIndexed)
                 i = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
             else
-                i = _mm_srli_epi32(_mm_sub_epi32(_mm_castps_si128(v), lowestBits), 23 - MantissaBits);
+                i = _mm_srli_epi32(_mm_sub_epi32(_mm_castps_si128(v), lowestBits),
+                                   23 - MantissaBits);
             _mm_store_si128(reinterpret_cast<__m128i*>(index), i);
             q[2] = k.Output[0][index[0]];
             q[1] = k.Output[1][index[1]];
@@ -133,16 +135,19 @@ void Run(struct _cmstransform_struct* transform, const void* input, void* output
 #if defined(__i386__) || defined(__x86_64__)
     if (MatrixShaperUsesSSE2()) {
         if (k.WordIndexed)
-            ConvertRowsSSE2<true>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+            ConvertRowsSSE2<true>(k, in, out, width, rows, stride->BytesPerLineIn,
+                                  stride->BytesPerLineOut);
         else
-            ConvertRowsSSE2<false>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+            ConvertRowsSSE2<false>(k, in, out, width, rows, stride->BytesPerLineIn,
+                                   stride->BytesPerLineOut);
         return;
     }
 #endif
     if (k.WordIndexed)
         ConvertRows<true>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
     else
-        ConvertRows<false>(k, in, out, width, rows, stride->BytesPerLineIn, stride->BytesPerLineOut);
+        ConvertRows<false>(k, in, out, width, rows, stride->BytesPerLineIn,
+                           stride->BytesPerLineOut);
 }
 
 void Free(cmsContext, void* data) { delete static_cast<MatrixShaperTables*>(data); }
@@ -200,7 +205,8 @@ std::unique_ptr<MatrixShaperTables> Analyse(const cmsPipeline* lut) {
             if (cmsGetToneCurveParametricType(Curves(output)[c]) == 0) k->WordIndexed = true;
 
     auto encode = [&](int c, float linear) {
-        const float v = output != nullptr ? cmsEvalToneCurveFloat(Curves(output)[c], linear) : linear;
+        const float v =
+            output != nullptr ? cmsEvalToneCurveFloat(Curves(output)[c], linear) : linear;
         return static_cast<uint8_t>(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f));
     };
     // The curves of the three channels are mostly one and the same: each table is made once.
@@ -211,7 +217,8 @@ std::unique_ptr<MatrixShaperTables> Analyse(const cmsPipeline* lut) {
         const int type = cmsGetToneCurveParametricType(x);
         if (x == y) return true;
         if (type == 0 || type != cmsGetToneCurveParametricType(y)) return false;
-        return std::equal(cmsGetToneCurveParams(x), cmsGetToneCurveParams(x) + 10, cmsGetToneCurveParams(y));
+        return std::equal(cmsGetToneCurveParams(x), cmsGetToneCurveParams(x) + 10,
+                          cmsGetToneCurveParams(y));
     };
     for (int c = 0; c < 3; ++c) {
         if (c > 0 && sameCurve(0, c)) {
@@ -239,7 +246,8 @@ cmsBool Factory(_cmsTransform2Fn* xform, void** userData, _cmsFreeUserDataFn* fr
                 cmsPipeline** lut, cmsUInt32Number* inputFormat, cmsUInt32Number* outputFormat,
                 cmsUInt32Number* flags) {
     if (*inputFormat != TYPE_BGR_8 || *outputFormat != TYPE_BGR_8) return FALSE;
-    if (*flags & (cmsFLAGS_GAMUTCHECK | cmsFLAGS_SOFTPROOFING | cmsFLAGS_NULLTRANSFORM)) return FALSE;
+    if (*flags & (cmsFLAGS_GAMUTCHECK | cmsFLAGS_SOFTPROOFING | cmsFLAGS_NULLTRANSFORM))
+        return FALSE;
     std::unique_ptr<MatrixShaperTables> kernel = Analyse(*lut);
     if (!kernel) return FALSE;
     *xform = Run;

@@ -126,13 +126,15 @@ void ReadCHRM(const uint8_t* body, FoundChunks& found) {
         if (!IsChromaticity(values[i], values[i + 1])) return;
     // Primaries on one line span no gamut: the matrix from them to XYZ would be singular. The
     // values are exact integers, so the cross product tells exactly.
-    const int64_t rx = values[2], ry = values[3], gx = values[4], gy = values[5], bx = values[6], by = values[7];
+    const int64_t rx = values[2], ry = values[3], gx = values[4], gy = values[5], bx = values[6],
+                  by = values[7];
     if ((gx - rx) * (by - ry) - (gy - ry) * (bx - rx) == 0) return;
     std::copy(values, values + ChromaticityCount, found.Chromaticities);
     found.HasChromaticities = true;
 }
 
-void ReadChunk(const uint8_t* type, const uint8_t* body, uint32_t length, uint32_t limit, FoundChunks& found) {
+void ReadChunk(const uint8_t* type, const uint8_t* body, uint32_t length, uint32_t limit,
+               FoundChunks& found) {
     const bool iccp = IsType(type, "iCCP"), srgb = IsType(type, "sRGB");
     const bool gama = IsType(type, "gAMA"), chrm = IsType(type, "cHRM");
     // Only the chunks we read are worth their checksum; the first found of each kind counts.
@@ -166,7 +168,8 @@ int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size) noex
     return ReadPNGColorManageInfo(info, data, size, MaxPNGProfileSize);
 }
 
-int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size, uint32_t profileLimit) noexcept {
+int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size,
+                           uint32_t profileLimit) noexcept {
     if (data == nullptr || size < int32_t(sizeof Signature)) return 0;
     const auto* bytes = static_cast<const uint8_t*>(data);
     if (std::memcmp(bytes, Signature, sizeof Signature) != 0) return 0;
@@ -208,8 +211,8 @@ int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size, uint
         info.Flags |= HasGamma;
     }
     if (found.HasChromaticities) {
-        double* fields[] = {&info.WhitePointX, &info.WhitePointY, &info.RedX, &info.RedY,
-                            &info.GreenX, &info.GreenY, &info.BlueX, &info.BlueY};
+        double* fields[] = {&info.WhitePointX, &info.WhitePointY, &info.RedX,  &info.RedY,
+                            &info.GreenX,      &info.GreenY,      &info.BlueX, &info.BlueY};
         for (uint32_t i = 0; i < ChromaticityCount; ++i)
             *fields[i] = double(found.Chromaticities[i]) / PNGScale;
         info.Flags |= HasWhitePoint | HasPrimaries;

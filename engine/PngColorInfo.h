@@ -36,6 +36,7 @@ constexpr uint32_t MaxPNGProfileSize = uint32_t(64) << 20;
 int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size) noexcept;
 // The same with another profile limit (at most MaxPNGProfileSize is meaningful; tests use small
 // ones).
-int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size, uint32_t profileLimit) noexcept;
+int ReadPNGColorManageInfo(ImageInfo& info, const void* data, int32_t size,
+                           uint32_t profileLimit) noexcept;
 
 }  // namespace qorvi::engine

@@ -63,7 +63,8 @@ void ReadProfile(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, Prof
         if (size < ICCHeaderSize || size > MaxWICProfileSize) continue;
         if (!profile.Allocate(size)) return;
         UINT copied = 0;
-        if (SUCCEEDED(handed[i]->GetProfileBytes(size, static_cast<BYTE*>(profile.Data()), &copied)) &&
+        if (SUCCEEDED(
+                handed[i]->GetProfileBytes(size, static_cast<BYTE*>(profile.Data()), &copied)) &&
             copied == size)
             return;
         profile.Free();  // a context that cannot give what it announced: try the next
@@ -92,7 +93,8 @@ int32_t ReadOrientation(IWICBitmapFrameDecode* frame) {
     for (const wchar_t* query : Queries) {
         PROPVARIANT value;
         PropVariantInit(&value);
-        const int32_t orientation = SUCCEEDED(reader->GetMetadataByName(query, &value)) ? IntegerOf(value) : 0;
+        const int32_t orientation =
+            SUCCEEDED(reader->GetMetadataByName(query, &value)) ? IntegerOf(value) : 0;
         PropVariantClear(&value);
         if (orientation >= 1 && orientation <= 8) return orientation;
     }
@@ -111,17 +113,18 @@ int ReadWICImageInfo(ImageInfo& info, const void* data, int32_t size) noexcept {
     ComApartment apartment;
     if (!apartment.Usable()) return 0;
     ComRef<IWICImagingFactory> factory;
-    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                                reinterpret_cast<void**>(factory.Put()))))
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Put()))))
         return 0;
     ComRef<IWICStream> stream;
     if (FAILED(factory->CreateStream(stream.Put()))) return 0;
     // The stream ends at `size`: the component reads nothing outside the file image.
-    if (FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(data)), DWORD(size))))
+    if (FAILED(
+            stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(data)), DWORD(size))))
         return 0;
     ComRef<IWICBitmapDecoder> decoder;
-    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                decoder.Put())))
+    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                WICDecodeMetadataCacheOnDemand, decoder.Put())))
         return 0;
     ComRef<IWICBitmapFrameDecode> frame;
     if (FAILED(decoder->GetFrame(0, frame.Put())) || !frame) return 0;

@@ -71,7 +71,7 @@ size_t TFilter::IntermediateSize() const {
 }
 
 void ScalarFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t*, uint8_t*,
-                                   int32_t rowCount) const {
+                                  int32_t rowCount) const {
     const int32_t bpp = BytesPerPixel;
     if (!IsResampledPixelSize(bpp)) return;
     const int32_t width = Horizontal.InputCount, pairStep = Horizontal.PairStep;

@@ -1,10 +1,10 @@
 // The MMX path of the resampling passes, for processors without SSE2. Every pass ends with EMMS
 // so that the floating-point unit is usable again when it returns.
-#include "geometry/ResizeFilters.h"
 #include "base/UnalignedBytes.h"
+#include "geometry/ResizeFilters.h"
 
-#include <cstring>
 #include <mmintrin.h>
+#include <cstring>
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__i386__)
 #pragma GCC target("mmx")

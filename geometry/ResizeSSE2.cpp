@@ -1,10 +1,10 @@
 // The SSE2 path of the resampling passes. Only TResizer's choice (the processor's SSE2 bit, or a
 // forced path) calls into it, so the 32-bit build compiles just this file's functions for SSE2.
-#include "geometry/ResizeFilters.h"
 #include "base/UnalignedBytes.h"
+#include "geometry/ResizeFilters.h"
 
-#include <cstring>
 #include <emmintrin.h>
+#include <cstring>
 
 #if defined(__GNUC__) && !defined(__clang__) && defined(__i386__)
 #pragma GCC target("sse2")
@@ -56,14 +56,17 @@ void Filter1(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
         // Two weight pairs a step; [4 x i32] sums of rows 0 to 3.
         for (; n >= 2; n -= 2, w += 2, p += 32) {
-            sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(
-                _mm_load_si128(reinterpret_cast<const __m128i*>(p)), Broadcast(w[0])));
-            sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(
-                _mm_load_si128(reinterpret_cast<const __m128i*>(p + 16)), Broadcast(w[1])));
+            sum0 = _mm_add_epi32(sum0,
+                                 _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(p)),
+                                                Broadcast(w[0])));
+            sum1 = _mm_add_epi32(
+                sum1, _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(p + 16)),
+                                     Broadcast(w[1])));
         }
         if (n != 0) {
-            sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(
-                _mm_load_si128(reinterpret_cast<const __m128i*>(p)), Broadcast(w[0])));
+            sum0 = _mm_add_epi32(sum0,
+                                 _mm_madd_epi16(_mm_load_si128(reinterpret_cast<const __m128i*>(p)),
+                                                Broadcast(w[0])));
         }
         const __m128i words =
             _mm_packs_epi32(Descale(_mm_add_epi32(sum0, sum1)), _mm_setzero_si128());
@@ -92,16 +95,16 @@ void Widen3(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
         _mm_store_si128(out, _mm_unpacklo_epi32(a, b));
         _mm_store_si128(out + 1, _mm_unpacklo_epi32(c, d));  // the same of rows 2 and 3
         // [8 x i16] r0[2k]c2 r0[2k+1]c2 r1[2k]c2 r1[2k+1]c2 r2[2k]c2 .. r3[2k+1]c2
-        _mm_store_si128(out + 2, _mm_unpacklo_epi64(_mm_unpackhi_epi32(a, b),
-                                                     _mm_unpackhi_epi32(c, d)));
+        _mm_store_si128(out + 2,
+                        _mm_unpacklo_epi64(_mm_unpackhi_epi32(a, b), _mm_unpackhi_epi32(c, d)));
     }
 }
 
 // sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair,
 // two pairs a step. Written out because the compiler, short of registers on 32-bit x86, copied
 // every accumulator once more on each step.
-inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& sum0,
-                      __m128i& sum1, __m128i& sum2) {
+inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& sum0, __m128i& sum1,
+                      __m128i& sum2) {
     __m128i weight, next, product;
     int32_t steps = n >> 1;
     if (steps != 0) {

@@ -150,8 +150,8 @@ void TWndFuncWeight::SetWeights(TResizeParam& axis) const {
             }
         }
         for (int64_t k = 0; k < 2 * count; ++k) {
-            weights[k] = ToWeight(
-                static_cast<int64_t>(static_cast<Extended>(scratch[k]) / sum * WeightOne));
+            weights[k] =
+                ToWeight(static_cast<int64_t>(static_cast<Extended>(scratch[k]) / sum * WeightOne));
         }
         // Truncated, each weight may be up to a unit off: the sum is put right before the list
         // is compared with the stored ones, so equal lists stay equal.

@@ -19,7 +19,7 @@
 
 namespace qorvi {
 
-inline constexpr int32_t WeightOne = 16384;    // 1.0 in 1.14 fixed point
+inline constexpr int32_t WeightOne = 16384;  // 1.0 in 1.14 fixed point
 inline constexpr int32_t WeightShift = 14;
 inline constexpr int32_t WeightRounding = 8192;  // added before the shift: rounds half up
 
@@ -59,7 +59,7 @@ struct TResizeParam {
 // Always inlined, also into kernels built for other processor features: they call it once per
 // output sample.
 [[gnu::always_inline]] inline SampleWeightList SampleWeights(const TResizeParam& axis,
-                                                          const uint8_t* input, int32_t i) {
+                                                             const uint8_t* input, int32_t i) {
     const WeightEntry& entry = axis.Entries[size_t(i)];
     return {input + entry.Offset, entry.Pairs, PairCount(entry.Pairs)};
 }
@@ -87,7 +87,9 @@ class TLanczos final : public TWndFuncWeight {
 public:
     static constexpr int32_t MaxRadius = 32;
     explicit TLanczos(int32_t radius)
-        : TWndFuncWeight(radius < 1 ? 1 : radius > MaxRadius ? MaxRadius : radius) {}
+        : TWndFuncWeight(radius < 1           ? 1
+                         : radius > MaxRadius ? MaxRadius
+                                              : radius) {}
     double WindowFunc(double x) const override;
 };
 

@@ -148,8 +148,7 @@ void TResizer::HorizontalJob(int32_t index, int32_t, void* data) {
         if (left <= 0) break;
         filter.HorizontalPass(job.Destination + ptrdiff_t(row) * filter.HorizontalDestinationStep,
                               job.Source + ptrdiff_t(row) * filter.HorizontalSourceStep, widened,
-                              staging,
-                              left < RowPortion ? left : RowPortion);
+                              staging, left < RowPortion ? left : RowPortion);
     }
 }
 

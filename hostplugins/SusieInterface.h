@@ -46,7 +46,8 @@ using SusieProgressCallback = int(__stdcall*)(int nNum, int nDenom, long lData);
 
 using GetPluginInfoProc = int(__stdcall*)(int infono, LPSTR buf, int buflen);
 using IsSupportedProc = int(__stdcall*)(LPCSTR filename, DWORD dw);
-using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo);
+using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag,
+                                           PictureInfo* lpInfo);
 using GetPictureProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
                                        HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
                                        long lData);

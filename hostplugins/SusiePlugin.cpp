@@ -1,8 +1,8 @@
 // TSusiePlugin: one child import plug-in, and the placement of its information box.
 #include "base/GuardedCall.h"
+#include "base/WinText.h"
 #include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
-#include "base/WinText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,9 +39,9 @@ int CallForResult(CriticalSection& lock, bool locking, Entry entry, Args... args
 // The module this code runs in: qorvi.spi in a host.
 HMODULE OwnModule() noexcept {
     HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&OwnModule), &module);
+    GetModuleHandleExA(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCSTR>(&OwnModule), &module);
     return module;
 }
 
@@ -81,8 +81,8 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
     // A file that is not a loadable library is passed over silently: no system error box for a
     // missing dependency or a bad image while the host starts.
     DWORD previousMode = 0;
-    const bool quiet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX,
-                                          &previousMode) != FALSE;
+    const bool quiet =
+        SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode) != FALSE;
     UniqueModule module(LoadLibraryA(path.c_str()));
     if (quiet) SetThreadErrorMode(previousMode, nullptr);
     if (!module) return false;
@@ -167,14 +167,16 @@ int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, Pictur
     return CallForResult(Lock, LockCalls(), GetPictureInfo, buf, len, flag, lpInfo);
 }
 
-int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
-                                 HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    return CallForResult(Lock, LockCalls(), GetPicture, buf, len, flag, pHBInfo, pHBm, progress, lData);
+int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 SusieProgressCallback progress, long lData) {
+    return CallForResult(Lock, LockCalls(), GetPicture, buf, len, flag, pHBInfo, pHBm, progress,
+                         lData);
 }
 
-int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
-                                 HLOCAL* pHBm, SusieProgressCallback progress, long lData) {
-    return CallForResult(Lock, LockCalls(), GetPreview, buf, len, flag, pHBInfo, pHBm, progress, lData);
+int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 SusieProgressCallback progress, long lData) {
+    return CallForResult(Lock, LockCalls(), GetPreview, buf, len, flag, pHBInfo, pHBm, progress,
+                         lData);
 }
 
 int TSusiePlugin::CallConfigurationDlg(HWND parent, int fnc) {
@@ -220,8 +222,7 @@ void TSusiePlugin::ShowInformation(HWND owner) {
 
     BoxPlacement placement;
     placement.owner = owner;
-    placement.hook.reset(
-        SetWindowsHookExW(WH_CBT, PlaceBoxHook, nullptr, GetCurrentThreadId()));
+    placement.hook.reset(SetWindowsHookExW(WH_CBT, PlaceBoxHook, nullptr, GetCurrentThreadId()));
     BoxPlacement* previous = tBoxPlacement;
     tBoxPlacement = &placement;
     MessageBeep(MB_ICONINFORMATION);

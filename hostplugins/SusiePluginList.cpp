@@ -12,8 +12,9 @@ namespace {
 
 // Names and extensions are compared as Windows compares file names for the user.
 bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
-    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()),
-                          b.data(), static_cast<int>(b.size())) == CSTR_EQUAL;
+    return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(),
+                          static_cast<int>(a.size()), b.data(),
+                          static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 // The system's own file name; a child of that name would be ourselves.
@@ -179,7 +180,8 @@ std::string TSusiePluginList::GetDescription(int index) const {
 
 std::string TSusiePluginList::GetOrderString() const {
     std::string order;
-    for (int i = 0; i < Count(); ++i) AppendOrderEntry(order, Items(i)->FileName, Items(i)->Enabled);
+    for (int i = 0; i < Count(); ++i)
+        AppendOrderEntry(order, Items(i)->FileName, Items(i)->Enabled);
     return order;
 }
 

@@ -13,8 +13,8 @@
 // order taken under a lock that Move holds too, and children are never freed before shut-down.
 #pragma once
 
-#include "hostplugins/SusieInterface.h"
 #include "base/WinHandles.h"
+#include "hostplugins/SusieInterface.h"
 
 #include <atomic>
 #include <cstdint>

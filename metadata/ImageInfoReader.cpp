@@ -66,7 +66,7 @@ struct JPEGSegments {
     bool HasProfile = false;
     uint32_t ProfileMarker = 0;  // offset of the first profile segment's marker
     bool HasExif = false;
-    uint32_t ExifBase = 0;       // offset of the TIFF header inside the Exif segment
+    uint32_t ExifBase = 0;  // offset of the TIFF header inside the Exif segment
 };
 
 // First pass: the first profile segment and the Exif segment before it. A read error means the
@@ -127,9 +127,12 @@ void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& inf
                 if (std::memcmp(header, IccIdentifier, sizeof IccIdentifier) == 0) {
                     const unsigned sequence = header[sizeof IccIdentifier];
                     const unsigned count = header[sizeof IccIdentifier + 1];
-                    if (taken == 0) expected = count;
-                    else if (count != expected) break;
-                    if (expected == 0 || sequence > expected || sequence != unsigned(taken) + 1) break;
+                    if (taken == 0)
+                        expected = count;
+                    else if (count != expected)
+                        break;
+                    if (expected == 0 || sequence > expected || sequence != unsigned(taken) + 1)
+                        break;
                     const uint32_t size = length - SmallestIccSegment;
                     // A segment cut short by the end of the file is not part of the profile.
                     if (size > reader.Size - reader.Position) break;
@@ -215,7 +218,8 @@ void ReadInterColorProfile(TMemoryReader& reader, bool bigEndian, ImageInfo& inf
     const uint32_t offset = reader.ReadLong(bigEndian);
     // Taken as stored, so checked: a profile that is empty or does not lie whole inside the
     // image is dropped, and the walk goes on.
-    if (count == 0 || count > INT32_MAX || count > reader.Size || offset > reader.Size - count) return;
+    if (count == 0 || count > INT32_MAX || count > reader.Size || offset > reader.Size - count)
+        return;
     info.ProfileData = reader.Memory + offset;
     info.ProfileSize = static_cast<int32_t>(count);
     info.Flags |= HasProfileData;
@@ -235,7 +239,7 @@ int32_t ReadTIFFValue(TMemoryReader& reader, uint16_t type, bool bigEndian) {
         reader.ReadBuffer(&value, 1);
         return static_cast<int8_t>(value);
     }
-    case 3: return reader.ReadWord(bigEndian);                       // SHORT
+    case 3: return reader.ReadWord(bigEndian);                        // SHORT
     case 8: return static_cast<int16_t>(reader.ReadWord(bigEndian));  // SSHORT
     case 4:                                                           // LONG
     case 9: return static_cast<int32_t>(reader.ReadLong(bigEndian));  // SLONG
@@ -284,7 +288,8 @@ bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
 bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept {
     try {
         reader.Seek(0, 0);
-        if (reader.ReadLong(true) != 0x89504E47 || reader.ReadLong(true) != 0x0D0A1A0A) return false;
+        if (reader.ReadLong(true) != 0x89504E47 || reader.ReadLong(true) != 0x0D0A1A0A)
+            return false;
     } catch (const EReadError&) {
         return false;  // fewer than 8 bytes: no PNG signature
     }
@@ -330,9 +335,7 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
                 if (AnyNonZero(primaries)) info.Flags |= HasPrimaries;
                 break;
             }
-            case ExifDirectoryTag:
-                ReadExifDirectory(reader, base, bigEndian, info);
-                break;
+            case ExifDirectoryTag: ReadExifDirectory(reader, base, bigEndian, info); break;
             case InterColorProfileTag:
                 // Inside a JPEG's Exif data the offset would not be the profile's.
                 if (base == 0) ReadInterColorProfile(reader, bigEndian, info);

@@ -44,8 +44,7 @@ void ApplyColorTransform(PluginState& state, const char* proofingProfile, CMSInf
     auto transform = [&] {
         if (proofing)
             LCMSDll.ProofingColorTransform(&cmsInfo, &imageInfo, source, destination, sourceStride,
-                                           destinationStride, width, height, kind,
-                                           proofingProfile);
+                                           destinationStride, width, height, kind, proofingProfile);
         else
             LCMSDll.ColorTransform(&cmsInfo, &imageInfo, source, destination, sourceStride,
                                    destinationStride, width, height, kind);

@@ -4,8 +4,8 @@
 
 namespace qorvi {
 
-bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2,
-                          int32_t maxWidth, int32_t maxHeight) {
+bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2, int32_t maxWidth,
+                          int32_t maxHeight) {
     const BITMAPINFOHEADER& h = *buffer.Header;
     if (h.biBitCount != 32) return false;
     const int32_t width = h.biWidth, height = h.biHeight;

@@ -13,7 +13,7 @@
 
 namespace qorvi {
 
-bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2,
-                          int32_t maxWidth, int32_t maxHeight);
+bool CompositeOverChecker(ImageBuffer& buffer, uint32_t colour1, uint32_t colour2, int32_t maxWidth,
+                          int32_t maxHeight);
 
 }  // namespace qorvi

@@ -1,7 +1,7 @@
 #include "plugin/ImageBuffer.h"
 
-#include "geometry/RotationKernels.h"
 #include "base/GuardedCall.h"
+#include "geometry/RotationKernels.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -124,8 +124,8 @@ ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
                             bitCount == 24 || bitCount == 32;
     const bool bitFields = header.biCompression == BI_BITFIELDS;
-    const bool plainRows = header.biCompression == BI_RGB ||
-                           (bitFields && (bitCount == 16 || bitCount == 32));
+    const bool plainRows =
+        header.biCompression == BI_RGB || (bitFields && (bitCount == 16 || bitCount == 32));
     if (!knownDepth || !plainRows || header.biWidth < 1 || header.biHeight == 0)
         return ChildBitmap::Foreign;
 

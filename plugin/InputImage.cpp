@@ -55,8 +55,8 @@ int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input) {
     // An offset outside the file would give a negative size that reads as a huge one.
     const bool inside = len >= 0 && static_cast<DWORD>(len) <= size;
     const DWORD offset = inside ? static_cast<DWORD>(len) : size;
-    input.Reader = std::make_unique<TMemoryReader>(static_cast<uint8_t*>(block.get()) + offset,
-                                                   size - offset);
+    input.Reader =
+        std::make_unique<TMemoryReader>(static_cast<uint8_t*>(block.get()) + offset, size - offset);
     input.InputBlock = std::move(block);
     return SusieSuccess;
 }

@@ -11,9 +11,9 @@
 // the bytes from Memory on are always readable that far (zero after the image).
 #pragma once
 
+#include "base/WinHandles.h"
 #include "hostplugins/SusieInterface.h"
 #include "metadata/ImageInfoReader.h"
-#include "base/WinHandles.h"
 
 #include <windows.h>
 

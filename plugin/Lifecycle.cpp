@@ -1,11 +1,11 @@
 // Start-up, shut-down and the re-run of the settings-dependent steps after a confirmed settings
 // dialog: the process-wide state of PluginState.h from the library's load to its unload.
+#include "base/WinText.h"
 #include "color/LCMSDll.h"
 #include "color/ProfileSetup.h"
 #include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "base/WinText.h"
 
 #include <algorithm>
 

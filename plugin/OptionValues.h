@@ -39,8 +39,7 @@ std::string FormatOptionBoolean(bool value);
 std::string WrapOrderString(std::string orderString);
 
 // qorvi.ini beside the library: the library path with the extension ".ini".
-std::string IniPathFromLibraryPath(std::string_view libraryPath,
-                                   LeadByteTest isLeadByte = nullptr);
+std::string IniPathFromLibraryPath(std::string_view libraryPath, LeadByteTest isLeadByte = nullptr);
 // The host's section: its executable's file name without folder and extension
 // ("C:\Tools\viewer.exe" gives "viewer").
 std::string HostSectionNameFromPath(std::string_view executablePath,

@@ -27,8 +27,8 @@ constexpr wchar_t OutOfMemoryMessage[] = L"Out of memory";
 
 // The file's own colour data: white point, primaries, gamma, a profile or an Exif colour space.
 // The orientation bit does not count.
-constexpr uint32_t OwnColourFlags = HasWhitePoint | HasPrimaries | HasGamma | HasProfileData |
-                                    HasProfileBuffer | HasColorSpace;
+constexpr uint32_t OwnColourFlags =
+    HasWhitePoint | HasPrimaries | HasGamma | HasProfileData | HasProfileBuffer | HasColorSpace;
 
 // A child told that colour management is on delivers CMYK as 32-bit bit fields whose four masks
 // are all zero.
@@ -85,8 +85,7 @@ struct StageInput {
 // Every stage, from the alpha to the palette's return: everything that may fault once the bitmap
 // is checked, locked and bottom-up. Throws StageFault or std::bad_alloc.
 void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
-               const StageInput& in, ImageInfo& info, PaletteArea& palette,
-               int32_t paletteCount) {
+               const StageInput& in, ImageInfo& info, PaletteArea& palette, int32_t paletteCount) {
     auto bitCount = [&] { return buffer.Header->biBitCount; };
 
     // A failed composite leaves the 32-bit picture as it is.
@@ -121,15 +120,14 @@ void RunStages(PluginState& state, const TPluginOption& o, ImageBuffer& buffer,
         else
             CMYKToBGRWithoutEngine(buffer);
     } else if (o.ColorManagement && LCMSDll.ColorTransform != nullptr) {
-        const bool convert = in.preview ? o.ThumbnailCMMode != 0
-                                        : !IsUnconvertedThumbnail(*buffer.Header, info, o);
+        const bool convert =
+            in.preview ? o.ThumbnailCMMode != 0 : !IsUnconvertedThumbnail(*buffer.Header, info, o);
         if (convert) {
             const BITMAPINFOHEADER& h = *buffer.Header;
             if (h.biBitCount == 24) {
                 const TImageDesc rows = DescribeRows(buffer);
                 ApplyColorTransform(state, proofingProfile, cmsInfo, info, rows.Bits, rows.Bits,
-                                    rows.Stride, rows.Stride, h.biWidth, h.biHeight,
-                                    TransformBGR);
+                                    rows.Stride, rows.Stride, h.biWidth, h.biHeight, TransformBGR);
             } else {
                 // Only the colour table: a paletted picture's pixels are indices.
                 ApplyColorTransform(state, proofingProfile, cmsInfo, info, palette.data(),
@@ -201,10 +199,8 @@ bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryRe
         // child's block.
         ReportPipelineFault(ShortBitmapMessage);
         return false;
-    case ChildBitmap::Foreign:
-        return true;
-    case ChildBitmap::Usable:
-        break;
+    case ChildBitmap::Foreign: return true;
+    case ChildBitmap::Usable: break;
     }
 
     // A file that breaks off or lies only loses the metadata it could not read.

@@ -33,7 +33,8 @@ struct PluginState {
     CMSInfo PreviewCMSInfo{};
     // qorvi.spi itself, which holds the built-in CMYK profile; null in tests (the executable).
     HMODULE Module = nullptr;
-    bool WorkerThreadsStarted = false;  // the engine's workers exist (started by the first transform)
+    bool WorkerThreadsStarted =
+        false;  // the engine's workers exist (started by the first transform)
     std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
     std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
     // qorvi.ini beside the library, where a confirmed settings dialog writes.

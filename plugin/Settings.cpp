@@ -1,7 +1,7 @@
 #include "plugin/Settings.h"
 
-#include "plugin/OptionValues.h"
 #include "base/WinText.h"
+#include "plugin/OptionValues.h"
 
 #include <windows.h>
 
@@ -100,7 +100,8 @@ std::wstring WriteErrorMessage(const std::string& path) {
 std::string ExecutablePath() {
     std::vector<char> buffer(MAX_PATH + 1);
     for (;;) {
-        DWORD length = GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        DWORD length =
+            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) return {};
         if (length < buffer.size() - 1) return std::string(buffer.data(), length);
         if (buffer.size() >= 32768) return std::string(buffer.data(), length);  // longest path
@@ -161,7 +162,8 @@ void WritePluginOption(const std::string& ini, const std::string& section,
 }
 
 void ReadSizeLists(const std::string& ini, TPluginOption& option) {
-    option.ImageSizeList = ReadValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
+    option.ImageSizeList =
+        ReadValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
     option.ThumbnailSizeList =
         ReadValue(ini, CommonSectionName, ThumbnailSizeListKey, option.ThumbnailSizeList);
 }

@@ -1,8 +1,8 @@
 #include "plugin/SusiePluginMain.h"
 
+#include "base/RuntimeMemory.h"
 #include "geometry/OutputSize.h"
 #include "plugin/InputImage.h"
-#include "base/RuntimeMemory.h"
 #include "plugin/Settings.h"
 
 #include <algorithm>
@@ -58,14 +58,14 @@ int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL*
         const auto data = reinterpret_cast<LPCSTR>(input.Reader->Memory);
         const auto size = static_cast<long>(input.Reader->Size);
         if (preview) {
-            result = child->CallGetPreview(data, size, SusieInputMemory, pHBInfo, pHBm, progress,
-                                           lData);
+            result =
+                child->CallGetPreview(data, size, SusieInputMemory, pHBInfo, pHBm, progress, lData);
             if (result == SusieNotImplemented)
                 result = child->CallGetPicture(data, size, SusieInputMemory, pHBInfo, pHBm,
                                                progress, lData);
         } else {
-            result = child->CallGetPicture(data, size, SusieInputMemory, pHBInfo, pHBm, progress,
-                                           lData);
+            result =
+                child->CallGetPicture(data, size, SusieInputMemory, pHBInfo, pHBm, progress, lData);
         }
         if (result != SusieSuccess) return result;
         delivered = true;
@@ -104,8 +104,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         FinalizePlugin(reserved != nullptr);
         if (reserved == nullptr) ReleaseRuntimeMemory();
         return TRUE;
-    default:
-        return TRUE;
+    default: return TRUE;
     }
 }
 
@@ -117,7 +116,8 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     } catch (...) {
         return 0;
     }
-    const int length = static_cast<int>(std::min<size_t>(text.size(), static_cast<size_t>(buflen - 1)));
+    const int length =
+        static_cast<int>(std::min<size_t>(text.size(), static_cast<size_t>(buflen - 1)));
     if (text.empty()) return 0;
     std::memcpy(buf, text.data(), static_cast<size_t>(length));
     buf[length] = '\0';
@@ -127,7 +127,8 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
     if (!Plugin || !Plugin->PluginList) return 0;
     try {
-        return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) != nullptr;
+        return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) !=
+               nullptr;
     } catch (...) {
         return 0;
     }

@@ -67,7 +67,8 @@ bool DibToRows(const uint8_t* headerBlock, size_t headerBlockSize, const uint8_t
                size_t bitsBlockSize, DibImage& image, std::string& why) {
     DibHeader header;
     if (!ReadDibHeader(headerBlock, headerBlockSize, header)) {
-        why = "the header block holds " + std::to_string(headerBlockSize) + " bytes, fewer than a BITMAPINFOHEADER";
+        why = "the header block holds " + std::to_string(headerBlockSize) +
+              " bytes, fewer than a BITMAPINFOHEADER";
         return false;
     }
     if (header.size < DibHeaderBytes || header.size > headerBlockSize) {
@@ -76,7 +77,8 @@ bool DibToRows(const uint8_t* headerBlock, size_t headerBlockSize, const uint8_t
         return false;
     }
     if (header.width <= 0 || header.height == 0) {
-        why = "the picture is " + std::to_string(header.width) + " x " + std::to_string(header.height);
+        why = "the picture is " + std::to_string(header.width) + " x " +
+              std::to_string(header.height);
         return false;
     }
     const int bits = header.bitCount;
@@ -99,8 +101,9 @@ bool DibToRows(const uint8_t* headerBlock, size_t headerBlockSize, const uint8_t
     // The colour table (or masks) must lie inside the header block; the sum is 64-bit.
     const uint64_t tableBytes = TableBytes(header);
     if (uint64_t(header.size) + tableBytes > headerBlockSize) {
-        why = "the colour table ends at byte " + std::to_string(uint64_t(header.size) + tableBytes) +
-              ", beyond the header block of " + std::to_string(headerBlockSize) + " bytes";
+        why = "the colour table ends at byte " +
+              std::to_string(uint64_t(header.size) + tableBytes) + ", beyond the header block of " +
+              std::to_string(headerBlockSize) + " bytes";
         return false;
     }
     if (bitFields && !cmyk) {
@@ -122,9 +125,9 @@ bool DibToRows(const uint8_t* headerBlock, size_t headerBlockSize, const uint8_t
     // width, height and bit count are each below 2^32, so stride * height fits 64 bits.
     const uint64_t pixelBytes = stride * height;
     if (pixelBytes > bitsBlockSize) {
-        why = std::to_string(width) + " x " + std::to_string(height) + " x " + std::to_string(bits) +
-              " bits needs " + std::to_string(pixelBytes) + " bytes, the pixel block holds " +
-              std::to_string(bitsBlockSize);
+        why = std::to_string(width) + " x " + std::to_string(height) + " x " +
+              std::to_string(bits) + " bits needs " + std::to_string(pixelBytes) +
+              " bytes, the pixel block holds " + std::to_string(bitsBlockSize);
         return false;
     }
     const int channels = (bits == 32 && !cmyk) ? 4 : 3;

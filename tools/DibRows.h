@@ -30,8 +30,8 @@ struct DibHeader {
     uint32_t colorsUsed = 0;   // biClrUsed
 };
 
-constexpr uint32_t DibRgb = 0;        // BI_RGB
-constexpr uint32_t DibBitFields = 3;  // BI_BITFIELDS
+constexpr uint32_t DibRgb = 0;         // BI_RGB
+constexpr uint32_t DibBitFields = 3;   // BI_BITFIELDS
 constexpr size_t DibHeaderBytes = 40;  // sizeof(BITMAPINFOHEADER)
 
 // Reads the fields from the first 40 bytes; false when fewer are there.
@@ -40,10 +40,10 @@ bool ReadDibHeader(const uint8_t* block, size_t blockSize, DibHeader& header);
 struct DibImage {
     uint32_t width = 0;
     uint32_t height = 0;
-    int channels = 3;     // 3: R,G,B; 4: R,G,B,A
-    int bitCount = 0;     // of the source
-    bool topDown = false;  // the source rows were top-down
-    bool cmyk = false;     // the source was the marked CMYK form, converted naively
+    int channels = 3;             // 3: R,G,B; 4: R,G,B,A
+    int bitCount = 0;             // of the source
+    bool topDown = false;         // the source rows were top-down
+    bool cmyk = false;            // the source was the marked CMYK form, converted naively
     std::vector<uint8_t> pixels;  // height rows of width * channels bytes, top-down
 };
 

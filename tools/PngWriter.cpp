@@ -104,11 +104,11 @@ bool EncodePng(uint32_t width, uint32_t height, PngColour colour, const uint8_t*
     const uint32_t fields[2] = {width, height};
     for (int i = 0; i < 2; ++i)
         for (int b = 0; b < 4; ++b) header[i * 4 + b] = uint8_t(fields[i] >> (24 - 8 * b));
-    header[8] = 8;                                   // bits per channel
-    header[9] = colour == PngColour::Rgba ? 6 : 2;   // colour type: RGBA or RGB
-    header[10] = 0;                                  // deflate
-    header[11] = 0;                                  // adaptive filtering, type 0 used
-    header[12] = 0;                                  // no interlace
+    header[8] = 8;                                  // bits per channel
+    header[9] = colour == PngColour::Rgba ? 6 : 2;  // colour type: RGBA or RGB
+    header[10] = 0;                                 // deflate
+    header[11] = 0;                                 // adaptive filtering, type 0 used
+    header[12] = 0;                                 // no interlace
     PutChunk(out, "IHDR", header, sizeof header);
 
     {

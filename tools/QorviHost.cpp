@@ -9,8 +9,8 @@
 //
 // The plug-in is not trusted: handles it returns are checked before they are read, and a header
 // that announces more than its blocks hold is refused, not read past.
-#include "hostplugins/SusieInterface.h"
 #include "base/WinHandles.h"
+#include "hostplugins/SusieInterface.h"
 #include "tools/DibRows.h"
 #include "tools/PngWriter.h"
 
@@ -92,7 +92,8 @@ std::string SystemMessage(DWORD error) {
     char text[512] = {};
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                                   nullptr, error, 0, text, sizeof text - 1, nullptr);
-    while (length && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
+    while (length &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' '))
         --length;
     return length ? std::string(text, length) : "error " + std::to_string(error);
 }
@@ -123,7 +124,8 @@ bool LoadPlugin(const std::string& path, Plugin& plugin) {
     plugin.path = FullPath(path);
     plugin.module.reset(LoadLibraryA(plugin.path.c_str()));
     if (!plugin.module) {
-        std::printf("LoadLibrary %s: %s\n", plugin.path.c_str(), SystemMessage(GetLastError()).c_str());
+        std::printf("LoadLibrary %s: %s\n", plugin.path.c_str(),
+                    SystemMessage(GetLastError()).c_str());
         return false;
     }
     HMODULE module = plugin.module.get();
@@ -139,7 +141,8 @@ bool Exported(const Plugin& plugin, const void* proc, const char* name) {
 
 // ---- reading files ----
 
-bool ReadFileFrom(const std::string& path, uint64_t offset, std::vector<char>& data, std::string& why) {
+bool ReadFileFrom(const std::string& path, uint64_t offset, std::vector<char>& data,
+                  std::string& why) {
     UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -169,7 +172,8 @@ bool ReadFileFrom(const std::string& path, uint64_t offset, std::vector<char>& d
     }
     data.assign(size_t(wanted), 0);
     DWORD done = 0;
-    if (wanted && (!ReadFile(file.get(), data.data(), DWORD(wanted), &done, nullptr) || done != wanted)) {
+    if (wanted &&
+        (!ReadFile(file.get(), data.data(), DWORD(wanted), &done, nullptr) || done != wanted)) {
         why = "cannot read " + path;
         return false;
     }
@@ -279,7 +283,8 @@ Outcome Call(const Plugin& plugin, const RequestOptions& options, const Input& i
     if (options.request == Request::PictureInfo) {
         PictureInfo info{};
         Stopwatch watch;
-        outcome.code = plugin.exports.GetPictureInfo(input.Buffer(), input.Length(), input.flag, &info);
+        outcome.code =
+            plugin.exports.GetPictureInfo(input.Buffer(), input.Length(), input.flag, &info);
         outcome.ms = watch.Milliseconds();
         outcome.info = info;
         if (outcome.code == SusieSuccess && info.hInfo) {
@@ -292,7 +297,8 @@ Outcome Call(const Plugin& plugin, const RequestOptions& options, const Input& i
         return outcome;
     }
     HLOCAL header = nullptr, bits = nullptr;
-    GetPictureProc proc = options.request == Request::Picture ? plugin.exports.GetPicture : plugin.exports.GetPreview;
+    GetPictureProc proc =
+        options.request == Request::Picture ? plugin.exports.GetPicture : plugin.exports.GetPreview;
     SusieProgressCallback callback = options.progress ? CountProgress : nullptr;
     Stopwatch watch;
     outcome.code = proc(input.Buffer(), input.Length(), input.flag, &header, &bits, callback,
@@ -316,8 +322,9 @@ std::string DescribeHeader(const std::vector<uint8_t>& header) {
     DibHeader fields;
     if (!ReadDibHeader(header.data(), header.size(), fields)) return "no header";
     int64_t height = fields.height;
-    std::string text = std::to_string(fields.width) + "x" + std::to_string(height < 0 ? -height : height) +
-                       " " + std::to_string(fields.bitCount) + "-bit";
+    std::string text = std::to_string(fields.width) + "x" +
+                       std::to_string(height < 0 ? -height : height) + " " +
+                       std::to_string(fields.bitCount) + "-bit";
     if (fields.height < 0) text += " top-down";
     return text;
 }
@@ -329,8 +336,8 @@ std::string Milliseconds(double ms) {
 }
 
 void PrintOutcome(const RequestOptions& options, const Outcome& outcome, const std::string& note) {
-    std::string line = std::string(RequestName(options.request)) + ": " + std::to_string(outcome.code) +
-                       " (" + ResultMeaning(outcome.code) + ")";
+    std::string line = std::string(RequestName(options.request)) + ": " +
+                       std::to_string(outcome.code) + " (" + ResultMeaning(outcome.code) + ")";
     if (options.request == Request::PictureInfo) {
         const PictureInfo& info = outcome.info;
         if (outcome.code == SusieSuccess)
@@ -339,11 +346,13 @@ void PrintOutcome(const RequestOptions& options, const Outcome& outcome, const s
         line += " " + Milliseconds(outcome.ms);
         if (outcome.code == SusieSuccess) {
             line += " left " + std::to_string(info.left) + " top " + std::to_string(info.top) +
-                    " density " + std::to_string(info.x_density) + "x" + std::to_string(info.y_density);
+                    " density " + std::to_string(info.x_density) + "x" +
+                    std::to_string(info.y_density);
             line += info.hInfo ? " text \"" + outcome.infoText + "\"" : " text none";
         }
     } else {
-        if (outcome.code == SusieSuccess && outcome.problem.empty()) line += " " + DescribeHeader(outcome.header);
+        if (outcome.code == SusieSuccess && outcome.problem.empty())
+            line += " " + DescribeHeader(outcome.header);
         line += " " + Milliseconds(outcome.ms);
         if (options.progress) line += " progress " + std::to_string(outcome.progressCalls);
     }
@@ -362,8 +371,9 @@ bool WritePng(const Outcome& outcome, const std::string& path, std::string& note
         return false;
     }
     std::vector<uint8_t> png;
-    if (!EncodePng(image.width, image.height, image.channels == 4 ? PngColour::Rgba : PngColour::Rgb,
-                   image.pixels.data(), size_t(image.width) * image.channels, png)) {
+    if (!EncodePng(image.width, image.height,
+                   image.channels == 4 ? PngColour::Rgba : PngColour::Rgb, image.pixels.data(),
+                   size_t(image.width) * image.channels, png)) {
         note = "not written: the PNG encoder failed";
         return false;
     }
@@ -379,15 +389,18 @@ bool WritePng(const Outcome& outcome, const std::string& path, std::string& note
 // Where two outputs first differ, or empty when they are identical. Pictures compare the
 // header with its colour table and the pixel bytes the header announces: the rest of a block
 // (LocalSize rounds up) is not part of the picture.
-std::string Difference(const RequestOptions& options, const Outcome& reference, const Outcome& other) {
+std::string Difference(const RequestOptions& options, const Outcome& reference,
+                       const Outcome& other) {
     if (other.code != reference.code) return "result " + std::to_string(other.code);
-    if (other.problem != reference.problem) return other.problem.empty() ? "usable blocks" : other.problem;
+    if (other.problem != reference.problem)
+        return other.problem.empty() ? "usable blocks" : other.problem;
     if (options.request == Request::PictureInfo) {
         const PictureInfo& a = reference.info;
         const PictureInfo& b = other.info;
-        bool same = a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height &&
-                    a.x_density == b.x_density && a.y_density == b.y_density &&
-                    a.colorDepth == b.colorDepth && reference.infoText == other.infoText;
+        bool same = a.left == b.left && a.top == b.top && a.width == b.width &&
+                    a.height == b.height && a.x_density == b.x_density &&
+                    a.y_density == b.y_density && a.colorDepth == b.colorDepth &&
+                    reference.infoText == other.infoText;
         return same ? std::string() : "picture information";
     }
     auto compare = [](const std::vector<uint8_t>& a, size_t aBytes, const std::vector<uint8_t>& b,
@@ -397,13 +410,15 @@ std::string Difference(const RequestOptions& options, const Outcome& reference, 
         if (mismatch.first == a.begin() + aBytes) return {};
         return std::string(what) + " byte " + std::to_string(mismatch.first - a.begin());
     };
-    std::string header = compare(reference.header, DibDescriptionBytes(reference.header.data(), reference.header.size()),
-                                 other.header, DibDescriptionBytes(other.header.data(), other.header.size()), "header");
+    std::string header = compare(
+        reference.header, DibDescriptionBytes(reference.header.data(), reference.header.size()),
+        other.header, DibDescriptionBytes(other.header.data(), other.header.size()), "header");
     if (!header.empty()) return header;
-    return compare(reference.bits,
-                   DibPixelBytes(reference.header.data(), reference.header.size(), reference.bits.size()),
-                   other.bits, DibPixelBytes(other.header.data(), other.header.size(), other.bits.size()),
-                   "pixel");
+    return compare(
+        reference.bits,
+        DibPixelBytes(reference.header.data(), reference.header.size(), reference.bits.size()),
+        other.bits, DibPixelBytes(other.header.data(), other.header.size(), other.bits.size()),
+        "pixel");
 }
 
 struct Batch {
@@ -430,9 +445,11 @@ void RunBatch(const Plugin& plugin, const RequestOptions& options, const Input& 
 }
 
 int RunRequest(const Plugin& plugin, const RequestOptions& options) {
-    const void* proc = options.request == Request::PictureInfo ? reinterpret_cast<const void*>(plugin.exports.GetPictureInfo)
-                       : options.request == Request::Picture   ? reinterpret_cast<const void*>(plugin.exports.GetPicture)
-                                                               : reinterpret_cast<const void*>(plugin.exports.GetPreview);
+    const void* proc = options.request == Request::PictureInfo
+                           ? reinterpret_cast<const void*>(plugin.exports.GetPictureInfo)
+                       : options.request == Request::Picture
+                           ? reinterpret_cast<const void*>(plugin.exports.GetPicture)
+                           : reinterpret_cast<const void*>(plugin.exports.GetPreview);
     if (!Exported(plugin, proc, RequestName(options.request))) return ExitFailed;
 
     Input input;
@@ -472,19 +489,21 @@ int RunRequest(const Plugin& plugin, const RequestOptions& options) {
         std::vector<std::thread> threads;
         threads.reserve(options.threads);
         for (unsigned long t = 0; t < options.threads; ++t)
-            threads.emplace_back([&, t] { RunBatch(plugin, options, input, reference, batches[t]); });
+            threads.emplace_back(
+                [&, t] { RunBatch(plugin, options, input, reference, batches[t]); });
         for (std::thread& thread : threads) thread.join();
         for (unsigned long t = 0; t < options.threads; ++t) {
             const Batch& batch = batches[t];
-            std::string line = "thread " + std::to_string(t + 1) + ": " + std::to_string(batch.calls) + " x " +
-                               RequestName(options.request) + ", " + std::to_string(batch.identical) +
-                               " identical to the first";
+            std::string line = "thread " + std::to_string(t + 1) + ": " +
+                               std::to_string(batch.calls) + " x " + RequestName(options.request) +
+                               ", " + std::to_string(batch.identical) + " identical to the first";
             if (batch.identical != batch.calls) {
-                line += ", " + std::to_string(batch.calls - batch.identical) + " differ (first at " +
-                        batch.firstDifference + ")";
+                line += ", " + std::to_string(batch.calls - batch.identical) +
+                        " differ (first at " + batch.firstDifference + ")";
                 ok = false;
             }
-            line += ", " + Milliseconds(batch.minMs) + " to " + Milliseconds(batch.maxMs) + ", average " +
+            line += ", " + Milliseconds(batch.minMs) + " to " + Milliseconds(batch.maxMs) +
+                    ", average " +
                     Milliseconds(batch.calls ? batch.totalMs / double(batch.calls) : 0);
             std::printf("%s\n", line.c_str());
         }
@@ -503,7 +522,9 @@ std::string PluginInfoText(const Plugin& plugin, int infono, int& returned) {
 }
 
 int RunInfo(const Plugin& plugin) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.GetPluginInfo), "GetPluginInfo")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.GetPluginInfo),
+                  "GetPluginInfo"))
+        return ExitFailed;
     auto show = [](int infono, const std::string& text, int returned) {
         std::printf("GetPluginInfo(%d): \"%s\"", infono, text.c_str());
         // A length that is not the text's own is worth seeing: a host copying by it would err.
@@ -524,18 +545,21 @@ int RunInfo(const Plugin& plugin) {
         std::string description = PluginInfoText(plugin, infono + 1, returned);
         show(infono + 1, description, returned);
     }
-    if (pairs == MaxFormatPairs) std::printf("GetPluginInfo: stopped after %d format pairs\n", pairs);
+    if (pairs == MaxFormatPairs)
+        std::printf("GetPluginInfo: stopped after %d format pairs\n", pairs);
     std::printf("GetPluginInfo: %d format pair%s\n", pairs, pairs == 1 ? "" : "s");
     return ExitOk;
 }
 
 int RunSupported(const Plugin& plugin, const std::string& file) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.IsSupported), "IsSupported")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.IsSupported), "IsSupported"))
+        return ExitFailed;
     const std::string path = FullPath(file);
-    UniqueFile handle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile handle(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!handle) {
-        std::printf("IsSupported: cannot open %s: %s\n", path.c_str(), SystemMessage(GetLastError()).c_str());
+        std::printf("IsSupported: cannot open %s: %s\n", path.c_str(),
+                    SystemMessage(GetLastError()).c_str());
         return ExitFailed;
     }
     std::vector<char> head(SupportedHeadBytes, 0);
@@ -548,20 +572,24 @@ int RunSupported(const Plugin& plugin, const std::string& file) {
     SetFilePointer(handle.get(), 0, nullptr, FILE_BEGIN);
 
     Stopwatch memoryWatch;
-    const int byMemory = plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(head.data())));
+    const int byMemory =
+        plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(head.data())));
     const double memoryMs = memoryWatch.Milliseconds();
-    std::printf("IsSupported(memory): %d (%s) %s\n", byMemory, byMemory ? "supported" : "not supported",
-                Milliseconds(memoryMs).c_str());
+    std::printf("IsSupported(memory): %d (%s) %s\n", byMemory,
+                byMemory ? "supported" : "not supported", Milliseconds(memoryMs).c_str());
     Stopwatch handleWatch;
-    const int byHandle = plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(handle.get())));
+    const int byHandle =
+        plugin.exports.IsSupported(path.c_str(), DWORD(reinterpret_cast<uintptr_t>(handle.get())));
     const double handleMs = handleWatch.Milliseconds();
-    std::printf("IsSupported(handle): %d (%s) %s\n", byHandle, byHandle ? "supported" : "not supported",
-                Milliseconds(handleMs).c_str());
+    std::printf("IsSupported(handle): %d (%s) %s\n", byHandle,
+                byHandle ? "supported" : "not supported", Milliseconds(handleMs).c_str());
     return byMemory && byHandle ? ExitOk : ExitFailed;
 }
 
 int RunConfig(const Plugin& plugin, int fnc) {
-    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.ConfigurationDlg), "ConfigurationDlg")) return ExitFailed;
+    if (!Exported(plugin, reinterpret_cast<const void*>(plugin.exports.ConfigurationDlg),
+                  "ConfigurationDlg"))
+        return ExitFailed;
     Stopwatch watch;
     const int code = plugin.exports.ConfigurationDlg(nullptr, fnc);
     std::printf("ConfigurationDlg(%d): %d (%s) %s\n", fnc, code, ResultMeaning(code),
@@ -609,17 +637,21 @@ int Main(int argc, char** argv) {
         for (size_t i = 0; i < args.size(); ++i) {
             const std::string& arg = args[i];
             // The option's value: the next argument, or null when there is none.
-            auto value = [&]() -> const char* { return i + 1 < args.size() ? args[++i].c_str() : nullptr; };
+            auto value = [&]() -> const char* {
+                return i + 1 < args.size() ? args[++i].c_str() : nullptr;
+            };
             unsigned long long number = 0;
             if (arg == "--memory") {
                 options.memory = true;
             } else if (arg == "--no-progress") {
                 options.progress = false;
             } else if (arg == "--offset") {
-                if (!ParseNumber(value(), UINT64_MAX, number)) return UsageError("--offset needs a number");
+                if (!ParseNumber(value(), UINT64_MAX, number))
+                    return UsageError("--offset needs a number");
                 options.offset = number;
             } else if (arg == "--flag") {
-                if (!ParseNumber(value(), 0xFFFFFFFFu, number)) return UsageError("--flag needs a 32-bit number");
+                if (!ParseNumber(value(), 0xFFFFFFFFu, number))
+                    return UsageError("--flag needs a 32-bit number");
                 options.extraFlag = unsigned(number);
             } else if (arg == "--out") {
                 const char* path = value();
@@ -627,11 +659,13 @@ int Main(int argc, char** argv) {
                 options.out = path;
             } else if (arg == "--threads") {
                 if (!ParseNumber(value(), MaxThreads, number) || number == 0)
-                    return UsageError("--threads needs a number from 1 to " + std::to_string(MaxThreads));
+                    return UsageError("--threads needs a number from 1 to " +
+                                      std::to_string(MaxThreads));
                 options.threads = (unsigned long)number;
             } else if (arg == "--repeat") {
                 if (!ParseNumber(value(), MaxRepeat, number) || number == 0)
-                    return UsageError("--repeat needs a number from 1 to " + std::to_string(MaxRepeat));
+                    return UsageError("--repeat needs a number from 1 to " +
+                                      std::to_string(MaxRepeat));
                 options.repeat = (unsigned long)number;
             } else if (!arg.empty() && arg[0] == '-') {
                 return UsageError("unknown option " + arg);

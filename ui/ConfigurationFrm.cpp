@@ -1,13 +1,13 @@
 #include "ui/ConfigurationFrm.h"
 
-#include "color/LCMSDll.h"
 #include "base/DelimitedText.h"
+#include "base/WinHandles.h"
+#include "base/WinText.h"
+#include "color/LCMSDll.h"
 #include "hostplugins/OrderString.h"
 #include "plugin/OptionValues.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
-#include "base/WinHandles.h"
-#include "base/WinText.h"
 #include "ui/FormText.h"
 
 #include <commctrl.h>
@@ -142,8 +142,7 @@ void InsertRow(HWND list, int at, const Row& row) {
     item.mask = LVIF_TEXT;
     item.iItem = at;
     item.pszText = const_cast<wchar_t*>(row.caption.c_str());
-    const int index =
-        int(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
+    const int index = int(SendMessageW(list, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item)));
     if (index < 0) return;
     item.iSubItem = 1;
     item.pszText = const_cast<wchar_t*>(row.extensions.c_str());
@@ -201,8 +200,7 @@ INT_PTR CALLBACK TConfigurationForm::DialogProcedure(HWND dialog, UINT message, 
         case WM_DESTROY:
             if (form != nullptr) form->FormDestroy();
             return FALSE;
-        default:
-            return FALSE;
+        default: return FALSE;
         }
     } catch (...) {
         return FALSE;
@@ -571,7 +569,8 @@ void TConfigurationForm::bntOkClick() {
     PluginOption = std::move(option);
 
     try {
-        SaveSettings(iniPath_, PluginOption, Plugin->PluginList->GetOrderString(), Checked(chbDefault));
+        SaveSettings(iniPath_, PluginOption, Plugin->PluginList->GetOrderString(),
+                     Checked(chbDefault));
     } catch (const SettingsWriteError& error) {
         MessageBoxW(window_, error.message().c_str(), L"qorvi", MB_OK | MB_ICONERROR);
     }

@@ -11,9 +11,9 @@
 namespace qorvi::form {
 
 enum class ControlKind {
-    PageControl,   // tab control; its tab sheets follow it in the table
-    TabSheet,      // one page of the tab control, `text` its tab caption
-    Panel,         // borderless container
+    PageControl,  // tab control; its tab sheets follow it in the table
+    TabSheet,     // one page of the tab control, `text` its tab caption
+    Panel,        // borderless container
     Label,
     CheckBox,
     Button,

@@ -28,10 +28,8 @@ constexpr int CheckBoxTextGap = 6;
 LRESULT CALLBACK ContainerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_COMMAND:
-    case WM_NOTIFY:
-        return SendMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
-    default:
-        return DefWindowProcW(window, message, wParam, lParam);
+    case WM_NOTIFY: return SendMessageW(GetAncestor(window, GA_ROOT), message, wParam, lParam);
+    default: return DefWindowProcW(window, message, wParam, lParam);
     }
 }
 
@@ -112,25 +110,20 @@ WindowStyle StyleOf(ControlKind kind) {
         return {WC_TABCONTROLW, child | WS_TABSTOP | WS_CLIPCHILDREN | WS_CLIPSIBLINGS,
                 WS_EX_CONTROLPARENT};
     case ControlKind::TabSheet:
-    case ControlKind::Panel:
-        return {ContainerClass, child, WS_EX_CONTROLPARENT};
-    case ControlKind::Label:
-        return {L"STATIC", child | SS_LEFT | SS_NOPREFIX, 0};
-    case ControlKind::CheckBox:
-        return {L"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
+    case ControlKind::Panel: return {ContainerClass, child, WS_EX_CONTROLPARENT};
+    case ControlKind::Label: return {L"STATIC", child | SS_LEFT | SS_NOPREFIX, 0};
+    case ControlKind::CheckBox: return {L"BUTTON", child | WS_TABSTOP | BS_AUTOCHECKBOX, 0};
     case ControlKind::Button:
     case ControlKind::OkButton:
-    case ControlKind::CancelButton:
-        return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
+    case ControlKind::CancelButton: return {L"BUTTON", child | WS_TABSTOP | BS_PUSHBUTTON, 0};
     case ControlKind::ComboList:
         return {L"COMBOBOX", child | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0};
-    case ControlKind::ColorSwatch:
-        return {SwatchClass, child, 0};
+    case ControlKind::ColorSwatch: return {SwatchClass, child, 0};
     case ControlKind::ListView:
-        return {WC_LISTVIEWW,
-                child | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS |
-                    LVS_NOSORTHEADER,
-                WS_EX_CLIENTEDGE};
+        return {
+            WC_LISTVIEWW,
+            child | WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER,
+            WS_EX_CLIENTEDGE};
     }
     return {L"STATIC", child, 0};
 }
@@ -165,8 +158,7 @@ void Complete(HWND window, const ControlDefinition& control) {
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -174,9 +166,9 @@ void Complete(HWND window, const ControlDefinition& control) {
 
 HINSTANCE OwnInstance() {
     HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                           GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&OwnInstance), &module);
+    GetModuleHandleExW(
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+        reinterpret_cast<LPCWSTR>(&OwnInstance), &module);
     return module;
 }
 
@@ -197,8 +189,8 @@ void PlaceDialog(HWND dialog, HWND owner, int width, int height) {
     AdjustWindowRectEx(&frame, DWORD(GetWindowLongW(dialog, GWL_STYLE)), FALSE,
                        DWORD(GetWindowLongW(dialog, GWL_EXSTYLE)));
     const int outerWidth = frame.right - frame.left, outerHeight = frame.bottom - frame.top;
-    const POINT at = CenterOverWindow(owner != nullptr ? owner : GetDesktopWindow(), outerWidth,
-                                      outerHeight);
+    const POINT at =
+        CenterOverWindow(owner != nullptr ? owner : GetDesktopWindow(), outerWidth, outerHeight);
     SetWindowPos(dialog, nullptr, at.x, at.y, outerWidth, outerHeight,
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -258,11 +250,10 @@ void FormWindows::Create(HWND dialog, HFONT font) {
         }
         if (control.kind == ControlKind::ComboList || control.kind == ControlKind::ListView)
             text = L"";
-        HWND window = CreateWindowExW(style.exStyle, style.windowClass, text,
-                                      (style.style & ~WS_VISIBLE) | visible, place.left, place.top,
-                                      place.right - place.left, place.bottom - place.top, parent,
-                                      reinterpret_cast<HMENU>(INT_PTR(WindowIdOf(ControlId(id)))),
-                                      OwnInstance(), nullptr);
+        HWND window = CreateWindowExW(
+            style.exStyle, style.windowClass, text, (style.style & ~WS_VISIBLE) | visible,
+            place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
+            reinterpret_cast<HMENU>(INT_PTR(WindowIdOf(ControlId(id)))), OwnInstance(), nullptr);
         SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         Complete(window, control);
         windows_[size_t(id)] = window;
@@ -322,11 +313,10 @@ INT_PTR CALLBACK QueryProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
             {L"BUTTON", L"キャンセル", WS_TABSTOP | BS_PUSHBUTTON, 0, IDCANCEL, 167, 62, 75, 25},
         };
         for (const Part& part : parts) {
-            HWND window = CreateWindowExW(part.exStyle, part.windowClass, part.text,
-                                          WS_CHILD | WS_VISIBLE | part.style, part.left, part.top,
-                                          part.width, part.height, dialog,
-                                          reinterpret_cast<HMENU>(INT_PTR(part.id)),
-                                          OwnInstance(), nullptr);
+            HWND window = CreateWindowExW(
+                part.exStyle, part.windowClass, part.text, WS_CHILD | WS_VISIBLE | part.style,
+                part.left, part.top, part.width, part.height, dialog,
+                reinterpret_cast<HMENU>(INT_PTR(part.id)), OwnInstance(), nullptr);
             SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(query->font), FALSE);
         }
         PlaceDialog(dialog, GetWindow(dialog, GW_OWNER), QueryWidth, QueryHeight);
@@ -347,8 +337,7 @@ INT_PTR CALLBACK QueryProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM
             return TRUE;
         }
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

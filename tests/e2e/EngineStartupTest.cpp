@@ -3,8 +3,8 @@
 // real qorvi.dll.
 #include "tests/e2e/PluginHost.h"
 
-#include <gtest/gtest.h>
 #include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -54,7 +54,8 @@ TEST_F(EngineStartup, WithoutTheEnginePicturesStillComeOut) {
 }
 
 TEST_F(EngineStartup, PreparesBothRecordsThenAddsTheOptionBitAndFinalisesAtShutDown) {
-    const std::string monitor = folder.AddFile("monitor.icc", ReadWholeFile(ProfileFolder() + "\\sRGB.icc"));
+    const std::string monitor =
+        folder.AddFile("monitor.icc", ReadWholeFile(ProfileFolder() + "\\sRGB.icc"));
     struct Case {
         const char* name;
         std::string settings;
@@ -67,15 +68,16 @@ TEST_F(EngineStartup, PreparesBothRecordsThenAddsTheOptionBitAndFinalisesAtShutD
           "FinalizeCMSInfo intent=0/0 flags=0x80000000",
           "FinalizeCMSInfo intent=0/0 flags=0x80000000"}},
         {"a monitor profile, intent 2, black-point compensation, previews in sRGB",
-         "MonitorProfileName=" + monitor + "\nRenderingIntent=2\nBlackPointCompensation=1\n"
-         "ThumbnailCMMode=1\n",
+         "MonitorProfileName=" + monitor +
+             "\nRenderingIntent=2\nBlackPointCompensation=1\n"
+             "ThumbnailCMMode=1\n",
          {"InitializeCMSInfo monitor=6922/6922 cmyk=11556/11556 intent=2/2 flags=0x00002000",
           "InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=2/2 flags=0x00002000",
           "FinalizeCMSInfo intent=2/2 flags=0x80002000",
           "FinalizeCMSInfo intent=2/2 flags=0x80002000"}},
         {"previews with the monitor profile; a CMYK profile that is gone means the built-in one",
-         "MonitorProfileName=" + monitor + "\nThumbnailCMMode=2\nCMYKProfileName=" +
-             folder.Path() + "\\gone.icc\n",
+         "MonitorProfileName=" + monitor + "\nThumbnailCMMode=2\nCMYKProfileName=" + folder.Path() +
+             "\\gone.icc\n",
          {"InitializeCMSInfo monitor=6922/6922 cmyk=11556/11556 intent=0/0 flags=0x00000000",
           "InitializeCMSInfo monitor=6922/6922 cmyk=11556/11556 intent=0/0 flags=0x00000000",
           "FinalizeCMSInfo intent=0/0 flags=0x80000000",
@@ -107,11 +109,12 @@ TEST_F(EngineStartup, AnEngineWithoutMostEntryPointsIsCalledOnlyThroughThoseItHa
     EXPECT_EQ(Decode(true), SusieSuccess);
     plugin.Unload();
     // No workers to start or stop, nothing to finalise: the picture and the preview are converted.
-    EXPECT_THAT(EngineCalls(),
-                ElementsAre("InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
-                            "InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
-                            "ColorTransform intent=0/0 flags=0x80000000 kind=0",
-                            "ColorTransform intent=0/0 flags=0x80000000 kind=0"));
+    EXPECT_THAT(
+        EngineCalls(),
+        ElementsAre("InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
+                    "InitializeCMSInfo monitor=0/0 cmyk=11556/11556 intent=0/0 flags=0x00000000",
+                    "ColorTransform intent=0/0 flags=0x80000000 kind=0",
+                    "ColorTransform intent=0/0 flags=0x80000000 kind=0"));
 }
 
 TEST_F(EngineStartup, TheRealEngineLoadsAndUnloadsRepeatedly) {

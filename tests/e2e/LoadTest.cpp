@@ -17,13 +17,14 @@ namespace {
 // Small boxes, so every picture is shrunk by the resizers' threads and converted by the engine's,
 // into the sRGB profile whatever this machine's screen has.
 std::string Settings() {
-    return std::string("[Default]\nLimitedOutputSize=1\nMaxWidth=40\nMaxHeight=40\n"
-                       "ThumbnailWidth=24\nThumbnailHeight=24\nMonitorProfileName=") +
+    return std::string(
+               "[Default]\nLimitedOutputSize=1\nMaxWidth=40\nMaxHeight=40\n"
+               "ThumbnailWidth=24\nThumbnailHeight=24\nMonitorProfileName=") +
            QORVI_PROFILE_FOLDER + "/sRGB.icc\n";
 }
 
-const char* const Files[] = {"rgb.jpg", "orient6.jpg", "profile.jpg", "rgba.png", "palette.png",
-                             "grey.png", "rgb16.png", "rgb.tif",     "cmyk.jpg", "rgb.gif"};
+const char* const Files[] = {"rgb.jpg",  "orient6.jpg", "profile.jpg", "rgba.png", "palette.png",
+                             "grey.png", "rgb16.png",   "rgb.tif",     "cmyk.jpg", "rgb.gif"};
 constexpr int FileCount = int(std::size(Files));
 
 // What a host received for one request: its code and, on success, both blocks.
@@ -148,8 +149,8 @@ TEST_F(Load, LoadingAndUnloadingAHundredTimesLeaksNothing) {
 TEST_F(Load, TheHostMayEndWithEveryWorkerRunning) {
     const std::string path = BuiltPath("images\\orient6.jpg");
     for (const char* command : {"picture", "preview"}) {
-        const ProgramRun run =
-            RunProgram(BuiltPath("qorvi-host.exe"), {plugin.Path(), command, path, "--keep-loaded"});
+        const ProgramRun run = RunProgram(BuiltPath("qorvi-host.exe"),
+                                          {plugin.Path(), command, path, "--keep-loaded"});
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         EXPECT_NE(run.output.find(": 0 (ok)"), std::string::npos) << run.output;
     }

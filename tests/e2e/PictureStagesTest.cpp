@@ -7,13 +7,13 @@
 #include "tests/unit/SettingsDialogDriver.h"
 
 #include <gtest/gtest.h>
-#include <lcms2.h>
 #include <icm.h>
+#include <lcms2.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -101,8 +101,8 @@ public:
         const std::string path = ImagePath(file);
         ReceivedBitmap received;
         const auto call = preview ? plugin_.GetPreview : plugin_.GetPicture;
-        const int result = call(path.c_str(), 0, SusieInputFile, &received.info, &received.bits,
-                                nullptr, 0);
+        const int result =
+            call(path.c_str(), 0, SusieInputFile, &received.info, &received.bits, nullptr, 0);
         if (result != SusieSuccess)
             throw std::runtime_error(file + ": result " + std::to_string(result));
         return FromReceived(received);
@@ -287,9 +287,9 @@ TEST(PictureStages, ColoursAreConvertedFromWhatTheFileSays) {
     // near black) coming out is steep where 16-bit tables are coarse. Taking 100000 / 55556
     // as the encoding exponent instead, or ignoring cHRM, is dozens of levels off.
     const Case cases[] = {
-        {"adobe.jpg", adobe.get(), 1},   {"adobe.png", adobe.get(), 1},
-        {"adobe.tif", adobe.get(), 1},   {"plain.jpg", nullptr, 1},
-        {"colours.png", nullptr, 1},     {"chrm.png", chromaticities.get(), 1},
+        {"adobe.jpg", adobe.get(), 1}, {"adobe.png", adobe.get(), 1},
+        {"adobe.tif", adobe.get(), 1}, {"plain.jpg", nullptr, 1},
+        {"colours.png", nullptr, 1},   {"chrm.png", chromaticities.get(), 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

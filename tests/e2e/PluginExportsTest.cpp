@@ -255,9 +255,13 @@ TEST_F(PluginExports, AChildsOwnCodesPassThrough) {
 TEST_F(PluginExports, PluginInfoCopiesAndTruncates) {
     folder.AddChild("fixture.spi", "a.spi", "", "formats=*.qa|Picture A;*.qb|Picture B");
     plugin.Load();
-    struct Case { int infono; int buflen; std::string expected; };
+    struct Case {
+        int infono;
+        int buflen;
+        std::string expected;
+    };
     const Case cases[] = {
-        {0, 5, "00IN"},  {0, 4, "00I"},   {0, 2, "0"},         {0, 1, ""},
+        {0, 5, "00IN"},   {0, 4, "00I"},         {0, 2, "0"},      {0, 1, ""},
         {2, 100, "*.qa"}, {3, 100, "Picture A"}, {4, 100, "*.qb"}, {5, 4, "Pic"},
     };
     for (const Case& c : cases) {
@@ -402,7 +406,8 @@ TEST_F(PluginExports, TheHostMayEndWithThePluginStillLoaded) {
         if (keepLoaded) args.push_back("--keep-loaded");
         const ProgramRun run = RunProgram(BuiltPath("qorvi-host.exe"), args);
         EXPECT_EQ(run.exitCode, 0u) << run.output;
-        EXPECT_NE(run.output.find("GetPicture: 0 (ok) 9x7 24-bit"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("GetPicture: 0 (ok) 9x7 24-bit"), std::string::npos)
+            << run.output;
     }
 }
 

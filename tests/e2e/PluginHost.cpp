@@ -2,12 +2,12 @@
 
 #include "base/WinHandles.h"
 
-
 #include <stdexcept>
 
 namespace qorvi::test {
 
-PluginHost::PluginHost(TempPluginFolder& folder) : path_(folder.AddBuilt("qorvi.spi", "qorvi.spi")) {}
+PluginHost::PluginHost(TempPluginFolder& folder)
+    : path_(folder.AddBuilt("qorvi.spi", "qorvi.spi")) {}
 
 PluginHost::~PluginHost() { Unload(); }
 

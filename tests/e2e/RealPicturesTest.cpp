@@ -16,10 +16,10 @@ struct Expected {
 
 // Every test picture is 64 x 48. Pictures with alpha arrive composited, at 24 bits.
 constexpr Expected Pictures[] = {
-    {"rgb.jpg", 24},     {"rgb.png", 24},      {"rgba.png", 24},     {"grey.png", 8},
-    {"palette.png", 8},  {"rgb.tif", 24},      {"rgb300dpi.tif", 24}, {"rgb.bmp", 24},
-    {"palette4.bmp", 8}, {"ramp8.bmp", 8},     {"rgb.gif", 8},       {"transparent.gif", 24},
-    {"anim.gif", 8},     {"rgb16.png", 24},    {"rgba16.png", 24},
+    {"rgb.jpg", 24},     {"rgb.png", 24},   {"rgba.png", 24},      {"grey.png", 8},
+    {"palette.png", 8},  {"rgb.tif", 24},   {"rgb300dpi.tif", 24}, {"rgb.bmp", 24},
+    {"palette4.bmp", 8}, {"ramp8.bmp", 8},  {"rgb.gif", 8},        {"transparent.gif", 24},
+    {"anim.gif", 8},     {"rgb16.png", 24}, {"rgba16.png", 24},
 };
 
 class RealPictures : public ::testing::Test {
@@ -29,7 +29,9 @@ protected:
         if (!settings.empty()) folder.AddFile("qorvi.ini", settings);
         plugin.Load();
     }
-    static std::string Picture(const char* file) { return BuiltPath(std::string("images\\") + file); }
+    static std::string Picture(const char* file) {
+        return BuiltPath(std::string("images\\") + file);
+    }
 
     TempPluginFolder folder;
     PluginHost plugin{folder};
@@ -95,8 +97,9 @@ TEST_F(RealPictures, CorruptPicturesFailWithoutHarm) {
         for (size_t cut : {size_t{16}, bytes.size() / 3}) {
             const std::string head = bytes.substr(0, cut);
             ReceivedBitmap out;
-            const int result = plugin.GetPicture(head.data(), static_cast<long>(head.size()),
-                                                 SusieInputMemory, &out.info, &out.bits, nullptr, 0);
+            const int result =
+                plugin.GetPicture(head.data(), static_cast<long>(head.size()), SusieInputMemory,
+                                  &out.info, &out.bits, nullptr, 0);
             // A decoder may show what it could read of a cut picture; it must not crash or
             // report success without a picture.
             if (result == SusieSuccess) {

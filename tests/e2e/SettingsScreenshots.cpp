@@ -73,9 +73,9 @@ int main(int argc, char** argv) {
             if (dialog.Dialog() == nullptr) throw std::runtime_error("the dialog did not show");
             for (int tab = 0; tab < 4; ++tab) {
                 dialog.ShowTab(tab);
-                RedrawWindow(dialog.Dialog(), nullptr, nullptr,
-                             RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN |
-                                 RDW_UPDATENOW);
+                RedrawWindow(
+                    dialog.Dialog(), nullptr, nullptr,
+                    RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
                 dialog.Settle();
                 const std::string path = output + "\\settings-" + names[tab] + ".bmp";
                 if (CaptureWindow(dialog.Dialog(), path)) ++written;

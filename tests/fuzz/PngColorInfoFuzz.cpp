@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static const uint8_t Signature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     Check((result != 0) == (size >= 8 && std::memcmp(data, Signature, 8) == 0));
-    constexpr uint32_t Known = HasWhitePoint | HasPrimaries | HasGamma | HasProfileBuffer | HasColorSpace;
+    constexpr uint32_t Known =
+        HasWhitePoint | HasPrimaries | HasGamma | HasProfileBuffer | HasColorSpace;
     Check((info.Flags & ~Known) == 0);
     Check(((info.Flags & HasWhitePoint) != 0) == ((info.Flags & HasPrimaries) != 0));
     if (info.Flags & HasColorSpace) {
@@ -54,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (double value : {info.WhitePointX, info.WhitePointY, info.RedX, info.RedY, info.GreenX,
                          info.GreenY, info.BlueX, info.BlueY})
         Check(Between0And1(value));
-    if (info.Flags & HasWhitePoint) Check(info.WhitePointY > 0 && info.RedY > 0 && info.GreenY > 0 && info.BlueY > 0);
+    if (info.Flags & HasWhitePoint)
+        Check(info.WhitePointY > 0 && info.RedY > 0 && info.GreenY > 0 && info.BlueY > 0);
 
     FreeProfileBuffer(info.ProfileBuffer);
     return 0;

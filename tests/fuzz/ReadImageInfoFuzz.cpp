@@ -32,13 +32,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check((info.Flags & HasProfileData) == 0 || (info.Flags & HasProfileBuffer) == 0);
     Check(((info.Flags & HasProfileData) != 0) == (info.ProfileData != nullptr));
     Check(((info.Flags & HasProfileBuffer) != 0) == (info.ProfileBuffer != nullptr));
-    const auto* profile = static_cast<const uint8_t*>(info.ProfileData ? info.ProfileData : info.ProfileBuffer);
+    const auto* profile =
+        static_cast<const uint8_t*>(info.ProfileData ? info.ProfileData : info.ProfileBuffer);
     if (profile == nullptr) {
         Check(info.ProfileSize == 0);
     } else {
         Check(info.ProfileSize > 0 && static_cast<size_t>(info.ProfileSize) <= size);
         if (info.ProfileData != nullptr) {
-            const auto offset = reinterpret_cast<uintptr_t>(profile) - reinterpret_cast<uintptr_t>(data);
+            const auto offset =
+                reinterpret_cast<uintptr_t>(profile) - reinterpret_cast<uintptr_t>(data);
             Check(offset <= size && static_cast<size_t>(info.ProfileSize) <= size - offset);
         }
         // Touch every byte: AddressSanitizer sees a range past the image or the buffer.

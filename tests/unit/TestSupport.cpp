@@ -1,8 +1,8 @@
 #include "tests/unit/TestSupport.h"
 
-#include "hostplugins/SusiePluginList.h"
-#include "base/WindowPlacement.h"
 #include "base/WinHandles.h"
+#include "base/WindowPlacement.h"
+#include "hostplugins/SusiePluginList.h"
 #include "tests/fixtures/TextLines.h"
 
 #include <tlhelp32.h>
@@ -104,9 +104,11 @@ std::string BuiltPath(const std::string& file) {
 
 TempPluginFolder::TempPluginFolder() {
     static std::atomic<unsigned> serial{0};
-    const std::string base = TempFolder() + "\\qorvi-test-" + std::to_string(GetCurrentProcessId()) + "-";
+    const std::string base =
+        TempFolder() + "\\qorvi-test-" + std::to_string(GetCurrentProcessId()) + "-";
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string candidate = base + std::to_string(serial++) + "-" + std::to_string(GetTickCount());
+        std::string candidate =
+            base + std::to_string(serial++) + "-" + std::to_string(GetTickCount());
         if (CreateDirectoryA(candidate.c_str(), nullptr)) {
             path_ = candidate;
             return;
@@ -285,18 +287,12 @@ DWORD FixtureProbe::LastValue() const {
 bool FixtureProbe::LastNameWasNull() const {
     return As<int(__stdcall*)()>(Need("FixtureLastNameWasNull"))() != 0;
 }
-int FixtureProbe::LastCMYK() const {
-    return As<int(__stdcall*)()>(Need("FixtureLastCMYK"))();
-}
-int FixtureProbe::MaxInside() const {
-    return As<int(__stdcall*)()>(Need("FixtureMaxInside"))();
-}
+int FixtureProbe::LastCMYK() const { return As<int(__stdcall*)()>(Need("FixtureLastCMYK"))(); }
+int FixtureProbe::MaxInside() const { return As<int(__stdcall*)()>(Need("FixtureMaxInside"))(); }
 void FixtureProbe::Configure(const char* key, const char* value) const {
     As<void(__stdcall*)(const char*, const char*)>(Need("FixtureConfigure"))(key, value);
 }
-void FixtureProbe::Reset() const {
-    As<void(__stdcall*)()>(Need("FixtureReset"))();
-}
+void FixtureProbe::Reset() const { As<void(__stdcall*)()>(Need("FixtureReset"))(); }
 
 SelfHost::SelfHost(const std::string& path) : module_(LoadLibraryA(path.c_str())) {
     if (!module_) throw std::runtime_error("cannot load " + path);
@@ -308,8 +304,8 @@ int SelfHost::LoadFolder(const std::string& folder, std::string* names) const {
     FARPROC proc = GetProcAddress(module_, "SelfHostLoadFolder");
     if (!proc) throw std::runtime_error("not selfhost.spi: no export SelfHostLoadFolder");
     char buffer[1024] = {};
-    const int count = As<int(__stdcall*)(const char*, char*, int)>(proc)(folder.c_str(), buffer,
-                                                                         sizeof buffer);
+    const int count =
+        As<int(__stdcall*)(const char*, char*, int)>(proc)(folder.c_str(), buffer, sizeof buffer);
     if (names) *names = buffer;
     return count;
 }
@@ -368,8 +364,7 @@ ShownBox DismissBox(const std::wstring& caption, HWND owner, int attempts) {
     HWND box = nullptr;
     for (int attempt = 0; attempt < attempts; ++attempt) {
         box = FindOwnDialog(caption);
-        if (box != nullptr && (owner == nullptr || IsCentredOver(box, owner)))
-            break;
+        if (box != nullptr && (owner == nullptr || IsCentredOver(box, owner))) break;
         Sleep(10);
     }
     if (box != nullptr) {

@@ -37,8 +37,8 @@ public:
     const std::string& Path() const { return path_; }
 
     // Copies the fixture `fixtureFile` to Path()\subfolder\asName (creating the subfolder) and,
-    // when `config` is not empty, writes it to asName.cfg beside the copy ("kind=00AM\naccept=all").
-    // Returns the copy's full path.
+    // when `config` is not empty, writes it to asName.cfg beside the copy
+    // ("kind=00AM\naccept=all"). Returns the copy's full path.
     std::string AddChild(const std::string& fixtureFile, const std::string& asName,
                          const std::string& subfolder = "", const std::string& config = "");
     // Copies BuiltPath(builtFile) to Path()\subfolder\asName. Returns the copy's full path.
@@ -199,4 +199,5 @@ private:
 
 // Skips the current test under emulation, saying what only real hardware does.
 #define QORVI_SKIP_WHEN_EMULATED(what) \
-    if (::qorvi::test::RunsEmulated()) GTEST_SKIP() << "32-bit programs run emulated here: " << (what)
+    if (::qorvi::test::RunsEmulated()) \
+    GTEST_SKIP() << "32-bit programs run emulated here: " << (what)

@@ -6,8 +6,8 @@
 #include <float.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -28,8 +28,8 @@ EXCEPTION_REGISTRATION_RECORD* ChainHead() {
 // Not a write through null: Wine run as root may have the lowest page mapped, so that write
 // does not always fault. A reserved page with no access always does.
 int* NoAccessPage() {
-    static int* page = static_cast<int*>(
-        VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
+    static int* page =
+        static_cast<int*>(VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, PAGE_NOACCESS));
     return page;
 }
 
@@ -124,7 +124,7 @@ TEST(GuardedCall, RepeatedStackOverflowsAreContained) {
         EXPECT_TRUE(RunGuarded(ordinary).completed);
         EXPECT_EQ(value, 7);
     };
-    overflowThreeTimes();               // the main thread's stack
+    overflowThreeTimes();                    // the main thread's stack
     std::thread(overflowThreeTimes).join();  // and a thread's of its own
 }
 

@@ -29,7 +29,8 @@ TEST(MultiThread, RunsTheJobOnceOnEveryMemberPerRun) {
     // group of one is then the calling thread alone.
     for (CallingThread caller : {CallingThread::Waits, CallingThread::Works}) {
         for (int32_t members : {1, 2, 4}) {
-            SCOPED_TRACE(testing::Message() << members << (caller == CallingThread::Works ? " working" : " waiting"));
+            SCOPED_TRACE(testing::Message()
+                         << members << (caller == CallingThread::Works ? " working" : " waiting"));
             TMultiThread group(members, caller);
             ASSERT_EQ(group.Count(), members);
             Calls calls;

@@ -23,7 +23,8 @@ TEST(ProcessHeap, BlocksAreTheProcessHeapsAndAReplacedAllocationIsRestored) {
     FreeProfileBuffer(block);
     FreeProfileBuffer(nullptr);
 
-    const ProfileAllocation heap = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
+    const ProfileAllocation heap =
+        ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
     EXPECT_EQ(AllocateProfileBuffer(16), nullptr);
     ReplaceProfileAllocation(nullptr);
     EXPECT_EQ(ReplaceProfileAllocation(heap), heap);

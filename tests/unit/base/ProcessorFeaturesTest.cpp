@@ -12,11 +12,11 @@ TEST(ProcessorFeatures, QORVISIMDLowersTheLevelButNeverRaisesIt) {
         const char* forced;
         SimdLevel level;
     } cases[] = {
-        {sse2, nullptr, SimdLevel::SSE2},        {CpuMMX, nullptr, SimdLevel::MMX},
-        {0, nullptr, SimdLevel::Scalar},         {sse2, "scalar", SimdLevel::Scalar},
-        {sse2, "mmx", SimdLevel::MMX},           {sse2, "sse2", SimdLevel::SSE2},
-        {CpuMMX, "sse2", SimdLevel::MMX},        {0, "mmx", SimdLevel::Scalar},
-        {sse2, "SSE2 ", SimdLevel::SSE2},        {sse2, "", SimdLevel::SSE2},
+        {sse2, nullptr, SimdLevel::SSE2}, {CpuMMX, nullptr, SimdLevel::MMX},
+        {0, nullptr, SimdLevel::Scalar},  {sse2, "scalar", SimdLevel::Scalar},
+        {sse2, "mmx", SimdLevel::MMX},    {sse2, "sse2", SimdLevel::SSE2},
+        {CpuMMX, "sse2", SimdLevel::MMX}, {0, "mmx", SimdLevel::Scalar},
+        {sse2, "SSE2 ", SimdLevel::SSE2}, {sse2, "", SimdLevel::SSE2},
         {CpuMMX, "avx", SimdLevel::MMX},
     };
     for (const auto& c : cases)

@@ -56,7 +56,8 @@ TEST(WinHandles, FileAndFindOwnersAreEmptyAtInvalidHandleValue) {
 
     char temp[MAX_PATH + 1] = {};
     ASSERT_NE(GetTempPathA(sizeof temp, temp), 0u);
-    const std::string path = std::string(temp) + "qorvi-handles-" + std::to_string(GetCurrentProcessId());
+    const std::string path =
+        std::string(temp) + "qorvi-handles-" + std::to_string(GetCurrentProcessId());
     HANDLE raw = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(raw, INVALID_HANDLE_VALUE);
@@ -75,7 +76,8 @@ TEST(WinHandles, LocalBlocksAreFreed) {
 }
 
 TEST(WinHandles, GdiObjectsAreDeleted) {
-    HFONT font = CreateFontW(12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
+    HFONT font =
+        CreateFontW(12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Tahoma");
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
     ASSERT_NE(font, nullptr);
     ASSERT_NE(brush, nullptr);

@@ -46,11 +46,14 @@ TEST(DetectFormat, SignaturesAndTheirPrefixes) {
 
 TEST(DetectFormat, NearMissesAreUnknown) {
     const std::string misses[] = {
-        std::string("\xFF\xD8\x00", 3),        // JPEG without a marker after SOI
+        std::string("\xFF\xD8\x00", 3),         // JPEG without a marker after SOI
         std::string("\x89PNG\r\n\x1A\x0B", 8),  // last signature byte wrong
-        std::string("II\0*", 4),               // little-endian mark with big-endian magic
+        std::string("II\0*", 4),                // little-endian mark with big-endian magic
         std::string("MM*\0", 4),
-        "bm", "GIF88a", "GIF89", "QVT1",
+        "bm",
+        "GIF88a",
+        "GIF89",
+        "QVT1",
     };
     for (const std::string& miss : misses)
         EXPECT_EQ(DetectFormat(Exact(miss).get(), miss.size()), ImageFormat::Unknown) << miss;
@@ -121,8 +124,10 @@ TEST(ChooseDelivery, DepthFollowsTheSource) {
             << int(c.layout) << " " << c.transparentPalette << c.cmykWanted;
 }
 
-std::vector<uint8_t> Converted(SourceLayout layout, Delivery delivery, const std::vector<uint8_t>& source,
-                         uint32_t width, std::vector<uint32_t> palette = {}, std::vector<uint8_t>* table = nullptr) {
+std::vector<uint8_t> Converted(SourceLayout layout, Delivery delivery,
+                               const std::vector<uint8_t>& source, uint32_t width,
+                               std::vector<uint32_t> palette = {},
+                               std::vector<uint8_t>* table = nullptr) {
     RowConverter converter(layout, delivery, std::move(palette));
     // The source in a block of its exact size, so reading past it shows under ASan.
     auto exact = Exact(std::string(source.begin(), source.end()));
@@ -144,20 +149,59 @@ TEST(RowConverter, ColourLayouts) {
     const Case cases[] = {
         {"bgr24", SourceLayout::Bgr24, Delivery::Bgr24, {1, 2, 3, 4, 5, 6}, 2, {1, 2, 3, 4, 5, 6}},
         {"rgb24", SourceLayout::Rgb24, Delivery::Bgr24, {1, 2, 3, 4, 5, 6}, 2, {3, 2, 1, 6, 5, 4}},
-        {"bgrx32", SourceLayout::Bgrx32, Delivery::Bgr24, {1, 2, 3, 9, 4, 5, 6, 9}, 2, {1, 2, 3, 4, 5, 6}},
+        {"bgrx32",
+         SourceLayout::Bgrx32,
+         Delivery::Bgr24,
+         {1, 2, 3, 9, 4, 5, 6, 9},
+         2,
+         {1, 2, 3, 4, 5, 6}},
         {"bgra32", SourceLayout::Bgra32, Delivery::Bgra32, {1, 2, 3, 7}, 1, {1, 2, 3, 7}},
         {"rgba32", SourceLayout::Rgba32, Delivery::Bgra32, {1, 2, 3, 7}, 1, {3, 2, 1, 7}},
         // Little-endian 16-bit words, high byte second: 0x12B0 is 19 in 8 bits, not 0xB0.
-        {"rgb48", SourceLayout::Rgb48, Delivery::Bgr24, {0xB0, 0x12, 0x06, 0x81, 0x4F, 0xCD}, 1, {205, 129, 19}},
-        {"bgr48", SourceLayout::Bgr48, Delivery::Bgr24, {0xFF, 0xFF, 0, 0, 0x80, 0x80}, 1, {255, 0, 128}},
-        {"rgba64", SourceLayout::Rgba64, Delivery::Bgra32, {0, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x7F}, 1, {0, 255, 0, 127}},
-        {"bgra64", SourceLayout::Bgra64, Delivery::Bgra32, {0xFF, 0xFF, 0, 0, 0, 0, 0x40, 0x40}, 1, {255, 0, 0, 64}},
+        {"rgb48",
+         SourceLayout::Rgb48,
+         Delivery::Bgr24,
+         {0xB0, 0x12, 0x06, 0x81, 0x4F, 0xCD},
+         1,
+         {205, 129, 19}},
+        {"bgr48",
+         SourceLayout::Bgr48,
+         Delivery::Bgr24,
+         {0xFF, 0xFF, 0, 0, 0x80, 0x80},
+         1,
+         {255, 0, 128}},
+        {"rgba64",
+         SourceLayout::Rgba64,
+         Delivery::Bgra32,
+         {0, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x7F},
+         1,
+         {0, 255, 0, 127}},
+        {"bgra64",
+         SourceLayout::Bgra64,
+         Delivery::Bgra32,
+         {0xFF, 0xFF, 0, 0, 0, 0, 0x40, 0x40},
+         1,
+         {255, 0, 0, 64}},
         // The CMYK agreement: C, M, Y, K bytes pass through in that order, not inverted.
-        {"cmyk32 marked", SourceLayout::Cmyk32, Delivery::Cmyk32, {255, 0, 10, 20}, 1, {255, 0, 10, 20}},
-        {"cmyk64 marked", SourceLayout::Cmyk64, Delivery::Cmyk32, {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80}, 1, {0, 255, 0, 128}},
+        {"cmyk32 marked",
+         SourceLayout::Cmyk32,
+         Delivery::Cmyk32,
+         {255, 0, 10, 20},
+         1,
+         {255, 0, 10, 20}},
+        {"cmyk64 marked",
+         SourceLayout::Cmyk64,
+         Delivery::Cmyk32,
+         {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80},
+         1,
+         {0, 255, 0, 128}},
         // Without CMYK: pure cyan is (R,G,B) = (0,255,255), full black (0,0,0), no ink white.
-        {"cmyk32 as rgb", SourceLayout::Cmyk32, Delivery::Bgr24,
-         {255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0}, 3, {255, 255, 0, 0, 0, 0, 255, 255, 255}},
+        {"cmyk32 as rgb",
+         SourceLayout::Cmyk32,
+         Delivery::Bgr24,
+         {255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0},
+         3,
+         {255, 255, 0, 0, 0, 0, 255, 255, 255}},
         {"gray8", SourceLayout::Gray8, Delivery::Gray8, {0, 77, 255}, 3, {0, 77, 255}},
         {"gray16", SourceLayout::Gray16, Delivery::Gray8, {0xFF, 0x00, 0x00, 0xFF}, 2, {1, 254}},
         {"gray1", SourceLayout::Gray1, Delivery::Gray8, {0b10100000}, 3, {255, 0, 255}},
@@ -172,8 +216,9 @@ TEST(RowConverter, IndexedRowsUnpackHighBitsFirst) {
     const std::vector<uint32_t> palette(256, 0xFF000000u);
     EXPECT_EQ(Converted(SourceLayout::Indexed1, Delivery::Indexed8, {0b10110000, 0x80}, 9, palette),
               (std::vector<uint8_t>{1, 0, 1, 1, 0, 0, 0, 0, 1}));
-    EXPECT_EQ(Converted(SourceLayout::Indexed2, Delivery::Indexed8, {0b11100100, 0b01000000}, 5, palette),
-              (std::vector<uint8_t>{3, 2, 1, 0, 1}));
+    EXPECT_EQ(
+        Converted(SourceLayout::Indexed2, Delivery::Indexed8, {0b11100100, 0b01000000}, 5, palette),
+        (std::vector<uint8_t>{3, 2, 1, 0, 1}));
     EXPECT_EQ(Converted(SourceLayout::Indexed4, Delivery::Indexed8, {0x3C, 0x70}, 3, palette),
               (std::vector<uint8_t>{3, 12, 7}));
     EXPECT_EQ(Converted(SourceLayout::Indexed8, Delivery::Indexed8, {9, 200}, 2, palette),
@@ -183,14 +228,16 @@ TEST(RowConverter, IndexedRowsUnpackHighBitsFirst) {
 TEST(RowConverter, TransparentPaletteBecomesBgra) {
     const std::vector<uint32_t> palette = {0xFF102030u, 0x00405060u};
     // Index 5 lies beyond the palette: opaque black, never a read past it.
-    EXPECT_EQ(Converted(SourceLayout::Indexed8, Delivery::Bgra32, {1, 0, 5}, 3, palette),
-              (std::vector<uint8_t>{0x60, 0x50, 0x40, 0x00, 0x30, 0x20, 0x10, 0xFF, 0, 0, 0, 0xFF}));
+    EXPECT_EQ(
+        Converted(SourceLayout::Indexed8, Delivery::Bgra32, {1, 0, 5}, 3, palette),
+        (std::vector<uint8_t>{0x60, 0x50, 0x40, 0x00, 0x30, 0x20, 0x10, 0xFF, 0, 0, 0, 0xFF}));
 }
 
 TEST(RowConverter, ColourTables) {
     std::vector<uint8_t> table;
     // The file's palette as RGBQUADs.
-    Converted(SourceLayout::Indexed8, Delivery::Indexed8, {0, 1}, 2, {0xFF112233u, 0x80445566u}, &table);
+    Converted(SourceLayout::Indexed8, Delivery::Indexed8, {0, 1}, 2, {0xFF112233u, 0x80445566u},
+              &table);
     EXPECT_EQ(table, (std::vector<uint8_t>{0x33, 0x22, 0x11, 0, 0x66, 0x55, 0x44, 0}));
     // A row using an index beyond the palette lengthens the table with black up to that index,
     // so a host looking the index up stays inside the table.

@@ -1,8 +1,8 @@
 // wicdec.spi end to end: loaded with LoadLibrary and called through its exports as a host (and
 // qorvi.spi) does, on the pictures tests/images makes (see its list for their contents).
+#include "base/WinHandles.h"
 #include "hostplugins/SusieInterface.h"
 #include "hostplugins/SusiePluginList.h"
-#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,8 @@ class FencedBytes {
 public:
     explicit FencedBytes(const std::string& bytes) {
         const size_t page = 4096, pages = (bytes.size() + page - 1) / page;
-        base_ = static_cast<char*>(VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE, PAGE_NOACCESS));
+        base_ = static_cast<char*>(
+            VirtualAlloc(nullptr, (pages + 1) * page, MEM_RESERVE, PAGE_NOACCESS));
         if (!base_ || (pages && !VirtualAlloc(base_, pages * page, MEM_COMMIT, PAGE_READWRITE)))
             throw std::runtime_error("VirtualAlloc failed");
         data_ = base_ + pages * page - bytes.size();
@@ -104,12 +105,15 @@ struct Bitmap {
             break;
         }
         case 24: p.b = row[x * 3], p.g = row[x * 3 + 1], p.r = row[x * 3 + 2]; break;
-        case 32: p.b = row[x * 4], p.g = row[x * 4 + 1], p.r = row[x * 4 + 2], p.a = row[x * 4 + 3]; break;
+        case 32:
+            p.b = row[x * 4], p.g = row[x * 4 + 1], p.r = row[x * 4 + 2], p.a = row[x * 4 + 3];
+            break;
         }
         return p;
     }
     const uint8_t* Raw(int x, int y) const {
-        return bits.data() + size_t(header.biHeight - 1 - y) * stride + size_t(x) * header.biBitCount / 8;
+        return bits.data() + size_t(header.biHeight - 1 - y) * stride +
+               size_t(x) * header.biBitCount / 8;
     }
 };
 
@@ -129,7 +133,8 @@ Bitmap Take(HLOCAL infoHandle, HLOCAL bitsHandle) {
     EXPECT_GT(header->biHeight, 0) << "rows are bottom-up";
     const size_t infoBytes = header->biSize + size_t(header->biClrUsed) * 4;
     EXPECT_GE(LocalSize(info.get()), infoBytes);
-    bitmap.info.assign(reinterpret_cast<const uint8_t*>(header), reinterpret_cast<const uint8_t*>(header) + infoBytes);
+    bitmap.info.assign(reinterpret_cast<const uint8_t*>(header),
+                       reinterpret_cast<const uint8_t*>(header) + infoBytes);
     bitmap.stride = (size_t(header->biWidth) * header->biBitCount + 31) / 32 * 4;
     const size_t bitsBytes = bitmap.stride * size_t(header->biHeight);
     EXPECT_GE(LocalSize(bits.get()), bitsBytes);
@@ -143,7 +148,9 @@ Bitmap Take(HLOCAL infoHandle, HLOCAL bitsHandle) {
 enum class Source { Memory, FileAt0, FileAt128 };
 const Source AllSources[] = {Source::Memory, Source::FileAt0, Source::FileAt128};
 const char* Name(Source source) {
-    return source == Source::Memory ? "memory" : source == Source::FileAt0 ? "file at 0" : "file at 128";
+    return source == Source::Memory    ? "memory"
+           : source == Source::FileAt0 ? "file at 0"
+                                       : "file at 128";
 }
 
 // One picture prepared for one kind of input.
@@ -171,7 +178,9 @@ public:
         }
         return result;
     }
-    int GetPictureInfo(PictureInfo& info) const { return Child::Get().GetPictureInfo(buf_, len_, flag_, &info); }
+    int GetPictureInfo(PictureInfo& info) const {
+        return Child::Get().GetPictureInfo(buf_, len_, flag_, &info);
+    }
 
 private:
     std::string bytes_;
@@ -201,10 +210,20 @@ struct PictureCase {
 const PictureCase Pictures[] = {
     {"rgb.jpg", 24, 10, Quadrants},
     {"rgb.png", 24, 0, Quadrants},
-    {"rgba.png", 32, 0, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 255, 0, 127}, {16, 36, 0, 0, 255, 64},
-                         {48, 36, 0, 0, 0, 0, false}}},
-    {"rgba16.png", 32, 1, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 255, 0, 127}, {16, 36, 0, 0, 255, 64},
-                           {48, 36, 0, 0, 0, 0, false}}},
+    {"rgba.png",
+     32,
+     0,
+     {{16, 12, 255, 0, 0, 255},
+      {48, 12, 0, 255, 0, 127},
+      {16, 36, 0, 0, 255, 64},
+      {48, 36, 0, 0, 0, 0, false}}},
+    {"rgba16.png",
+     32,
+     1,
+     {{16, 12, 255, 0, 0, 255},
+      {48, 12, 0, 255, 0, 127},
+      {16, 36, 0, 0, 255, 64},
+      {48, 36, 0, 0, 0, 0, false}}},
     {"grey.png", 8, 0, {Grey(16, 12, 10), Grey(48, 12, 100), Grey(16, 36, 180), Grey(48, 36, 250)}},
     {"palette.png", 8, 0, Quadrants},
     {"mono.png", 8, 0, {{16, 24, 255, 0, 0}, {48, 24, 0, 0, 255}}},
@@ -215,8 +234,13 @@ const PictureCase Pictures[] = {
     {"palette4.bmp", 8, 0, Quadrants},
     {"ramp8.bmp", 8, 1, {Grey(5, 0, 0), Grey(5, 10, 54), Grey(5, 47, 255)}},
     {"rgb.gif", 8, 0, Quadrants},
-    {"transparent.gif", 32, 0, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 0, 0, 0, false},
-                                {16, 36, 0, 0, 255, 255}, {48, 36, 200, 30, 60, 255}}},
+    {"transparent.gif",
+     32,
+     0,
+     {{16, 12, 255, 0, 0, 255},
+      {48, 12, 0, 0, 0, 0, false},
+      {16, 36, 0, 0, 255, 255},
+      {48, 36, 200, 30, 60, 255}}},
     {"anim.gif", 8, 0, {{32, 24, 255, 0, 0}}},  // the first frame only
     {"cmyk.jpg", 24, 10, {{16, 24, 0, 255, 255}, {48, 24, 0, 0, 0}}},
     {"cmyk.tif", 24, 1, {{16, 24, 0, 255, 255}, {48, 24, 0, 0, 0}}},
@@ -225,8 +249,8 @@ const PictureCase Pictures[] = {
 void ExpectProbes(const Bitmap& bitmap, const PictureCase& c) {
     for (const Probe& probe : c.probes) {
         const Pixel p = bitmap.At(probe.x, probe.y);
-        SCOPED_TRACE(testing::Message() << "at (" << probe.x << "," << probe.y << ") got rgba(" << p.r
-                                        << "," << p.g << "," << p.b << "," << p.a << ")");
+        SCOPED_TRACE(testing::Message() << "at (" << probe.x << "," << probe.y << ") got rgba("
+                                        << p.r << "," << p.g << "," << p.b << "," << p.a << ")");
         if (probe.colour) {
             EXPECT_NEAR(p.r, probe.r, c.tolerance);
             EXPECT_NEAR(p.g, probe.g, c.tolerance);
@@ -303,12 +327,15 @@ TEST(WicDecCmyk, MarkedBufferHoldsUninvertedInk) {
             EXPECT_EQ(bitmap.header.biCompression, DWORD(BI_BITFIELDS));
             EXPECT_EQ(bitmap.header.biClrUsed, 0u);
             ASSERT_EQ(bitmap.info.size(), 56u);
-            EXPECT_EQ(std::vector<uint8_t>(bitmap.info.begin() + 40, bitmap.info.end()), std::vector<uint8_t>(16, 0));
+            EXPECT_EQ(std::vector<uint8_t>(bitmap.info.begin() + 40, bitmap.info.end()),
+                      std::vector<uint8_t>(16, 0));
             // Bytes C, M, Y, K; 255 is full ink.
             const int cyan[] = {255, 0, 0, 0}, black[] = {0, 0, 0, 255};
             for (int channel = 0; channel < 4; ++channel) {
-                EXPECT_NEAR(bitmap.Raw(16, 24)[channel], cyan[channel], c.tolerance) << "cyan, channel " << channel;
-                EXPECT_NEAR(bitmap.Raw(48, 24)[channel], black[channel], c.tolerance) << "black, channel " << channel;
+                EXPECT_NEAR(bitmap.Raw(16, 24)[channel], cyan[channel], c.tolerance)
+                    << "cyan, channel " << channel;
+                EXPECT_NEAR(bitmap.Raw(48, 24)[channel], black[channel], c.tolerance)
+                    << "black, channel " << channel;
             }
             PictureInfo info{};
             ASSERT_EQ(request.GetPictureInfo(info), SusieSuccess);
@@ -339,7 +366,8 @@ TEST(WicDecSupport, IsSupportedFromHandleAndHead) {
     for (const PictureCase& c : Pictures) files.emplace_back(ImagePath(c.file), 1);
     for (const auto& [path, expected] : files) {
         SCOPED_TRACE(path);
-        UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        UniqueFile file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file);
         const auto handle = reinterpret_cast<ULONG_PTR>(file.get());
         ASSERT_EQ(handle & 0xFFFF0000u, 0u) << "a handle this large would read as a pointer";
@@ -349,8 +377,11 @@ TEST(WicDecSupport, IsSupportedFromHandleAndHead) {
 
         std::string head = ReadBytes(path);
         head.resize(SusieHeadBytes, '\0');
-        EXPECT_EQ(child.IsSupported(path.c_str(), DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0, expected != 0);
-        EXPECT_EQ(child.IsSupported(nullptr, DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0, expected != 0);
+        EXPECT_EQ(
+            child.IsSupported(path.c_str(), DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0,
+            expected != 0);
+        EXPECT_EQ(child.IsSupported(nullptr, DWORD(reinterpret_cast<ULONG_PTR>(head.data()))) != 0,
+                  expected != 0);
     }
     // Not a handle of an open file.
     EXPECT_EQ(child.IsSupported("x.jpg", 0), 0);
@@ -366,7 +397,8 @@ TEST(WicDecSupport, IsSupported2ReadsOnlyWhatItIsGiven) {
             FencedBytes fenced(cut);
             // Two bytes suffice for "BM" only; from 8 on every signature is complete.
             const bool expected = size >= 8 || (size >= 2 && cut.compare(0, 2, "BM") == 0);
-            EXPECT_EQ(child.IsSupported2(fenced.Data(), DWORD(size)) != 0, expected) << "size " << size;
+            EXPECT_EQ(child.IsSupported2(fenced.Data(), DWORD(size)) != 0, expected)
+                << "size " << size;
         }
     }
     EXPECT_EQ(child.IsSupported2(nullptr, 100), 0);
@@ -376,8 +408,10 @@ TEST(WicDecSupport, IsSupported2ReadsOnlyWhatItIsGiven) {
 
 TEST(WicDecInfo, PluginInfoStringsAndTruncation) {
     const Child& child = Child::Get();
-    const char* expected[] = {"00IN", nullptr, "*.jpg;*.jpeg;*.jpe;*.jfif", "JPEG", "*.png", "PNG",
-                              "*.tif;*.tiff", "TIFF", "*.bmp;*.dib", "BMP", "*.gif", "GIF"};
+    const char* expected[] = {"00IN",         nullptr, "*.jpg;*.jpeg;*.jpe;*.jfif",
+                              "JPEG",         "*.png", "PNG",
+                              "*.tif;*.tiff", "TIFF",  "*.bmp;*.dib",
+                              "BMP",          "*.gif", "GIF"};
     char buffer[256];
     for (int i = 0; i < int(std::size(expected)); ++i) {
         std::memset(buffer, 'X', sizeof buffer);
@@ -395,12 +429,13 @@ TEST(WicDecInfo, PluginInfoStringsAndTruncation) {
         int infono, buflen, result;
         const char* text;  // null: the buffer is untouched
     };
-    const Cut cuts[] = {{0, 5, 4, "00IN"}, {0, 4, 3, "00I"}, {0, 2, 1, "0"}, {0, 1, 0, ""},
-                        {0, 0, 0, nullptr}, {0, -3, 0, nullptr}, {12, 256, 0, nullptr},
-                        {-1, 256, 0, nullptr}, {3, 3, 2, "JP"}};
+    const Cut cuts[] = {{0, 5, 4, "00IN"},     {0, 4, 3, "00I"},      {0, 2, 1, "0"},
+                        {0, 1, 0, ""},         {0, 0, 0, nullptr},    {0, -3, 0, nullptr},
+                        {12, 256, 0, nullptr}, {-1, 256, 0, nullptr}, {3, 3, 2, "JP"}};
     for (const Cut& cut : cuts) {
         std::memset(buffer, 'X', sizeof buffer);
-        EXPECT_EQ(child.GetPluginInfo(cut.infono, buffer, cut.buflen), cut.result) << cut.infono << "/" << cut.buflen;
+        EXPECT_EQ(child.GetPluginInfo(cut.infono, buffer, cut.buflen), cut.result)
+            << cut.infono << "/" << cut.buflen;
         if (cut.text) {
             EXPECT_STREQ(buffer, cut.text);
         } else {
@@ -417,16 +452,18 @@ TEST(WicDecInfo, PluginInfoStringsAndTruncation) {
 // Truncations at several lengths and hostile variants of each format: an error code, or a picture
 // that keeps every promise, but never a crash or a read past the block.
 TEST(WicDecRobust, TruncatedAndCorruptInputs) {
-    for (const char* file : {"rgb.jpg", "cmyk.jpg", "rgb.png", "palette.png", "rgba16.png", "rgb.tif",
-                             "rgb300dpi.tif", "rgb.bmp", "palette4.bmp", "rgb.gif", "transparent.gif"}) {
+    for (const char* file :
+         {"rgb.jpg", "cmyk.jpg", "rgb.png", "palette.png", "rgba16.png", "rgb.tif", "rgb300dpi.tif",
+          "rgb.bmp", "palette4.bmp", "rgb.gif", "transparent.gif"}) {
         const std::string bytes = Picture(file);
         std::vector<std::string> variants;
-        for (size_t cut : {size_t(1), size_t(2), size_t(4), size_t(8), size_t(16), size_t(33), size_t(64),
-                           size_t(100), bytes.size() / 2, bytes.size() - 1})
+        for (size_t cut : {size_t(1), size_t(2), size_t(4), size_t(8), size_t(16), size_t(33),
+                           size_t(64), size_t(100), bytes.size() / 2, bytes.size() - 1})
             if (cut < bytes.size()) variants.push_back(bytes.substr(0, cut));
         // The head kept, the rest scrambled.
         std::string scrambled = bytes;
-        for (size_t i = 8; i < scrambled.size(); ++i) scrambled[i] = char(scrambled[i] * 31 + i * 7);
+        for (size_t i = 8; i < scrambled.size(); ++i)
+            scrambled[i] = char(scrambled[i] * 31 + i * 7);
         variants.push_back(scrambled);
         // Every eighth byte after the head set to 0xFF.
         std::string spiked = bytes;
@@ -434,15 +471,17 @@ TEST(WicDecRobust, TruncatedAndCorruptInputs) {
         variants.push_back(spiked);
 
         for (const std::string& variant : variants) {
-            SCOPED_TRACE(testing::Message() << file << ", variant of " << variant.size() << " bytes");
+            SCOPED_TRACE(testing::Message()
+                         << file << ", variant of " << variant.size() << " bytes");
             FencedBytes fenced(variant);
             HLOCAL info = nullptr, bits = nullptr;
-            const int result = Child::Get().GetPicture(fenced.Data(), long(variant.size()), SusieInputMemory,
-                                                       &info, &bits, nullptr, 0);
+            const int result = Child::Get().GetPicture(fenced.Data(), long(variant.size()),
+                                                       SusieInputMemory, &info, &bits, nullptr, 0);
             if (result == SusieSuccess) {
                 Take(info, bits);
             } else {
-                EXPECT_TRUE(result == SusieUnsupported || result == 3 || result == SusieOutOfMemory) << result;
+                EXPECT_TRUE(result == SusieUnsupported || result == 3 || result == SusieOutOfMemory)
+                    << result;
                 EXPECT_EQ(info, nullptr);
                 EXPECT_EQ(bits, nullptr);
             }
@@ -451,10 +490,11 @@ TEST(WicDecRobust, TruncatedAndCorruptInputs) {
                 EXPECT_EQ(result, SusieUnsupported);
             }
             PictureInfo pictureInfo{};
-            const int infoResult =
-                Child::Get().GetPictureInfo(fenced.Data(), long(variant.size()), SusieInputMemory, &pictureInfo);
-            EXPECT_TRUE(infoResult == SusieSuccess || infoResult == SusieUnsupported || infoResult == 3 ||
-                        infoResult == SusieOutOfMemory) << infoResult;
+            const int infoResult = Child::Get().GetPictureInfo(fenced.Data(), long(variant.size()),
+                                                               SusieInputMemory, &pictureInfo);
+            EXPECT_TRUE(infoResult == SusieSuccess || infoResult == SusieUnsupported ||
+                        infoResult == 3 || infoResult == SusieOutOfMemory)
+                << infoResult;
         }
     }
 }
@@ -480,22 +520,27 @@ TEST(WicDecRobust, EmptyMissingAndUnknownInputs) {
         {"unknown file", text.Path().c_str(), 0, SusieInputFile, SusieUnsupported},
         {"missing file", missing.c_str(), 0, SusieInputFile, SusieReadError},
         {"null file name", nullptr, 0, SusieInputFile, SusieReadError},
-        {"offset at the end", picture.Path().c_str(), long(jpeg.size()), SusieInputFile, SusieUnsupported},
-        {"offset past the end", picture.Path().c_str(), long(jpeg.size()) + 1, SusieInputFile, SusieReadError},
+        {"offset at the end", picture.Path().c_str(), long(jpeg.size()), SusieInputFile,
+         SusieUnsupported},
+        {"offset past the end", picture.Path().c_str(), long(jpeg.size()) + 1, SusieInputFile,
+         SusieReadError},
         {"negative offset", picture.Path().c_str(), -1, SusieInputFile, SusieReadError},
     };
     for (const Case& c : cases) {
         HLOCAL info = nullptr, bits = nullptr;
-        EXPECT_EQ(child.GetPicture(c.buf, c.len, c.flag, &info, &bits, nullptr, 0), c.result) << c.name;
+        EXPECT_EQ(child.GetPicture(c.buf, c.len, c.flag, &info, &bits, nullptr, 0), c.result)
+            << c.name;
         EXPECT_EQ(info, nullptr) << c.name;
         PictureInfo pictureInfo{};
         EXPECT_EQ(child.GetPictureInfo(c.buf, c.len, c.flag, &pictureInfo), c.result) << c.name;
     }
     // Missing outputs.
     HLOCAL handle = nullptr;
-    EXPECT_EQ(child.GetPicture(jpeg.data(), long(jpeg.size()), SusieInputMemory, nullptr, &handle, nullptr, 0),
+    EXPECT_EQ(child.GetPicture(jpeg.data(), long(jpeg.size()), SusieInputMemory, nullptr, &handle,
+                               nullptr, 0),
               SusieInternalError);
-    EXPECT_EQ(child.GetPictureInfo(jpeg.data(), long(jpeg.size()), SusieInputMemory, nullptr), SusieInternalError);
+    EXPECT_EQ(child.GetPictureInfo(jpeg.data(), long(jpeg.size()), SusieInputMemory, nullptr),
+              SusieInternalError);
 }
 
 // A header that claims a picture far beyond what we deliver is refused before anything is
@@ -517,10 +562,12 @@ TEST(WicDecRobust, OversizedPictureIsRefused) {
         bmp += std::string(64, '\x7F');
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height);
         HLOCAL info = nullptr, bits = nullptr;
-        EXPECT_EQ(Child::Get().GetPicture(bmp.data(), long(bmp.size()), SusieInputMemory, &info, &bits, nullptr, 0),
+        EXPECT_EQ(Child::Get().GetPicture(bmp.data(), long(bmp.size()), SusieInputMemory, &info,
+                                          &bits, nullptr, 0),
                   SusieOutOfMemory);
         PictureInfo pictureInfo{};
-        EXPECT_EQ(Child::Get().GetPictureInfo(bmp.data(), long(bmp.size()), SusieInputMemory, &pictureInfo),
+        EXPECT_EQ(Child::Get().GetPictureInfo(bmp.data(), long(bmp.size()), SusieInputMemory,
+                                              &pictureInfo),
                   SusieOutOfMemory);
     }
 }
@@ -546,7 +593,8 @@ TEST(WicDecProgress, CallbackBracketsDecodingAndCanAbort) {
         SCOPED_TRACE(c.abortAt);
         ProgressLog log;
         log.abortAt = c.abortAt;
-        EXPECT_EQ(request.GetPicture(nullptr, RecordProgress, reinterpret_cast<long>(&log)), c.result);
+        EXPECT_EQ(request.GetPicture(nullptr, RecordProgress, reinterpret_cast<long>(&log)),
+                  c.result);
         ASSERT_EQ(log.calls.size(), c.calls);
         EXPECT_EQ(log.calls[0], std::make_pair(0, 1));
         if (c.calls > 1) {
@@ -562,16 +610,19 @@ TEST(WicDecThreads, ApartmentOfTheCallingThreadIsKept) {
         const char* name;
         DWORD prior;  // ~0u: no COM on the thread before the call
     };
-    for (const Case& c : {Case{"no apartment", ~0u}, Case{"single-threaded", COINIT_APARTMENTTHREADED},
-                          Case{"multithreaded", COINIT_MULTITHREADED}}) {
+    for (const Case& c :
+         {Case{"no apartment", ~0u}, Case{"single-threaded", COINIT_APARTMENTTHREADED},
+          Case{"multithreaded", COINIT_MULTITHREADED}}) {
         int result = -100;
         HRESULT before = S_OK, after = S_OK;
         std::thread([&] {
             if (c.prior != ~0u) before = CoInitializeEx(nullptr, c.prior);
             result = Request(bytes, Source::Memory).GetPicture(nullptr);
             // Asking for the other apartment kind shows what the thread is left in.
-            const DWORD other = c.prior == COINIT_MULTITHREADED ? DWORD(COINIT_APARTMENTTHREADED) : DWORD(COINIT_MULTITHREADED);
-            after = CoInitializeEx(nullptr, c.prior == ~0u ? DWORD(COINIT_APARTMENTTHREADED) : other);
+            const DWORD other = c.prior == COINIT_MULTITHREADED ? DWORD(COINIT_APARTMENTTHREADED)
+                                                                : DWORD(COINIT_MULTITHREADED);
+            after =
+                CoInitializeEx(nullptr, c.prior == ~0u ? DWORD(COINIT_APARTMENTTHREADED) : other);
             if (SUCCEEDED(after)) CoUninitialize();
             if (c.prior != ~0u && SUCCEEDED(before)) CoUninitialize();
         }).join();
@@ -583,11 +634,14 @@ TEST(WicDecThreads, ApartmentOfTheCallingThreadIsKept) {
 }
 
 TEST(WicDecThreads, ConcurrentDecodesAgree) {
-    const char* files[] = {"rgb.jpg", "rgba.png", "rgb.tif", "transparent.gif", "cmyk.jpg", "ramp8.bmp"};
+    const char* files[] = {"rgb.jpg",         "rgba.png", "rgb.tif",
+                           "transparent.gif", "cmyk.jpg", "ramp8.bmp"};
     std::vector<Bitmap> reference;
     for (const char* file : files) {
         reference.emplace_back();
-        ASSERT_EQ(Request(Picture(file), Source::Memory).GetPicture(&reference.back()), SusieSuccess) << file;
+        ASSERT_EQ(Request(Picture(file), Source::Memory).GetPicture(&reference.back()),
+                  SusieSuccess)
+            << file;
     }
     std::vector<int> mismatches(4, 0);
     std::vector<std::thread> threads;
@@ -596,7 +650,8 @@ TEST(WicDecThreads, ConcurrentDecodesAgree) {
             for (int round = 0; round < 6; ++round) {
                 const size_t i = size_t(t + round) % std::size(files);
                 Bitmap bitmap;
-                if (Request(Picture(files[i]), Source::Memory).GetPicture(&bitmap) != SusieSuccess ||
+                if (Request(Picture(files[i]), Source::Memory).GetPicture(&bitmap) !=
+                        SusieSuccess ||
                     bitmap.bits != reference[i].bits || bitmap.info != reference[i].info)
                     ++mismatches[size_t(t)];
             }
@@ -618,14 +673,18 @@ TEST(WicDecAsChild, LoadsThroughTSusiePlugin) {
     const std::string bytes = Picture("rgb.gif");
     EXPECT_TRUE(plugin.CallIsSupported2("", bytes.data(), DWORD(bytes.size())));
     HLOCAL info = nullptr, bits = nullptr;
-    EXPECT_EQ(plugin.CallGetPreview(bytes.data(), long(bytes.size()), SusieInputMemory, &info, &bits, nullptr, 0),
+    EXPECT_EQ(plugin.CallGetPreview(bytes.data(), long(bytes.size()), SusieInputMemory, &info,
+                                    &bits, nullptr, 0),
               SusieNotImplemented);
-    ASSERT_EQ(plugin.CallGetPicture(bytes.data(), long(bytes.size()), SusieInputMemory, &info, &bits, nullptr, 0),
+    ASSERT_EQ(plugin.CallGetPicture(bytes.data(), long(bytes.size()), SusieInputMemory, &info,
+                                    &bits, nullptr, 0),
               SusieSuccess);
     const Bitmap bitmap = Take(info, bits);
     EXPECT_EQ(bitmap.header.biWidth, 64);
     PictureInfo pictureInfo{};
-    EXPECT_EQ(plugin.CallGetPictureInfo(bytes.data(), long(bytes.size()), SusieInputMemory, &pictureInfo), SusieSuccess);
+    EXPECT_EQ(
+        plugin.CallGetPictureInfo(bytes.data(), long(bytes.size()), SusieInputMemory, &pictureInfo),
+        SusieSuccess);
     EXPECT_EQ(pictureInfo.height, 48);
 }
 

@@ -20,10 +20,11 @@ struct Call {
     bool operator==(const Call&) const = default;
 };
 std::vector<Call> Calls;
-int QORVI_CDECL RecordCall(CMSInfo* info, const void* monitor, const void* cmyk, int32_t monitorSize,
-                           int32_t cmykSize) {
+int QORVI_CDECL RecordCall(CMSInfo* info, const void* monitor, const void* cmyk,
+                           int32_t monitorSize, int32_t cmykSize) {
     EXPECT_EQ(monitor == nullptr, monitorSize == 0);
-    Calls.push_back({info, monitorSize, cmykSize, cmyk ? *static_cast<const uint8_t*>(cmyk) : uint8_t(0)});
+    Calls.push_back(
+        {info, monitorSize, cmykSize, cmyk ? *static_cast<const uint8_t*>(cmyk) : uint8_t(0)});
     return 1;
 }
 
@@ -87,7 +88,8 @@ TEST_F(PrepareCMSInfoTest, ChoosesTheMonitorProfileAndThePreviewsByTheThumbnailM
         {"named profile, previews like pictures", monitor, "", 2, 0, 700, 700},
         {"named profile, thumbnail rule", monitor, "", 3, 0, 700, 700},
         {"the system's profile, its extension in capitals", "", monitor, 3, 1, 700, 700},
-        {"the system's profile of another extension", "", folder.AddFile("monitor.txt", "x"), 3, 1, 0, 0},
+        {"the system's profile of another extension", "", folder.AddFile("monitor.txt", "x"), 3, 1,
+         0, 0},
         {"the system's profile that does not exist", "", gone, 3, 1, 0, 0},
         {"a named profile that is gone: the system is not asked", gone, monitor, 3, 0, 0, 0},
     };
@@ -116,12 +118,14 @@ TEST_F(PrepareCMSInfoTest, TakesTheCMYKProfileFileElseTheBuiltInOne) {
 }
 
 TEST(BuiltInProfile, IsTheCommittedProfileAsAResourceOfThePlugin) {
-    HMODULE plugin = LoadLibraryExA(test::BuiltPath("qorvi.spi").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE plugin =
+        LoadLibraryExA(test::BuiltPath("qorvi.spi").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(plugin, nullptr);
     uint32_t size = 0;
     const void* bytes = BuiltInCMYKProfile(plugin, size);
     ASSERT_NE(bytes, nullptr);
-    const std::string committed = test::ReadWholeFile(std::string(QORVI_SOURCE_FOLDER) + "/resources/CMYKProfile.icc");
+    const std::string committed =
+        test::ReadWholeFile(std::string(QORVI_SOURCE_FOLDER) + "/resources/CMYKProfile.icc");
     EXPECT_EQ(size, 11556u);
     EXPECT_EQ(std::string(static_cast<const char*>(bytes), size), committed);
     FreeLibrary(plugin);

@@ -30,7 +30,8 @@ const char* const AdobeRGB = "compatibleWithAdobeRGB1998.icc";
 // A prepared record, finalised when it goes.
 struct Record {
     CMSInfo info{};
-    Record(int32_t intent = 0, bool bpc = false, const Bytes& monitor = {}, const Bytes& cmyk = {}) {
+    Record(int32_t intent = 0, bool bpc = false, const Bytes& monitor = {},
+           const Bytes& cmyk = {}) {
         info.Intent = info.ProofingIntent = intent;
         info.Flags = (bpc ? uint32_t{BlackPointCompensation} : 0u) | EngineOption;
         EXPECT_TRUE(InitializeRecord(info, monitor.data(), int32_t(monitor.size()), cmyk.data(),
@@ -48,7 +49,8 @@ ImageInfo Embedding(const Bytes& profile) {
 }
 
 // B,G,R rows of `width` pixels padded to 4 bytes: every 4-bit level of each channel, then
-// random colours, half of them dark (where output curves are steepest). The fill bytes hold 0xEE, which no transform may touch.
+// random colours, half of them dark (where output curves are steepest). The fill bytes hold 0xEE,
+// which no transform may touch.
 struct Picture {
     int32_t width, height, stride;
     Bytes bytes;
@@ -58,7 +60,8 @@ struct Picture {
         for (int32_t i = 0; i < w * h; ++i) {
             uint8_t* p = Pixel(i);
             for (int c = 0; c < 3; ++c)
-                p[c] = i < 4096 ? uint8_t(((i >> (4 * c)) & 15) * 17) : uint8_t(random() >> (i % 2 ? 28 : 24));
+                p[c] = i < 4096 ? uint8_t(((i >> (4 * c)) & 15) * 17)
+                                : uint8_t(random() >> (i % 2 ? 28 : 24));
         }
     }
     uint8_t* Pixel(int32_t i) { return &bytes[size_t(i / width) * stride + size_t(i % width) * 3]; }
@@ -75,7 +78,8 @@ struct Picture {
 };
 
 // Little CMS's own transform of the picture's pixels, B,G,R in and out, 8 bits or doubles.
-Bytes Reference8(cmsHPROFILE in, cmsHPROFILE out, Picture picture, int32_t intent, cmsUInt32Number flags) {
+Bytes Reference8(cmsHPROFILE in, cmsHPROFILE out, Picture picture, int32_t intent,
+                 cmsUInt32Number flags) {
     cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_BGR_8, out, TYPE_BGR_8, intent, flags);
     EXPECT_NE(t, nullptr);
     if (t != nullptr) {
@@ -86,8 +90,8 @@ Bytes Reference8(cmsHPROFILE in, cmsHPROFILE out, Picture picture, int32_t inten
     return picture.bytes;
 }
 
-int MaxDifferenceFromFloat(cmsHPROFILE in, cmsHPROFILE out, Picture source, const Picture& converted,
-                           int32_t intent, bool bpc) {
+int MaxDifferenceFromFloat(cmsHPROFILE in, cmsHPROFILE out, Picture source,
+                           const Picture& converted, int32_t intent, bool bpc) {
     const cmsUInt32Number flags = cmsFLAGS_NOOPTIMIZE | (bpc ? cmsFLAGS_BLACKPOINTCOMPENSATION : 0);
     cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_BGR_DBL, out, TYPE_BGR_DBL, intent, flags);
     if (t == nullptr) return 256;
@@ -96,7 +100,9 @@ int MaxDifferenceFromFloat(cmsHPROFILE in, cmsHPROFILE out, Picture source, cons
         double rgb[3], result[3];
         for (int c = 0; c < 3; ++c) rgb[c] = source.Pixel(i)[c] / 255.0;
         cmsDoTransform(t, rgb, result, 1);
-        const uint8_t* ours = &converted.bytes[size_t(i / source.width) * source.stride + size_t(i % source.width) * 3];
+        const uint8_t* ours =
+            &converted
+                 .bytes[size_t(i / source.width) * source.stride + size_t(i % source.width) * 3];
         for (int c = 0; c < 3; ++c) {
             const long expected = std::lround(std::clamp(result[c], 0.0, 1.0) * 255);
             worst = std::max(worst, int(std::labs(expected - ours[c])));
@@ -122,11 +128,13 @@ TEST(ColorEngine, ConvertsWithinOneLevelOfLittleCMSFloatingPoint) {
         const Bytes monitor = c.monitor ? Profile(c.monitor) : Bytes();
         ASSERT_FALSE(source.empty()) << c.source;
         cmsHPROFILE in = cmsOpenProfileFromMem(source.data(), cmsUInt32Number(source.size()));
-        cmsHPROFILE out = c.monitor ? cmsOpenProfileFromMem(monitor.data(), cmsUInt32Number(monitor.size()))
-                                    : cmsCreate_sRGBProfile();
+        cmsHPROFILE out =
+            c.monitor ? cmsOpenProfileFromMem(monitor.data(), cmsUInt32Number(monitor.size()))
+                      : cmsCreate_sRGBProfile();
         for (int32_t intent = 0; intent <= 3; ++intent) {
             for (bool bpc : {false, true}) {
-                SCOPED_TRACE(std::string(c.source) + " intent " + std::to_string(intent) + (bpc ? " bpc" : ""));
+                SCOPED_TRACE(std::string(c.source) + " intent " + std::to_string(intent) +
+                             (bpc ? " bpc" : ""));
                 Record record(intent, bpc, monitor);
                 EXPECT_EQ(RecordUsesMonitorProfile(record.info), c.monitor != nullptr);
                 const Picture original(127, 64);
@@ -165,7 +173,8 @@ TEST(ColorEngine, APaletteConvertsAsPixelsOfItsColoursAndKeepsItsReservedBytes) 
     }
     const ImageInfo image = Embedding(adobe);
     pixels.Convert(record, image);
-    Transform(record.info, &image, palette.data(), palette.data(), 0, 0, 256, 0, TransformPalette, nullptr);
+    Transform(record.info, &image, palette.data(), palette.data(), 0, 0, 256, 0, TransformPalette,
+              nullptr);
     for (int i = 0; i < 256; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(Bytes(&palette[size_t(i) * 4], &palette[size_t(i) * 4 + 3]),
@@ -183,7 +192,8 @@ Profiles RGBProfile(double wx, double wy, const double p[6], double gamma) {
     const cmsCIExyY white = {wx, wy, 1};
     const cmsCIExyYTRIPLE primaries = {{p[0], p[1], 1}, {p[2], p[3], 1}, {p[4], p[5], 1}};
     const double srgb[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    cmsToneCurve* curve = gamma > 0 ? cmsBuildGamma(nullptr, gamma) : cmsBuildParametricToneCurve(nullptr, 4, srgb);
+    cmsToneCurve* curve =
+        gamma > 0 ? cmsBuildGamma(nullptr, gamma) : cmsBuildParametricToneCurve(nullptr, 4, srgb);
     cmsToneCurve* curves[3] = {curve, curve, curve};
     Profiles profile(cmsCreateRGBProfile(&white, &primaries, curves));
     cmsFreeToneCurve(curve);
@@ -225,19 +235,24 @@ TEST(ColorEngine, TakesTheProfileThenChromaticitiesThenSRGB) {
     Case cases[] = {
         {"nothing: sRGB", ImageInfo{}, Profiles(cmsCreate_sRGBProfile())},
         {"Exif ColorSpace 1: sRGB", exifSRGB, Profiles(cmsCreate_sRGBProfile())},
-        {"an embedded profile", Embedding(adobe), Profiles(cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size())))},
+        {"an embedded profile", Embedding(adobe),
+         Profiles(cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size())))},
         {"the profile before the gamma", withGamma(Embedding(adobe), 1.0),
          Profiles(cmsOpenProfileFromMem(adobe.data(), cmsUInt32Number(adobe.size())))},
-        {"gamma alone: sRGB's white and primaries", withGamma(exifSRGB, 1.0), RGBProfile(0.3127, 0.3290, srgb, 1.0)},
-        {"primaries without gamma: 2.2", withPrimaries({}, wide), RGBProfile(0.3127, 0.3290, wide, 2.2)},
-        {"a white point alone: sRGB's curve", withWhite({}, 0.3457, 0.3585), RGBProfile(0.3457, 0.3585, srgb, 0)},
+        {"gamma alone: sRGB's white and primaries", withGamma(exifSRGB, 1.0),
+         RGBProfile(0.3127, 0.3290, srgb, 1.0)},
+        {"primaries without gamma: 2.2", withPrimaries({}, wide),
+         RGBProfile(0.3127, 0.3290, wide, 2.2)},
+        {"a white point alone: sRGB's curve", withWhite({}, 0.3457, 0.3585),
+         RGBProfile(0.3457, 0.3585, srgb, 0)},
         {"all three", withGamma(withWhite(withPrimaries({}, wide), 0.3457, 0.3585), 1.8),
          RGBProfile(0.3457, 0.3585, wide, 1.8)},
         {"a profile Little CMS rejects falls to the gamma", withGamma(Embedding(junk), 1.0),
          RGBProfile(0.3127, 0.3290, srgb, 1.0)},
-        {"a CMYK profile for B,G,R pixels falls to sRGB", Embedding(cmyk), Profiles(cmsCreate_sRGBProfile())},
-        {"an impossible white point and gamma are not there", withGamma(withWhite({}, 0.0, 1.5), -2),
+        {"a CMYK profile for B,G,R pixels falls to sRGB", Embedding(cmyk),
          Profiles(cmsCreate_sRGBProfile())},
+        {"an impossible white point and gamma are not there",
+         withGamma(withWhite({}, 0.0, 1.5), -2), Profiles(cmsCreate_sRGBProfile())},
     };
     Profiles out(cmsCreate_sRGBProfile());
     for (Case& c : cases) {
@@ -256,15 +271,15 @@ Bytes ConvertInks(Record& record, const std::vector<Bytes>& inks, const ImageInf
     for (const Bytes& ink : inks) cmyk.insert(cmyk.end(), ink.begin(), ink.end());
     const int32_t width = int32_t(inks.size());
     Bytes bgr(size_t((width * 3 + 3) & ~3), 0);
-    Transform(record.info, &image, cmyk.data(), bgr.data(), width * 4, int32_t(bgr.size()), width, 1,
-              TransformCMYK, nullptr);
+    Transform(record.info, &image, cmyk.data(), bgr.data(), width * 4, int32_t(bgr.size()), width,
+              1, TransformCMYK, nullptr);
     return bgr;
 }
 
 TEST(ColorEngine, CMYKThroughTheBuiltInProfileLandsOnTheInksHues) {
     const Bytes cmyk = BuiltInCMYK();
-    const std::vector<Bytes> inks = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0},
-                                     {0, 0, 0, 255}, {255, 255, 255, 255}};
+    const std::vector<Bytes> inks = {{0, 0, 0, 0},   {255, 0, 0, 0}, {0, 255, 0, 0},
+                                     {0, 0, 255, 0}, {0, 0, 0, 255}, {255, 255, 255, 255}};
     for (int32_t intent = 0; intent <= 3; ++intent) {
         SCOPED_TRACE(intent);
         Record record(intent, false, {}, cmyk);
@@ -284,13 +299,15 @@ TEST(ColorEngine, CMYKThroughTheBuiltInProfileLandsOnTheInksHues) {
 TEST(ColorEngine, CMYKTakesAnEmbeddedCMYKProfileElseTheRecordsElseTheInkFormula) {
     const Bytes cmyk = BuiltInCMYK();
     const Bytes adobe = Profile(AdobeRGB);
-    const std::vector<Bytes> inks = {{0, 0, 0, 0}, {255, 0, 0, 0}, {40, 200, 90, 30}, {0, 0, 0, 128}};
+    const std::vector<Bytes> inks = {
+        {0, 0, 0, 0}, {255, 0, 0, 0}, {40, 200, 90, 30}, {0, 0, 0, 128}};
     Record withProfile(0, false, {}, cmyk);
     Record without(0);
     const Bytes throughProfile = ConvertInks(withProfile, inks);
 
     EXPECT_EQ(ConvertInks(without, inks, Embedding(cmyk)), throughProfile);
-    EXPECT_EQ(ConvertInks(withProfile, inks, Embedding(adobe)), throughProfile) << "an RGB profile does not serve";
+    EXPECT_EQ(ConvertInks(withProfile, inks, Embedding(adobe)), throughProfile)
+        << "an RGB profile does not serve";
     // No CMYK profile anywhere: 255 - ink, darkened by black.
     const Bytes formula = ConvertInks(without, inks);
     EXPECT_EQ(formula, Bytes({255, 255, 255, 255, 255, 0, 146, 49, 190, 127, 127, 127}));
@@ -342,7 +359,8 @@ TEST(ColorEngine, PreparingAgainReplacesTheRecordsState) {
     Picture picture(8, 8);
     picture.Convert(record, Embedding(Profile(AdobeRGB)));
     for (int i = 0; i < 1000; ++i)
-        ASSERT_TRUE(InitializeRecord(record.info, i % 2 ? wide.data() : nullptr, i % 2 ? int32_t(wide.size()) : 0, nullptr, 0));
+        ASSERT_TRUE(InitializeRecord(record.info, i % 2 ? wide.data() : nullptr,
+                                     i % 2 ? int32_t(wide.size()) : 0, nullptr, 0));
     EXPECT_EQ(Counters().LiveRecords, records + 1);
     EXPECT_EQ(Counters().LiveTransforms, 0u);
     EXPECT_TRUE(RecordUsesMonitorProfile(record.info));
@@ -351,7 +369,8 @@ TEST(ColorEngine, PreparingAgainReplacesTheRecordsState) {
     const Bytes junk(4000, 0x42);
     const Bytes cmyk = BuiltInCMYK();
     for (const Bytes* monitor : {&junk, &cmyk}) {
-        ASSERT_TRUE(InitializeRecord(record.info, monitor->data(), int32_t(monitor->size()), nullptr, 0));
+        ASSERT_TRUE(
+            InitializeRecord(record.info, monitor->data(), int32_t(monitor->size()), nullptr, 0));
         EXPECT_TRUE(RecordPrepared(record.info));
         EXPECT_FALSE(RecordUsesMonitorProfile(record.info));
     }
@@ -407,7 +426,8 @@ TEST(ColorEngine, BadArgumentsLeaveThePictureAlone) {
     }
     Picture picture = original;
     CMSInfo unprepared{};
-    Transform(unprepared, &image, picture.bytes.data(), picture.bytes.data(), 32, 32, 10, 4, TransformBGR, nullptr);
+    Transform(unprepared, &image, picture.bytes.data(), picture.bytes.data(), 32, 32, 10, 4,
+              TransformBGR, nullptr);
     Transform(record.info, &image, nullptr, nullptr, 32, 32, 10, 4, TransformBGR, nullptr);
     EXPECT_EQ(picture.bytes, original.bytes);
 }
@@ -419,7 +439,8 @@ TEST(ColorEngine, ProofingGoesThroughTheProfileFileAndFallsBackWithoutIt) {
     const Picture original(64, 64);
     Picture plain = original, missing = original, proofed = original;
     plain.Convert(record, image);
-    missing.Convert(record, image, (std::string(QORVI_SOURCE_FOLDER) + "/no such profile.icc").c_str());
+    missing.Convert(record, image,
+                    (std::string(QORVI_SOURCE_FOLDER) + "/no such profile.icc").c_str());
     EXPECT_EQ(missing.bytes, plain.bytes);
 
     // On a wide-gamut monitor, proofing for sRGB dulls what AdobeRGB has beyond it.

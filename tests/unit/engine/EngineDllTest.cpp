@@ -42,8 +42,9 @@ TEST_F(EngineDll, BindsEveryEntryPoint) {
     for (const char* name : EngineExports)
         EXPECT_NE(reinterpret_cast<void*>(GetProcAddress(module, name)), nullptr) << name;
     for (const void* entry :
-         {(void*)engine.InitializeCMSInfo, (void*)engine.FinalizeCMSInfo, (void*)engine.CreateWorkerThread,
-          (void*)engine.TerminateWorkerThread, (void*)engine.MultiThreadFunc, (void*)engine.ColorTransform,
+         {(void*)engine.InitializeCMSInfo, (void*)engine.FinalizeCMSInfo,
+          (void*)engine.CreateWorkerThread, (void*)engine.TerminateWorkerThread,
+          (void*)engine.MultiThreadFunc, (void*)engine.ColorTransform,
           (void*)engine.ProofingColorTransform, (void*)engine.ReadPNGColorManageInfo,
           (void*)engine.ReadWICImageInfo, (void*)engine.IsRGBProfile, (void*)engine.IsCMYKProfile})
         EXPECT_NE(entry, nullptr);
@@ -79,13 +80,15 @@ TEST_F(EngineDll, WorkersGiveTheBytesOfOneThreadAndEndWhenTold) {
     engine.InitializeCMSInfo(&record, nullptr, nullptr, 0, 0);
     const int32_t width = 1001, height = 301, stride = (width * 3 + 3) & ~3;
     Bytes single = Picture(width, height, stride);
-    engine.ColorTransform(&record, &image, single.data(), single.data(), stride, stride, width, height, 0);
+    engine.ColorTransform(&record, &image, single.data(), single.data(), stride, stride, width,
+                          height, 0);
 
     const int threads = test::ThreadCount();
     engine.CreateWorkerThread(4);
     EXPECT_EQ(test::ThreadCount(), threads + 3);
     Bytes split = Picture(width, height, stride);
-    engine.ColorTransform(&record, &image, split.data(), split.data(), stride, stride, width, height, 0);
+    engine.ColorTransform(&record, &image, split.data(), split.data(), stride, stride, width,
+                          height, 0);
     EXPECT_EQ(split, single);
 
     engine.FinalizeCMSInfo(&record);
@@ -125,7 +128,8 @@ TEST_F(EngineDll, PreparingBothRecordsAgainAndAgainLeaksNothing) {
     Bytes pixels = Picture(16, 16, 48), ink(16 * 16 * 4, 100), out(48 * 16);
     // Every 50th round also fills both records' caches, so their transforms must go too.
     auto round = [&](int i) {
-        engine.InitializeCMSInfo(&picture, monitor.data(), cmyk.data(), int32_t(monitor.size()), int32_t(cmyk.size()));
+        engine.InitializeCMSInfo(&picture, monitor.data(), cmyk.data(), int32_t(monitor.size()),
+                                 int32_t(cmyk.size()));
         engine.InitializeCMSInfo(&preview, i % 2 ? nullptr : monitor.data(), cmyk.data(),
                                  i % 2 ? 0 : int32_t(monitor.size()), int32_t(cmyk.size()));
         if (i % 50 != 0) return;

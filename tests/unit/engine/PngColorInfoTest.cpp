@@ -58,7 +58,8 @@ Bytes Chrm(std::vector<uint32_t> values) {
     for (uint32_t v : values) data = Concat(data, U32(v));
     return Chunk("cHRM", data);
 }
-const std::vector<uint32_t> SRGBChromaticities = {31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000};
+const std::vector<uint32_t> SRGBChromaticities = {31270, 32900, 64000, 33000,
+                                                  30000, 60000, 15000, 6000};
 // iCCP around a stream as given, or around a profile it deflates.
 Bytes IccpStream(const Bytes& stream, const std::string& name, uint8_t method = 0) {
     Bytes data(name.begin(), name.end());
@@ -66,7 +67,9 @@ Bytes IccpStream(const Bytes& stream, const std::string& name, uint8_t method = 
     data.push_back(method);
     return Chunk("iCCP", Concat(data, stream));
 }
-Bytes Iccp(const Bytes& profile, const std::string& name = "icc") { return IccpStream(Deflate(profile), name); }
+Bytes Iccp(const Bytes& profile, const std::string& name = "icc") {
+    return IccpStream(Deflate(profile), name);
+}
 
 Bytes Png(std::initializer_list<Bytes> chunks) {
     Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -80,7 +83,8 @@ const Bytes Iend = Chunk("IEND", {});
 // The reader's result on an exact-size heap copy of the bytes (so AddressSanitizer sees any read
 // past them), with the record it filled; frees the profile block it got.
 struct NamedFileRead {
-    explicit NamedFileRead(const Bytes& bytes, uint32_t limit = MaxPNGProfileSize, size_t size = SIZE_MAX) {
+    explicit NamedFileRead(const Bytes& bytes, uint32_t limit = MaxPNGProfileSize,
+                           size_t size = SIZE_MAX) {
         const size_t used = std::min(size, bytes.size());
         std::unique_ptr<uint8_t[]> copy(new uint8_t[used]);
         std::memcpy(copy.get(), bytes.data(), used);
@@ -104,8 +108,10 @@ TEST(PngColorInfo, OnlyAPNGSignatureIsHandled) {
     std::memset(&info, 0xA5, sizeof info);
     before = info;
     const Bytes png = Png({Srgb()});
-    EXPECT_EQ(ReadPNGColorManageInfo(info, nullptr, 100) + ReadPNGColorManageInfo(info, png.data(), 7) +
-                  ReadPNGColorManageInfo(info, png.data(), -1), 0);
+    EXPECT_EQ(ReadPNGColorManageInfo(info, nullptr, 100) +
+                  ReadPNGColorManageInfo(info, png.data(), 7) +
+                  ReadPNGColorManageInfo(info, png.data(), -1),
+              0);
     for (size_t i = 0; i < 8; ++i) {
         Bytes changed = png;
         changed[i] ^= 0x20;
@@ -125,10 +131,12 @@ TEST(PngColorInfo, GammaAndChromaticitiesAsTheRecordCountsThem) {
     EXPECT_NEAR(gama.Info.Gamma, 2.2, 1e-4);  // the decoding exponent, not 0.45455
     EXPECT_DOUBLE_EQ(NamedFileRead(Png({Gama(100000)})).Info.Gamma, 1.0);
 
-    const NamedFileRead chrm(Png({Chrm({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000}), Idat}));
+    const NamedFileRead chrm(
+        Png({Chrm({31270, 32900, 64000, 33000, 30000, 60000, 15000, 6000}), Idat}));
     EXPECT_EQ(chrm.Info.Flags, uint32_t(HasWhitePoint | HasPrimaries));
     const ImageInfo& c = chrm.Info;
-    const double read[] = {c.WhitePointX, c.WhitePointY, c.RedX, c.RedY, c.GreenX, c.GreenY, c.BlueX, c.BlueY};
+    const double read[] = {c.WhitePointX, c.WhitePointY, c.RedX,  c.RedY,
+                           c.GreenX,      c.GreenY,      c.BlueX, c.BlueY};
     const double expected[] = {0.3127, 0.329, 0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
     for (int i = 0; i < 8; ++i) EXPECT_DOUBLE_EQ(read[i], expected[i]) << i;
 }
@@ -146,8 +154,10 @@ TEST(PngColorInfo, TheProfileThenSRGBThenGammaAndChromaticities) {
         {"sRGB gAMA cHRM", Png({Srgb(), Gama(45455), chrm}), HasColorSpace},
         {"sRGB after gAMA cHRM", Png({Gama(45455), chrm, Srgb()}), HasColorSpace},
         {"iCCP", Png({Iccp(profile)}), HasProfileBuffer},
-        {"iCCP gAMA cHRM", Png({Iccp(profile), Gama(45455), chrm}), HasProfileBuffer | GammaChromaticities},
-        {"iCCP sRGB gAMA cHRM", Png({Gama(45455), Iccp(profile), chrm, Srgb()}), HasProfileBuffer | HasColorSpace},
+        {"iCCP gAMA cHRM", Png({Iccp(profile), Gama(45455), chrm}),
+         HasProfileBuffer | GammaChromaticities},
+        {"iCCP sRGB gAMA cHRM", Png({Gama(45455), Iccp(profile), chrm, Srgb()}),
+         HasProfileBuffer | HasColorSpace},
         {"iCCP gAMA", Png({Iccp(profile), Gama(45455)}), HasProfileBuffer | HasGamma},
     };
     for (const Case& test : cases) {
@@ -191,7 +201,8 @@ TEST(PngColorInfo, UnsoundChunksCountAsAbsent) {
         {"cHRM white y 0", Chrm({31270, 0, 64000, 33000, 30000, 60000, 15000, 6000})},
         {"cHRM red x 1", Chrm({31270, 32900, 100000, 33000, 30000, 60000, 15000, 6000})},
         {"cHRM green x+y above 1", Chrm({31270, 32900, 64000, 33000, 40000, 60001, 15000, 6000})},
-        {"cHRM primaries on a line", Chrm({31270, 32900, 60000, 30000, 40000, 20000, 20000, 10000})},
+        {"cHRM primaries on a line",
+         Chrm({31270, 32900, 60000, 30000, 40000, 20000, 20000, 10000})},
         {"iCCP without a name", IccpStream(Deflate(profile), "", 0)},
         {"iCCP name of 80 bytes", IccpStream(Deflate(profile), std::string(80, 'n'), 0)},
         {"iCCP method 1", IccpStream(Deflate(profile), "icc", 1)},
@@ -211,8 +222,9 @@ TEST(PngColorInfo, UnsoundChunksCountAsAbsent) {
     }
     // A name of 79 bytes is still a name, and a chromaticity may have x + y of exactly 1.
     EXPECT_EQ(NamedFileRead(Png({Iccp(profile, std::string(79, 'n'))})).Profile(), profile);
-    EXPECT_EQ(NamedFileRead(Png({Chrm({34567, 35850, 73470, 26530, 15960, 84040, 3660, 1})})).Info.Flags,
-              uint32_t(HasWhitePoint | HasPrimaries));
+    EXPECT_EQ(
+        NamedFileRead(Png({Chrm({34567, 35850, 73470, 26530, 15960, 84040, 3660, 1})})).Info.Flags,
+        uint32_t(HasWhitePoint | HasPrimaries));
 }
 
 TEST(PngColorInfo, TheFirstSoundChunkOfEachKindCounts) {
@@ -224,7 +236,8 @@ TEST(PngColorInfo, TheFirstSoundChunkOfEachKindCounts) {
     // A broken first iCCP is the only one tried; a broken first gAMA is not.
     Bytes truncated = Deflate(first);
     truncated.pop_back();
-    const NamedFileRead broken(Png({IccpStream(truncated, "icc", 0), Gama(0), Iccp(second), Gama(50000)}));
+    const NamedFileRead broken(
+        Png({IccpStream(truncated, "icc", 0), Gama(0), Iccp(second), Gama(50000)}));
     EXPECT_EQ(broken.Info.Flags, uint32_t(HasGamma));
     EXPECT_DOUBLE_EQ(broken.Info.Gamma, 2.0);
 
@@ -242,7 +255,8 @@ TEST(PngColorInfo, TheWalkEndsAtTheImageData) {
     EXPECT_EQ(NamedFileRead(Png({Gama(45455), Idat, Srgb()})).Info.Flags, uint32_t(HasGamma));
     // Chunks of other kinds are passed over unchecked, however they look inside.
     Bytes text = Chunk("tEXt", Bytes(5000, 0xFF), false);
-    EXPECT_EQ(NamedFileRead(Png({text, Gama(45455), Chunk("PLTE", Bytes(6, 0)), chrm})).Info.Flags, GammaChromaticities);
+    EXPECT_EQ(NamedFileRead(Png({text, Gama(45455), Chunk("PLTE", Bytes(6, 0)), chrm})).Info.Flags,
+              GammaChromaticities);
 }
 
 TEST(PngColorInfo, AFileThatBreaksOffKeepsWhatCameBefore) {
@@ -302,7 +316,8 @@ TEST(PngColorInfo, ProfilesAreBounded) {
 
 TEST(PngColorInfo, ARecordsProfileAndAFailedAllocationAreKept) {
     const Bytes png = Png({Iccp(Profile(300, 9)), Gama(45455)});
-    const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
+    const ProfileAllocation previous =
+        ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
     ImageInfo failed{};
     EXPECT_NE(ReadPNGColorManageInfo(failed, png.data(), int32_t(png.size())), 0);
     ReplaceProfileAllocation(previous);

@@ -5,8 +5,8 @@
 #include "tests/unit/engine/EngineFiles.h"
 
 #include <gtest/gtest.h>
-#include <windows.h>
 #include <objbase.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
@@ -27,7 +27,9 @@ Bytes ImageFile(const std::string& name) {
     return bytes;
 }
 
-bool UnderWine() { return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr; }
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+}
 
 // The reader's result on a record that starts as `start`; frees a profile block it got.
 struct NamedFileRead {
@@ -69,7 +71,9 @@ Bytes WithOrientation(uint8_t value) {
     return file;
 }
 
-bool SameBytes(const ImageInfo& a, const ImageInfo& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBytes(const ImageInfo& a, const ImageInfo& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
 TEST(WicImageInfo, FilesWithoutMetadataLeaveTheRecordAlone) {
     const ImageInfo start = Filled();
@@ -87,12 +91,9 @@ TEST(WicImageInfo, FilesWithoutMetadataLeaveTheRecordAlone) {
         const char* name;
         Bytes file;
     } cases[] = {
-        {"garbage", Bytes(4096, 0xC3)},
-        {"a TIFF header and little else", truncated},
-        {"rgb.bmp", ImageFile("rgb.bmp")},
-        {"rgb.gif", ImageFile("rgb.gif")},
-        {"a TIFF with orientation 9", nine},
-        {"a TIFF with orientation 0", zero},
+        {"garbage", Bytes(4096, 0xC3)},      {"a TIFF header and little else", truncated},
+        {"rgb.bmp", ImageFile("rgb.bmp")},   {"rgb.gif", ImageFile("rgb.gif")},
+        {"a TIFF with orientation 9", nine}, {"a TIFF with orientation 0", zero},
     };
     for (const auto& test : cases) {
         const NamedFileRead read(test.file, start);
@@ -120,7 +121,8 @@ TEST(WicImageInfo, ProfilesFromColourContexts) {
         EXPECT_EQ(read.Profile(), small) << name;
     }
     // ImageMagick's TIFF also says orientation 1; its PNG says nothing of orientation.
-    EXPECT_EQ(NamedFileRead(ImageFile("profile.tif")).Info.Flags, uint32_t(HasProfileBuffer | HasOrientation));
+    EXPECT_EQ(NamedFileRead(ImageFile("profile.tif")).Info.Flags,
+              uint32_t(HasProfileBuffer | HasOrientation));
     EXPECT_EQ(NamedFileRead(ImageFile("profile.png")).Info.Flags, uint32_t(HasProfileBuffer));
 }
 
@@ -156,7 +158,8 @@ TEST(WicImageInfo, WhatTheRecordHoldsIsNotOverwritten) {
 }
 
 TEST(WicImageInfo, AFailedAllocationLeavesTheProfileOut) {
-    const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
+    const ProfileAllocation previous =
+        ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
     const NamedFileRead read(ImageFile("profile.tif"));
     ReplaceProfileAllocation(previous);
     EXPECT_NE(read.Result, 0);

@@ -23,9 +23,9 @@ TEST(FitToBox, FitsTheBoxOnOneSideAndRoundsTheOtherHalfUp) {
         {800, 600, 1920, 1080, 800, 600},      // inside: never enlarged
         {4000, 3000, 160, 160, 160, 120},
         {3000, 4000, 160, 160, 120, 160},
-        {4000, 3000, 0, 0, 1, 1},              // an empty box still gives a picture
+        {4000, 3000, 0, 0, 1, 1},  // an empty box still gives a picture
         {0, 0, 100, 100, 1, 1},
-        {-5, 10, 100, 5, 1, 5},                // a side below 1 counts as 1
+        {-5, 10, 100, 5, 1, 5},  // a side below 1 counts as 1
         // Products beyond 32 bits: 100000 * 100000 would wrap round.
         {100000, 50000, 100000, 40000, 80000, 40000},
         {3, 1, 2, 2147483647, 2, 1},
@@ -33,10 +33,10 @@ TEST(FitToBox, FitsTheBoxOnOneSideAndRoundsTheOtherHalfUp) {
     for (const FitCase& c : cases) {
         int32_t width = c.width, height = c.height;
         FitToBox(width, height, c.maxWidth, c.maxHeight);
-        EXPECT_EQ(width, c.fittedWidth) << c.width << "x" << c.height << " into " << c.maxWidth
-                                        << "x" << c.maxHeight;
-        EXPECT_EQ(height, c.fittedHeight) << c.width << "x" << c.height << " into " << c.maxWidth
-                                          << "x" << c.maxHeight;
+        EXPECT_EQ(width, c.fittedWidth)
+            << c.width << "x" << c.height << " into " << c.maxWidth << "x" << c.maxHeight;
+        EXPECT_EQ(height, c.fittedHeight)
+            << c.width << "x" << c.height << " into " << c.maxWidth << "x" << c.maxHeight;
     }
 }
 

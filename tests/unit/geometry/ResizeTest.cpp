@@ -92,9 +92,9 @@ TEST_F(ResizerTest, GivesTheSameBytesOnEveryPathAndThreadCount) {
         if (newWidth == width && newHeight == height) newWidth = (width + 1) / 2;
         if (newWidth == width && newHeight == height) continue;  // a 1 x 1 picture
         Picture picture = RandomPicture(random, width, height, bpp, int32_t(random() % 3));
-        SCOPED_TRACE(testing::Message() << "mode " << mode << ", " << width << " x " << height
-                                        << " -> " << newWidth << " x " << newHeight << ", "
-                                        << bpp << " bytes per pixel");
+        SCOPED_TRACE(testing::Message()
+                     << "mode " << mode << ", " << width << " x " << height << " -> " << newWidth
+                     << " x " << newHeight << ", " << bpp << " bytes per pixel");
         const std::vector<uint8_t> reference =
             Resize(FilterPath::Scalar, 1, mode, picture, newWidth, newHeight);
         for (const Run& run : runs) {
@@ -137,8 +137,7 @@ TEST_F(ResizerTest, KeepsAFlatPictureFlat) {
             }
             const int32_t stride = DestinationStride(g.newWidth, bpp);
             for (uint32_t mode = 0; mode <= 5; ++mode) {
-                for (FilterPath path :
-                     {FilterPath::Scalar, FilterPath::MMX, FilterPath::SSE2}) {
+                for (FilterPath path : {FilterPath::Scalar, FilterPath::MMX, FilterPath::SSE2}) {
                     // One resizer for the pictures of a size: its tables are built once.
                     TResizer resizer(1, path);
                     resizer.SetMode(mode);
@@ -151,10 +150,9 @@ TEST_F(ResizerTest, KeepsAFlatPictureFlat) {
                             for (int32_t b = 0; b < g.newWidth * bpp; ++b)
                                 wrong += out[size_t(y) * stride + b] != flat.bytes[size_t(b)];
                         EXPECT_EQ(wrong, 0u)
-                            << "mode " << mode << ", path " << int(path) << ", " << g.width
-                            << " x " << g.height << " -> " << g.newWidth << " x " << g.newHeight
-                            << ", " << bpp << " bytes per pixel, first value "
-                            << int(flat.bytes[0]);
+                            << "mode " << mode << ", path " << int(path) << ", " << g.width << " x "
+                            << g.height << " -> " << g.newWidth << " x " << g.newHeight << ", "
+                            << bpp << " bytes per pixel, first value " << int(flat.bytes[0]);
                     }
                 }
             }
@@ -222,13 +220,13 @@ TEST_F(ResizerTest, LeavesEverythingAloneWhenItCannotShrink) {
         int32_t width, height, newWidth, newHeight, bpp, stride;
     };
     const Case cases[] = {
-        {8, 6, 8, 6, 3, 24},    // the same size
-        {8, 6, 9, 3, 3, 24},    // wider
-        {8, 6, 4, 7, 3, 24},    // taller
-        {8, 6, -1, 3, 3, 24},   // a negative size counts as huge
-        {8, 6, 0, 3, 3, 24},    // nothing to make
-        {8, 6, 4, 3, 2, 16},    // 16-bit pixels are not resampled
-        {8, 6, 4, 3, 3, 20},    // rows overlap
+        {8, 6, 8, 6, 3, 24},   // the same size
+        {8, 6, 9, 3, 3, 24},   // wider
+        {8, 6, 4, 7, 3, 24},   // taller
+        {8, 6, -1, 3, 3, 24},  // a negative size counts as huge
+        {8, 6, 0, 3, 3, 24},   // nothing to make
+        {8, 6, 4, 3, 2, 16},   // 16-bit pixels are not resampled
+        {8, 6, 4, 3, 3, 20},   // rows overlap
     };
     for (const Case& c : cases) {
         TImageDesc desc{picture.bytes.data(), c.width, c.height, c.stride, c.bpp};

@@ -15,7 +15,10 @@ struct Picture {
     std::vector<uint8_t> rows;
 
     Picture(int32_t w, int32_t h, int32_t bpp, uint8_t fill)
-        : width(w), height(h), bytesPerPixel(bpp), stride((w * bpp + 3) & ~3),
+        : width(w),
+          height(h),
+          bytesPerPixel(bpp),
+          stride((w * bpp + 3) & ~3),
           rows(size_t(stride) * h, fill) {}
     uint8_t* At(int32_t x, int32_t y) {
         return &rows[size_t(height - 1 - y) * stride + size_t(x) * bytesPerPixel];
@@ -75,9 +78,8 @@ TEST(RotationKernels, EveryOperationEqualsTheTurnPixelByPixel) {
         int32_t width, height;
     };
     // Single pixels, rows and columns; the 64-pixel tile's bands and blocks, full and partial.
-    const Size sizes[] = {{1, 1},   {1, 5},   {5, 1},   {3, 2},    {100, 70},  {63, 64},
-                          {64, 64}, {65, 64}, {64, 65}, {127, 129}, {128, 1},  {1, 128},
-                          {129, 66}, {200, 3}};
+    const Size sizes[] = {{1, 1},   {1, 5},   {5, 1},     {3, 2},   {100, 70}, {63, 64},  {64, 64},
+                          {65, 64}, {64, 65}, {127, 129}, {128, 1}, {1, 128},  {129, 66}, {200, 3}};
     for (int32_t bpp : {1, 3})
         for (const Size& size : sizes)
             for (int op = 0; op < 5; ++op) {

@@ -1,7 +1,7 @@
 #include "tests/unit/TestSupport.h"
 
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 

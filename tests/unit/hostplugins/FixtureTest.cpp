@@ -1,8 +1,8 @@
 // The fixture child plug-ins, loaded as a host loads them: LoadLibraryA and GetProcAddress. The
 // tests of TSusiePlugin and the plug-in list trust what these check.
 #include "base/GuardedCall.h"
-#include "hostplugins/SusieInterface.h"
 #include "base/WinHandles.h"
+#include "hostplugins/SusieInterface.h"
 #include "tests/unit/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +20,8 @@ namespace {
 struct LoadedFixture {
     LoadedFixture(TempPluginFolder& folder, const std::string& fixture, const std::string& asName,
                   const std::string& config = "")
-        : path(folder.AddChild(fixture, asName, "", config)), module(LoadLibraryA(path.c_str())),
+        : path(folder.AddChild(fixture, asName, "", config)),
+          module(LoadLibraryA(path.c_str())),
           probe(Loaded(module.get(), path)) {}
 
     static HMODULE Loaded(HMODULE module, const std::string& path) {
@@ -87,9 +88,10 @@ void ExpectQvtPixels(const Picture& picture, uint32_t width, uint32_t height) {
 }
 
 TEST(Fixture, EachVariantExportsItsSet) {
-    const char* const hostInterface[] = {"GetPluginInfo", "IsSupported", "GetPictureInfo",
-                                         "GetPicture", "ConfigurationDlg", "FixtureCallCount",
-                                         "FixtureConfigure", "FixtureReset", "FixtureMaxInside"};
+    const char* const hostInterface[] = {
+        "GetPluginInfo",    "IsSupported",      "GetPictureInfo",
+        "GetPicture",       "ConfigurationDlg", "FixtureCallCount",
+        "FixtureConfigure", "FixtureReset",     "FixtureMaxInside"};
     struct Case {
         const char* file;
         bool preview;
@@ -102,7 +104,8 @@ TEST(Fixture, EachVariantExportsItsSet) {
         SCOPED_TRACE(c.file);
         UniqueModule module(LoadLibraryA(FixturePath(c.file).c_str()));
         ASSERT_TRUE(module);
-        for (const char* name : hostInterface) EXPECT_NE(GetProcAddress(module.get(), name), nullptr) << name;
+        for (const char* name : hostInterface)
+            EXPECT_NE(GetProcAddress(module.get(), name), nullptr) << name;
         EXPECT_EQ(GetProcAddress(module.get(), "GetPreview") != nullptr, c.preview);
         EXPECT_EQ(GetProcAddress(module.get(), "IsSupported2") != nullptr, c.extensions);
         EXPECT_EQ(GetProcAddress(module.get(), "UseCMYKColorSpace") != nullptr, c.extensions);
@@ -126,8 +129,10 @@ TEST(Fixture, InformationStringsFollowTheConfiguration) {
     int serial = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.config);
-        LoadedFixture child(folder, "fixture.spi", "c" + std::to_string(serial++) + ".spi", c.config);
-        for (size_t n = 0; n < c.strings.size(); ++n) EXPECT_EQ(child.Info(int(n)), c.strings[n]) << n;
+        LoadedFixture child(folder, "fixture.spi", "c" + std::to_string(serial++) + ".spi",
+                            c.config);
+        for (size_t n = 0; n < c.strings.size(); ++n)
+            EXPECT_EQ(child.Info(int(n)), c.strings[n]) << n;
         EXPECT_EQ(child.Info(int(c.strings.size())), "");
         EXPECT_EQ(child.Info(-1), "");
     }
@@ -160,8 +165,8 @@ TEST(Fixture, DecodesFromMemory) {
     for (const char* entry : {"GetPicture", "GetPreview"}) {
         SCOPED_TRACE(entry);
         Picture picture;
-        EXPECT_EQ(child.Get<GetPictureProc>(entry)(image.data(), long(image.size()), 1, &picture.info,
-                                                   &picture.bits, nullptr, 0),
+        EXPECT_EQ(child.Get<GetPictureProc>(entry)(image.data(), long(image.size()), 1,
+                                                   &picture.info, &picture.bits, nullptr, 0),
                   SusieSuccess);
         ExpectQvtPixels(picture, 5, 3);
         EXPECT_EQ(child.probe.CallCount(entry), 1);
@@ -170,8 +175,9 @@ TEST(Fixture, DecodesFromMemory) {
     }
     PictureInfo info;
     std::memset(&info, 0x7F, sizeof info);
-    EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo")(image.data(), long(image.size()), 1, &info),
-              SusieSuccess);
+    EXPECT_EQ(
+        child.Get<GetPictureInfoProc>("GetPictureInfo")(image.data(), long(image.size()), 1, &info),
+        SusieSuccess);
     EXPECT_EQ(info.left, 0);
     EXPECT_EQ(info.top, 0);
     EXPECT_EQ(info.width, 5);
@@ -193,11 +199,13 @@ TEST(Fixture, DecodesFromAFileAtAnOffset) {
     EXPECT_EQ(child.probe.LastLength(), 128);
 
     PictureInfo info{};
-    EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo")(file.c_str(), 128, 0, &info), SusieSuccess);
+    EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo")(file.c_str(), 128, 0, &info),
+              SusieSuccess);
     EXPECT_EQ(info.width, 4);
     EXPECT_EQ(info.height, 2);
     // At offset 0 the file starts with junk.
-    EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo")(file.c_str(), 0, 0, &info), SusieUnsupported);
+    EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo")(file.c_str(), 0, 0, &info),
+              SusieUnsupported);
 }
 
 TEST(Fixture, BadInputGivesACodeNeverACrash) {
@@ -207,14 +215,15 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
     auto getPictureInfo = child.Get<GetPictureInfoProc>("GetPictureInfo");
     const std::string shortFile = folder.AddFile("short.qvt", QvtImage(2, 2).substr(0, 10));
     const std::string goodFile = folder.AddFile("good.qvt", QvtImage(2, 2));
-    const std::string cutFile = folder.AddFile("cut.qvt", std::string(7, 'J') + QvtImage(2, 2).substr(0, 20));
+    const std::string cutFile =
+        folder.AddFile("cut.qvt", std::string(7, 'J') + QvtImage(2, 2).substr(0, 20));
     struct Case {
         const char* what;
         std::string input;  // memory block, or a file name when `flag` is 0
         long len;           // -1: the input's size
         unsigned flag;
-        int picture;        // GetPicture's code
-        int info;           // GetPictureInfo's code
+        int picture;  // GetPicture's code
+        int info;     // GetPictureInfo's code
     } const cases[] = {
         {"not QVT1", "QVT2" + QvtImage(1, 1).substr(4), -1, 1, SusieUnsupported, SusieUnsupported},
         {"header cut", QvtImage(1, 1).substr(0, 11), -1, 1, SusieUnsupported, SusieUnsupported},
@@ -225,8 +234,10 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
         {"pixels cut", QvtImage(3, 3).substr(0, 12 + 26), -1, 1, SusieInternalError, SusieSuccess},
         {"no pixels", QvtImageTruncated(1000, 1000, 0), -1, 1, SusieInternalError, SusieSuccess},
         // 3*w*h wraps to 0 in 32 bits; checked in 64 bits it is far too large.
-        {"product wraps", QvtImageTruncated(0x10000, 0x5556, 4), -1, 1, SusieUnsupported, SusieUnsupported},
-        {"largest sizes", QvtImageTruncated(0xFFFFFFFF, 0xFFFFFFFF, 4), -1, 1, SusieUnsupported, SusieUnsupported},
+        {"product wraps", QvtImageTruncated(0x10000, 0x5556, 4), -1, 1, SusieUnsupported,
+         SusieUnsupported},
+        {"largest sizes", QvtImageTruncated(0xFFFFFFFF, 0xFFFFFFFF, 4), -1, 1, SusieUnsupported,
+         SusieUnsupported},
         {"unknown input kind", QvtImage(1, 1), -1, 2, SusieUnsupported, SusieUnsupported},
         {"file cut in the header", shortFile, 0, 0, SusieUnsupported, SusieUnsupported},
         {"file cut in the pixels", cutFile, 7, 0, SusieInternalError, SusieSuccess},
@@ -237,7 +248,9 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
         SCOPED_TRACE(c.what);
         const long len = c.len == -1 ? long(c.input.size()) : c.len;
         Picture picture;
-        EXPECT_EQ(getPicture(c.input.c_str(), len, c.flag, &picture.info, &picture.bits, nullptr, 0), c.picture);
+        EXPECT_EQ(
+            getPicture(c.input.c_str(), len, c.flag, &picture.info, &picture.bits, nullptr, 0),
+            c.picture);
         EXPECT_EQ(picture.info, nullptr);
         EXPECT_EQ(picture.bits, nullptr);
         PictureInfo info{};
@@ -245,8 +258,10 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
     }
     const std::string image = QvtImage(1, 1);
     HLOCAL handle = nullptr;
-    EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, nullptr, &handle, nullptr, 0), SusieInternalError);
-    EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, &handle, nullptr, nullptr, 0), SusieInternalError);
+    EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, nullptr, &handle, nullptr, 0),
+              SusieInternalError);
+    EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, &handle, nullptr, nullptr, 0),
+              SusieInternalError);
     EXPECT_EQ(getPicture(nullptr, 10, 1, &handle, &handle, nullptr, 0), SusieUnsupported);
     EXPECT_EQ(getPictureInfo(image.data(), long(image.size()), 1, nullptr), SusieInternalError);
     EXPECT_EQ(handle, nullptr);
@@ -369,8 +384,9 @@ TEST(Fixture, LogsEveryCallInOrder) {
     a.Get<IsSupportedProc>("IsSupported")(nullptr, 0);
     b.Get<ConfigurationDlgProc>("ConfigurationDlg")(nullptr, 0);
     a.probe.CallCount("GetPicture");  // control functions are not logged
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"a.spi GetPluginInfo", "b.spi IsSupported2",
-                                                     "a.spi IsSupported", "b.spi ConfigurationDlg"}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{"a.spi GetPluginInfo", "b.spi IsSupported2",
+                                        "a.spi IsSupported", "b.spi ConfigurationDlg"}));
     log.Clear();
     EXPECT_TRUE(log.Lines().empty());
 }
@@ -382,7 +398,8 @@ TEST(Fixture, LogLinesStayWholeAcrossThreads) {
     LoadedFixture b(folder, "fixture.spi", "bb.spi");
     constexpr int PerThread = 50;
     auto run = [](const LoadedFixture* child) {
-        for (int i = 0; i < PerThread; ++i) child->Get<ConfigurationDlgProc>("ConfigurationDlg")(nullptr, 0);
+        for (int i = 0; i < PerThread; ++i)
+            child->Get<ConfigurationDlgProc>("ConfigurationDlg")(nullptr, 0);
     };
     std::thread first(run, &a), second(run, &b);
     first.join();
@@ -420,8 +437,10 @@ TEST(Fixture, FaultsRaiseTheirCodesAndLeaveTheChildUsable) {
     struct Case {
         const char* kind;
         DWORD code;
-    } const cases[] = {{"access", EXCEPTION_ACCESS_VIOLATION}, {"divide", EXCEPTION_INT_DIVIDE_BY_ZERO},
-                       {"raise", 0xE0000001},                  {"msvc", 0xE06D7363},
+    } const cases[] = {{"access", EXCEPTION_ACCESS_VIOLATION},
+                       {"divide", EXCEPTION_INT_DIVIDE_BY_ZERO},
+                       {"raise", 0xE0000001},
+                       {"msvc", 0xE06D7363},
                        {"delphi", 0x0EEDFADE}};
     TempPluginFolder folder;
     LoadedFixture child(folder, "fixture_faulty.spi", "a.spi");
@@ -432,7 +451,9 @@ TEST(Fixture, FaultsRaiseTheirCodesAndLeaveTheChildUsable) {
         child.probe.Configure("fault", (std::string("GetPicture:") + c.kind).c_str());
         HLOCAL info = nullptr, bits = nullptr;
         int code = -100;
-        auto body = [&] { code = getPicture(image.data(), long(image.size()), 1, &info, &bits, nullptr, 0); };
+        auto body = [&] {
+            code = getPicture(image.data(), long(image.size()), 1, &info, &bits, nullptr, 0);
+        };
         GuardResult result = RunGuarded(body);
         EXPECT_FALSE(result.completed);
         EXPECT_EQ(result.exceptionCode, c.code);
@@ -440,7 +461,8 @@ TEST(Fixture, FaultsRaiseTheirCodesAndLeaveTheChildUsable) {
         // The fault left nothing held: the next, healthy call goes through.
         child.probe.Configure("fault", "");
         Picture picture;
-        EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, &picture.info, &picture.bits, nullptr, 0),
+        EXPECT_EQ(getPicture(image.data(), long(image.size()), 1, &picture.info, &picture.bits,
+                             nullptr, 0),
                   SusieSuccess);
     }
     EXPECT_EQ(child.probe.CallCount("GetPicture"), 2 * int(std::size(cases)));
@@ -448,7 +470,9 @@ TEST(Fixture, FaultsRaiseTheirCodesAndLeaveTheChildUsable) {
     child.probe.Configure("fault", "IsSupported:access;GetPictureInfo:raise");
     PictureInfo info{};
     EXPECT_EQ(child.Get<GetPictureInfoProc>("GetPictureInfo") != nullptr, true);
-    auto body = [&] { child.Get<GetPictureInfoProc>("GetPictureInfo")(image.data(), 12, 1, &info); };
+    auto body = [&] {
+        child.Get<GetPictureInfoProc>("GetPictureInfo")(image.data(), 12, 1, &info);
+    };
     EXPECT_EQ(RunGuarded(body).exceptionCode, 0xE0000001u);
     EXPECT_EQ(child.Info(0), "00IN");
 }

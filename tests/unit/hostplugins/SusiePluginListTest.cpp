@@ -85,7 +85,7 @@ TEST(SusiePluginList, MoveTakesOutAndInserts) {
         {0, 2, {"b=1", "c=1", "a=1"}},
         {2, 0, {"c=1", "a=1", "b=1"}},
         {1, 1, {"a=1", "b=1", "c=1"}},
-        {0, 3, {"a=1", "b=1", "c=1"}},   // out of range: nothing moves
+        {0, 3, {"a=1", "b=1", "c=1"}},  // out of range: nothing moves
         {-1, 0, {"a=1", "b=1", "c=1"}},
     };
     for (const Case& c : cases) {
@@ -112,25 +112,43 @@ TEST(SusiePluginList, ApplyOrderString) {
         Names expected;
     };
     const Case cases[] = {
-        {"stored order first, new children after and enabled", {"a.spi", "b.spi", "c.spi"},
-         "\"b.spi=0\",\"a.spi=1\"", {"b.spi=0", "a.spi=1", "c.spi=1"}},
-        {"unquoted entries", {"a.spi", "b.spi", "c.spi"}, "b.spi=0, a.spi=1",
+        {"stored order first, new children after and enabled",
+         {"a.spi", "b.spi", "c.spi"},
+         "\"b.spi=0\",\"a.spi=1\"",
+         {"b.spi=0", "a.spi=1", "c.spi=1"}},
+        {"unquoted entries",
+         {"a.spi", "b.spi", "c.spi"},
+         "b.spi=0, a.spi=1",
          {"b.spi=0", "a.spi=1", "c.spi=1"}},
         {"empty string changes nothing", {"a.spi", "b.spi"}, "", {"a.spi=1", "b.spi=1"}},
-        {"unknown names are passed over", {"a.spi", "b.spi", "c.spi"},
-         "\"gone.spi=1\",\"c.spi=0\",\"old.spi=0\"", {"c.spi=0", "a.spi=1", "b.spi=1"}},
-        {"an entry without = matches nothing", {"a.spi", "b.spi", "c.spi"},
-         "\"c.spi\",\"b.spi=0\",a.spi", {"b.spi=0", "a.spi=1", "c.spi=1"}},
-        {"only 1 exactly enables", {"a.spi", "b.spi", "c.spi"},
-         "\"a.spi=01\",\"b.spi=1 \",\"c.spi=\"", {"a.spi=0", "b.spi=0", "c.spi=0"}},
-        {"names are matched case-sensitively", {"a.spi", "b.spi"}, "\"B.SPI=0\"",
+        {"unknown names are passed over",
+         {"a.spi", "b.spi", "c.spi"},
+         "\"gone.spi=1\",\"c.spi=0\",\"old.spi=0\"",
+         {"c.spi=0", "a.spi=1", "b.spi=1"}},
+        {"an entry without = matches nothing",
+         {"a.spi", "b.spi", "c.spi"},
+         "\"c.spi\",\"b.spi=0\",a.spi",
+         {"b.spi=0", "a.spi=1", "c.spi=1"}},
+        {"only 1 exactly enables",
+         {"a.spi", "b.spi", "c.spi"},
+         "\"a.spi=01\",\"b.spi=1 \",\"c.spi=\"",
+         {"a.spi=0", "b.spi=0", "c.spi=0"}},
+        {"names are matched case-sensitively",
+         {"a.spi", "b.spi"},
+         "\"B.SPI=0\"",
          {"a.spi=1", "b.spi=1"}},
-        {"two children differing in case keep their own flags", {"x.spi", "X.spi"},
-         "\"X.spi=0\",\"x.spi=1\"", {"X.spi=0", "x.spi=1"}},
-        {"a repeated name keeps its first place and flag", {"a.spi", "b.spi", "c.spi"},
-         "\"a.spi=0\",\"b.spi=1\",\"a.spi=1\"", {"a.spi=0", "b.spi=1", "c.spi=1"}},
-        {"a repeated name on a list of one stays in range", {"a.spi"},
-         "\"a.spi=0\",\"a.spi=1\"", {"a.spi=0"}},
+        {"two children differing in case keep their own flags",
+         {"x.spi", "X.spi"},
+         "\"X.spi=0\",\"x.spi=1\"",
+         {"X.spi=0", "x.spi=1"}},
+        {"a repeated name keeps its first place and flag",
+         {"a.spi", "b.spi", "c.spi"},
+         "\"a.spi=0\",\"b.spi=1\",\"a.spi=1\"",
+         {"a.spi=0", "b.spi=1", "c.spi=1"}},
+        {"a repeated name on a list of one stays in range",
+         {"a.spi"},
+         "\"a.spi=0\",\"a.spi=1\"",
+         {"a.spi=0"}},
     };
     for (const Case& c : cases) {
         TSusiePluginList list;
@@ -206,11 +224,11 @@ TEST_F(SusiePluginListFolder, StoredOrderOverDiscoveredChildren) {
 
 TEST_F(SusiePluginListFolder, PassesOverWhatIsNoChild) {
     folder_.AddChild("fixture.spi", "good.spi");
-    folder_.AddChild("fixture.spi", "QORVI.SPI");          // the system itself
+    folder_.AddChild("fixture.spi", "QORVI.SPI");  // the system itself
     folder_.AddChild("fixture.spi", "lower.spi", "", "kind=00in");
     folder_.AddChild("fixture.spi", "blank.spi", "", "kind=00IN ");
     folder_.AddChild("fixture.spi", "archive.spi", "", "kind=00AM");
-    folder_.AddChild("fixture.spi", "long.spix");          // matches "*.spi" by its short name
+    folder_.AddChild("fixture.spi", "long.spix");  // matches "*.spi" by its short name
     folder_.AddFile("junk.spi", "this is not a library");
     folder_.AddFolder("folder.spi");
     const std::string hidden = folder_.AddChild("fixture.spi", "hidden.spi");
@@ -307,8 +325,8 @@ TEST_F(SusiePluginListFolder, ExtensionGuessThenEveryEnabledChildInOrder) {
     list_.Items(4)->Enabled = false;
     log_.Clear();
     EXPECT_EQ(list_.FindSupporting("photo.jpg", 0), nullptr);
-    EXPECT_EQ(RequestLines(log_), (Names{"b.spi IsSupported", "a.spi IsSupported",
-                                         "b.spi IsSupported"}));
+    EXPECT_EQ(RequestLines(log_),
+              (Names{"b.spi IsSupported", "a.spi IsSupported", "b.spi IsSupported"}));
 }
 
 TEST_F(SusiePluginListFolder, GuessedChildThatAcceptsIsTheOnlyOneAsked) {
@@ -327,8 +345,8 @@ TEST_F(SusiePluginListFolder, MemoryRequestSkipsTheGuess) {
     log_.Clear();
     EXPECT_EQ(list_.FindSupportingData("", data.data(), static_cast<DWORD>(data.size())),
               list_.Items(2));
-    EXPECT_EQ(RequestLines(log_), (Names{"a.spi IsSupported2", "b.spi IsSupported2",
-                                         "c.spi IsSupported2"}));
+    EXPECT_EQ(RequestLines(log_),
+              (Names{"a.spi IsSupported2", "b.spi IsSupported2", "c.spi IsSupported2"}));
 }
 
 TEST_F(SusiePluginListFolder, MemoryRequestToChildWithoutIsSupported2) {
@@ -428,8 +446,8 @@ TEST_F(SusiePluginListFolder, ReportedLengthsNeverReachPastTheBuffer) {
     };
     const Case cases[] = {
         {"reports more than it wrote", "infolength=200\nformats=*.qvt|QVT", "*.qvt", "QVT"},
-        {"fills the buffer and reports more",
-         "infolength=100000\nformats=" + longPattern + "|QVT", std::string(255, 'x'), "QVT"},
+        {"fills the buffer and reports more", "infolength=100000\nformats=" + longPattern + "|QVT",
+         std::string(255, 'x'), "QVT"},
         {"reports less than it wrote", "infolength=3\nformats=*.qvt|QVT", "*.q", "QVT"},
         {"reports a negative length", "infolength=-5\nformats=*.qvt|QVT", "", ""},
     };

@@ -1,5 +1,5 @@
-#include "hostplugins/SusiePluginList.h"
 #include "base/WindowPlacement.h"
+#include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
 #include "tests/unit/TestSupport.h"
 
@@ -20,9 +20,9 @@ namespace {
 
 using test::CanShowWindows;
 using test::DismissBox;
+using test::FixturePath;
 using test::FixtureProbe;
 using test::ShownBox;
-using test::FixturePath;
 using test::TempPluginFolder;
 
 // Holds a child's Lock on another thread, as a call in progress there would.
@@ -412,8 +412,8 @@ TEST(SusiePlugin, ShowInformationShowsStringOneCentredOverTheOwner) {
         {"lying length is cut at the last byte", "infolength=5000\ninfo=" + longInfo,
          std::wstring(1023, L'i')},
     };
-    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED | WS_VISIBLE, 100, 80,
-                                 500, 400, nullptr, nullptr, nullptr, nullptr);
+    HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_OVERLAPPED | WS_VISIBLE, 100, 80, 500,
+                                 400, nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(owner, nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

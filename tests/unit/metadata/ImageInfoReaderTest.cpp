@@ -34,7 +34,9 @@ Bytes Pattern(size_t size, uint8_t seed) {
 // Values in a file's byte order.
 struct ByteOrder {
     bool Big;
-    Bytes U16(uint16_t v) const { return Big ? Bytes{uint8_t(v >> 8), uint8_t(v)} : Bytes{uint8_t(v), uint8_t(v >> 8)}; }
+    Bytes U16(uint16_t v) const {
+        return Big ? Bytes{uint8_t(v >> 8), uint8_t(v)} : Bytes{uint8_t(v), uint8_t(v >> 8)};
+    }
     Bytes U32(uint32_t v) const {
         return Big ? Bytes{uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)}
                    : Bytes{uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
@@ -76,11 +78,13 @@ public:
         const uint32_t exifAt = 8 + firstSize;
         uint32_t dataAt = exifAt + (Exif.empty() ? 0 : DirectorySize(Exif.size()));
         Bytes data;
-        Bytes out = Concat(Order.Big ? Text("MM") : Text("II"), Concat(Order.U16(42), Order.U32(8)));
+        Bytes out =
+            Concat(Order.Big ? Text("MM") : Text("II"), Concat(Order.U16(42), Order.U32(8)));
         auto directory = [&](std::vector<DirectoryEntry> entries) {
             Bytes bytes = Order.U16(uint16_t(entries.size()));
             for (const DirectoryEntry& entry : entries) {
-                bytes = Concat(bytes, Concat(Order.U16(entry.Tag), Concat(Order.U16(entry.Type), Order.U32(entry.Count))));
+                bytes = Concat(bytes, Concat(Order.U16(entry.Tag), Concat(Order.U16(entry.Type),
+                                                                          Order.U32(entry.Count))));
                 Bytes field = entry.Value;
                 if (!entry.Raw && field.size() > 4) {
                     field = Order.U32(dataAt + uint32_t(data.size()));
@@ -116,13 +120,19 @@ class JpegBuilder {
 public:
     JpegBuilder& Segment(uint16_t marker, const Bytes& payload) {
         const auto length = uint16_t(payload.size() + 2);
-        Out = Concat(Out, Concat({uint8_t(marker >> 8), uint8_t(marker), uint8_t(length >> 8), uint8_t(length)}, payload));
+        Out = Concat(Out, Concat({uint8_t(marker >> 8), uint8_t(marker), uint8_t(length >> 8),
+                                  uint8_t(length)},
+                                 payload));
         return *this;
     }
     JpegBuilder& Icc(uint8_t sequence, uint8_t count, const Bytes& data) {
-        return Segment(0xFFE2, Concat(Concat(Text(std::string("ICC_PROFILE") + '\0'), {sequence, count}), data));
+        return Segment(
+            0xFFE2,
+            Concat(Concat(Text(std::string("ICC_PROFILE") + '\0'), {sequence, count}), data));
     }
-    JpegBuilder& Exif(const Bytes& tiff) { return Segment(0xFFE1, Concat(Text(std::string("Exif\0\0", 6)), tiff)); }
+    JpegBuilder& Exif(const Bytes& tiff) {
+        return Segment(0xFFE1, Concat(Text(std::string("Exif\0\0", 6)), tiff));
+    }
     JpegBuilder& Other() { return Segment(0xFFDB, Pattern(67, 1)); }
     // The scan header and a little entropy-coded data, then the end.
     Bytes Finish() const { return Concat(Out, {0xFF, 0xDA, 0x00, 0x02, 0x12, 0x34, 0xFF, 0xD9}); }
@@ -144,17 +154,28 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
         uint32_t Flags;
         Bytes Profile;
     } cases[] = {
-        {"1 of 1 points into the file", JpegBuilder().Other().Icc(1, 1, a).Finish(), HasProfileData, a},
-        {"1 and 2 of 2, other segments between", JpegBuilder().Icc(1, 2, a).Other().Segment(0xFFE1, Pattern(30, 9)).Icc(2, 2, b).Finish(),
+        {"1 of 1 points into the file", JpegBuilder().Other().Icc(1, 1, a).Finish(), HasProfileData,
+         a},
+        {"1 and 2 of 2, other segments between",
+         JpegBuilder().Icc(1, 2, a).Other().Segment(0xFFE1, Pattern(30, 9)).Icc(2, 2, b).Finish(),
          HasProfileBuffer, Concat(a, b)},
         {"2 of 2 before 1 of 2", JpegBuilder().Icc(2, 2, b).Icc(1, 2, a).Finish(), 0, {}},
-        {"1 and 2 of 3, then the scan", JpegBuilder().Icc(1, 3, a).Icc(2, 3, b).Finish(), HasProfileBuffer, Concat(a, b)},
-        {"a later count differs", JpegBuilder().Icc(1, 3, a).Icc(2, 2, b).Icc(3, 3, c).Finish(), HasProfileBuffer, a},
+        {"1 and 2 of 3, then the scan", JpegBuilder().Icc(1, 3, a).Icc(2, 3, b).Finish(),
+         HasProfileBuffer, Concat(a, b)},
+        {"a later count differs", JpegBuilder().Icc(1, 3, a).Icc(2, 2, b).Icc(3, 3, c).Finish(),
+         HasProfileBuffer, a},
         {"count 0", JpegBuilder().Icc(0, 0, a).Finish(), 0, {}},
-        {"sequence past the count", JpegBuilder().Icc(1, 1, a).Icc(2, 1, b).Finish(), HasProfileData, a},
-        {"a repeated sequence number ends it", JpegBuilder().Icc(1, 3, a).Icc(1, 3, b).Icc(2, 3, c).Finish(), HasProfileBuffer, a},
+        {"sequence past the count", JpegBuilder().Icc(1, 1, a).Icc(2, 1, b).Finish(),
+         HasProfileData, a},
+        {"a repeated sequence number ends it",
+         JpegBuilder().Icc(1, 3, a).Icc(1, 3, b).Icc(2, 3, c).Finish(), HasProfileBuffer, a},
         {"segments of no data", JpegBuilder().Icc(1, 2, {}).Icc(2, 2, {}).Finish(), 0, {}},
-        {"another identifier between", JpegBuilder().Icc(1, 2, a).Segment(0xFFE2, Concat(Text("ICC_PROFILX"), Pattern(20, 0))).Icc(2, 2, b).Finish(),
+        {"another identifier between",
+         JpegBuilder()
+             .Icc(1, 2, a)
+             .Segment(0xFFE2, Concat(Text("ICC_PROFILX"), Pattern(20, 0)))
+             .Icc(2, 2, b)
+             .Finish(),
          HasProfileBuffer, Concat(a, b)},
     };
     for (const Case& test : cases) {
@@ -173,17 +194,20 @@ TEST(JPEGInfo, JoinsTheProfileSegmentsInSequence) {
 
 TEST(JPEGInfo, ReadsTheExifBeforeTheProfileOnly) {
     const Bytes profile = Pattern(40, 5);
-    const ImageReadFixture before(JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
+    const ImageReadFixture before(
+        JpegBuilder().Exif(OrientationExif(6)).Icc(1, 1, profile).Finish());
     EXPECT_EQ(before.Info.Orientation, 6);
     EXPECT_EQ(before.Info.Flags, HasOrientation | HasProfileData);
 
-    const ImageReadFixture after(JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
+    const ImageReadFixture after(
+        JpegBuilder().Icc(1, 1, profile).Exif(OrientationExif(6)).Finish());
     EXPECT_EQ(after.Info.Orientation, 0);
     EXPECT_EQ(after.Info.Flags, HasProfileData);
     EXPECT_EQ(after.Profile(), profile);
 
     // Only the first Exif segment counts; big-endian Exif data reads as well.
-    const ImageReadFixture two(JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
+    const ImageReadFixture two(
+        JpegBuilder().Exif(OrientationExif(3, true)).Exif(OrientationExif(8)).Finish());
     EXPECT_EQ(two.Info.Orientation, 3);
 }
 
@@ -198,7 +222,8 @@ TEST(JPEGInfo, IgnoresTheProfileTagInsideExif) {
 TEST(JPEGInfo, KeepsWhatWasWholeWhenTheFileBreaksOff) {
     const Bytes a = Pattern(100, 1), b = Pattern(60, 2);
     // Ends right after the profile, before any picture data: the profile and the Exif stay.
-    const ImageReadFixture ended(JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
+    const ImageReadFixture ended(
+        JpegBuilder().Exif(OrientationExif(7)).Icc(1, 2, a).Icc(2, 2, b).Unfinished());
     EXPECT_EQ(ended.Info.Flags, HasOrientation | HasProfileBuffer);
     EXPECT_EQ(ended.Profile(), Concat(a, b));
 
@@ -221,7 +246,10 @@ TEST(JPEGInfo, EndsOnLengthsThatCannotBeSkipped) {
     // A length below 2 ends the segments: handled as JPEG, so the WIC reader is not asked.
     static int wicCalls;
     wicCalls = 0;
-    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 1; }};
+    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) {
+                                     ++wicCalls;
+                                     return 1;
+                                 }};
     for (uint8_t length : {0, 1}) {
         Bytes file = JpegBuilder().Exif(OrientationExif(2)).Unfinished();
         file = Concat(file, {0xFF, 0xE2, 0x00, length, 0x00, 0x00});
@@ -236,8 +264,13 @@ TEST(JPEGInfo, EndsOnLengthsThatCannotBeSkipped) {
 }
 
 TEST(JPEGInfo, AllocationFailureLeavesNoProfile) {
-    const ProfileAllocation previous = ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
-    const ImageReadFixture read(JpegBuilder().Exif(OrientationExif(4)).Icc(1, 2, Pattern(10, 1)).Icc(2, 2, Pattern(10, 2)).Finish());
+    const ProfileAllocation previous =
+        ReplaceProfileAllocation([](uint32_t) -> void* { return nullptr; });
+    const ImageReadFixture read(JpegBuilder()
+                                    .Exif(OrientationExif(4))
+                                    .Icc(1, 2, Pattern(10, 1))
+                                    .Icc(2, 2, Pattern(10, 2))
+                                    .Finish());
     ReplaceProfileAllocation(previous);
     EXPECT_EQ(read.Info.Flags, HasOrientation);
     EXPECT_EQ(read.Info.ProfileBuffer, nullptr);
@@ -254,18 +287,21 @@ TEST_P(TIFFInfo, ReadsTheFirstAndTheExifDirectory) {
         .Short(0x0112, 6)
         .Entry(0x013E, 5, 2, Concat(order.Rational(3127, 10000), order.Rational(3290, 10000)))
         .Entry(0x013F, 12, 6,
-               Concat(Concat(Concat(order.Double(0.64), order.Double(0.33)), Concat(order.Double(0.3), order.Double(0.6))),
+               Concat(Concat(Concat(order.Double(0.64), order.Double(0.33)),
+                             Concat(order.Double(0.3), order.Double(0.6))),
                       Concat(order.Double(0.15), order.Double(0.06))))
         .Entry(0x8773, 7, uint32_t(profile.size()), profile)
         .ExifEntry(0xA001, 3, 1, order.U16(1))
         .ExifEntry(0xA500, 5, 1, order.Rational(22, 10));
     const ImageReadFixture read(tiff.Build());
     const ImageInfo& info = read.Info;
-    EXPECT_EQ(info.Flags, HasWhitePoint | HasPrimaries | HasGamma | HasOrientation | HasProfileData | HasColorSpace);
+    EXPECT_EQ(info.Flags, HasWhitePoint | HasPrimaries | HasGamma | HasOrientation |
+                              HasProfileData | HasColorSpace);
     EXPECT_EQ(info.Orientation, 6);
     EXPECT_DOUBLE_EQ(info.WhitePointX, 0.3127);
     EXPECT_DOUBLE_EQ(info.WhitePointY, 0.329);
-    const double primaries[] = {info.RedX, info.RedY, info.GreenX, info.GreenY, info.BlueX, info.BlueY};
+    const double primaries[] = {info.RedX,   info.RedY,  info.GreenX,
+                                info.GreenY, info.BlueX, info.BlueY};
     const double expected[] = {0.64, 0.33, 0.3, 0.6, 0.15, 0.06};
     for (int i = 0; i < 6; ++i) EXPECT_EQ(primaries[i], expected[i]) << i;
     EXPECT_DOUBLE_EQ(info.Gamma, 2.2);
@@ -277,7 +313,10 @@ TEST_P(TIFFInfo, ReadsTheFirstAndTheExifDirectory) {
 TEST_P(TIFFInfo, UnexpectedCountsEndTheWalkAndKeepWhatWasRead) {
     static int wicCalls;
     wicCalls = 0;
-    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 0; }};
+    const ImageInfoEngine engine{nullptr, [](ImageInfo*, const void*, int32_t) {
+                                     ++wicCalls;
+                                     return 0;
+                                 }};
     TiffBuilder tiff(GetParam());
     tiff.Entry(0xA001, 3, 1, tiff.Order.U16(1))  // not a tag of this directory
         .Entry(0x013E, 5, 2, Concat(tiff.Order.Rational(1, 3), tiff.Order.Rational(1, 3)))
@@ -297,8 +336,8 @@ TEST_P(TIFFInfo, DropsProfilesOutsideTheFile) {
     struct Case {
         uint32_t Count, Offset;
         bool Taken;
-    } cases[] = {{FileSize - 8, 8, true}, {FileSize - 7, 8, false},     {1, FileSize, false},
-                 {1, 0xFFFFFFFF, false},  {0xFFFFFFF0, 16, false},       {0, 8, false},
+    } cases[] = {{FileSize - 8, 8, true}, {FileSize - 7, 8, false}, {1, FileSize, false},
+                 {1, 0xFFFFFFFF, false},  {0xFFFFFFF0, 16, false},  {0, 8, false},
                  {0x80000000, 0, false}};
     for (const Case& test : cases) {
         SCOPED_TRACE(testing::Message() << test.Count << " at " << test.Offset);
@@ -335,14 +374,17 @@ TEST_P(TIFFInfo, HostileOffsetsEndTheWalk) {
 
     // A directory claiming 65535 entries in a short file.
     Bytes many = Concat(Concat(header, order.U32(8)), order.U16(0xFFFF));
-    many = Concat(many, Concat(order.U16(0x0112), Concat(order.U16(3), Concat(order.U32(1), order.U32(5 << (big ? 16 : 0))))));
+    many = Concat(
+        many, Concat(order.U16(0x0112),
+                     Concat(order.U16(3), Concat(order.U32(1), order.U32(5 << (big ? 16 : 0))))));
     const ImageReadFixture truncated(many);
     EXPECT_EQ(truncated.Info.Orientation, 5);
     EXPECT_EQ(truncated.Info.Flags, HasOrientation);
 }
 
-INSTANTIATE_TEST_SUITE_P(ByteOrders, TIFFInfo, testing::Bool(),
-                         [](const auto& info) { return info.param ? "BigEndian" : "LittleEndian"; });
+INSTANTIATE_TEST_SUITE_P(ByteOrders, TIFFInfo, testing::Bool(), [](const auto& info) {
+    return info.param ? "BigEndian" : "LittleEndian";
+});
 
 TEST(TIFFValues, ReadEachTypeInBothByteOrders) {
     for (bool big : {false, true}) {
@@ -377,8 +419,10 @@ TEST(TIFFValues, ReadEachTypeInBothByteOrders) {
             EXPECT_THROW(integer(type, order.Double(1)), EReadError) << type;
             EXPECT_THROW(real(type, order.Double(1)), EReadError) << type;
         }
-        for (uint16_t type : {5, 10, 11, 12}) EXPECT_THROW(integer(type, order.Double(1)), EReadError) << type;
-        for (uint16_t type : {1, 3, 4, 6, 8, 9}) EXPECT_THROW(real(type, order.Double(1)), EReadError) << type;
+        for (uint16_t type : {5, 10, 11, 12})
+            EXPECT_THROW(integer(type, order.Double(1)), EReadError) << type;
+        for (uint16_t type : {1, 3, 4, 6, 8, 9})
+            EXPECT_THROW(real(type, order.Double(1)), EReadError) << type;
         EXPECT_THROW(real(12, Bytes(7)), EReadError);
     }
 }
@@ -389,7 +433,10 @@ TEST(PNGInfo, GoesToTheEngineOrCountsAsHandled) {
     static PNGSource seen;
     static int pngResult;
     wicCalls = pngCalls = 0;
-    const auto wic = [](ImageInfo*, const void*, int32_t) { ++wicCalls; return 1; };
+    const auto wic = [](ImageInfo*, const void*, int32_t) {
+        ++wicCalls;
+        return 1;
+    };
     const auto readPng = [](ImageInfo* info, PNGSource* source) {
         ++pngCalls;
         seen = *source;
@@ -428,11 +475,11 @@ TEST(ImageInfo, TheLastResortSeesTheWholeImage) {
     static const void* seenData;
     static int32_t seenSize;
     const ImageInfoEngine engine{nullptr, [](ImageInfo* info, const void* data, int32_t size) {
-                                      seenData = data;
-                                      seenSize = size;
-                                      info->Orientation = 3;
-                                      return 0;
-                                  }};
+                                     seenData = data;
+                                     seenSize = size;
+                                     info->Orientation = 3;
+                                     return 0;
+                                 }};
     const ImageReadFixture read(Text("GIF89a........"), engine);
     EXPECT_EQ(seenData, read.File.data());
     EXPECT_EQ(seenSize, 14);

@@ -19,7 +19,8 @@ struct ImageReadFixture {
 
     // The profile's bytes, wherever the reader put them.
     std::vector<uint8_t> Profile() const {
-        const auto* p = static_cast<const uint8_t*>(Info.ProfileBuffer ? Info.ProfileBuffer : Info.ProfileData);
+        const auto* p =
+            static_cast<const uint8_t*>(Info.ProfileBuffer ? Info.ProfileBuffer : Info.ProfileData);
         return p ? std::vector<uint8_t>(p, p + Info.ProfileSize) : std::vector<uint8_t>{};
     }
     bool PointsIntoFile() const {

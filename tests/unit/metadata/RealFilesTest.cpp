@@ -52,7 +52,8 @@ TEST(RealFiles, ChromaticitiesFromTIFF) {
         EXPECT_EQ(info.Orientation, 1);
         EXPECT_NEAR(info.WhitePointX, 0.3127, 1e-6);
         EXPECT_NEAR(info.WhitePointY, 0.3290, 1e-6);
-        const double primaries[] = {info.RedX, info.RedY, info.GreenX, info.GreenY, info.BlueX, info.BlueY};
+        const double primaries[] = {info.RedX,   info.RedY,  info.GreenX,
+                                    info.GreenY, info.BlueX, info.BlueY};
         const double srgb[] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
         for (int i = 0; i < 6; ++i) EXPECT_NEAR(primaries[i], srgb[i], 1e-6) << name << " " << i;
     }

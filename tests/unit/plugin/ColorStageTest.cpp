@@ -77,8 +77,8 @@ protected:
     }
     void TearDown() override { LCMSDll = savedEngine; }
     // A plain transform, as a request without proofing makes it.
-    void Transform(void* source, void* destination, int32_t sourceStride,
-                   int32_t destinationStride, int32_t width, int32_t height, int32_t kind) {
+    void Transform(void* source, void* destination, int32_t sourceStride, int32_t destinationStride,
+                   int32_t width, int32_t height, int32_t kind) {
         ApplyColorTransform(state, nullptr, cms, info, source, destination, sourceStride,
                             destinationStride, width, height, kind);
     }

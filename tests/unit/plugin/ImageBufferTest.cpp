@@ -52,7 +52,7 @@ TEST(AllocateImage, RefusesOtherPixelSizesEmptyPicturesAndOversizedBlocks) {
     EXPECT_FALSE(AllocateImage(3, 0, 4));
     EXPECT_FALSE(AllocateImage(3, 4, 0));
     EXPECT_FALSE(AllocateImage(3, 4, -4));
-    EXPECT_FALSE(AllocateImage(4, 0x20000000, 1));  // a 2 GiB row: 32-bit arithmetic would wrap
+    EXPECT_FALSE(AllocateImage(4, 0x20000000, 1));    // a 2 GiB row: 32-bit arithmetic would wrap
     EXPECT_FALSE(AllocateImage(1, 0x10000, 0x7FFF));  // 2^31 bytes once the height is even
     EXPECT_FALSE(AllocateImage(3, 0x7FFFFFFF, 0x7FFFFFFF));
 }

@@ -26,7 +26,10 @@ std::string ReaderBytes(const InputImage& input) {
 TEST(LoadInputImage, FileInputStartsAtTheOffset) {
     const std::string contents = Pattern(5000);
     TempFile file(contents);
-    struct Case { long offset; std::string expected; };
+    struct Case {
+        long offset;
+        std::string expected;
+    };
     const Case cases[] = {
         {0, contents},
         {128, contents.substr(128)},
@@ -37,7 +40,8 @@ TEST(LoadInputImage, FileInputStartsAtTheOffset) {
     };
     for (const Case& c : cases) {
         InputImage input;
-        ASSERT_EQ(LoadInputImage(file.Path().c_str(), c.offset, SusieInputFile, input), SusieSuccess);
+        ASSERT_EQ(LoadInputImage(file.Path().c_str(), c.offset, SusieInputFile, input),
+                  SusieSuccess);
         ASSERT_TRUE(input.InputBlock);
         EXPECT_EQ(ReaderBytes(input), c.expected) << c.offset;
         EXPECT_EQ(input.Reader->Position, 0u);
@@ -46,7 +50,10 @@ TEST(LoadInputImage, FileInputStartsAtTheOffset) {
 
 TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
     TempFile empty("");
-    struct Case { std::string path; int expected; };
+    struct Case {
+        std::string path;
+        int expected;
+    };
     const Case cases[] = {
         {empty.Path(), SusieOutOfMemory},  // a block of 0 bytes cannot be had
         {empty.Path() + ".missing", SusieReadError},
@@ -62,8 +69,9 @@ TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
 
 TEST(LoadInputImage, FileLockedForWritingCannotBeRead) {
     TempFile file(Pattern(100));
-    UniqueFile writer(CreateFileA(file.Path().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile writer(CreateFileA(file.Path().c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                  nullptr));
     ASSERT_TRUE(writer);
     InputImage input;
     EXPECT_EQ(LoadInputImage(file.Path().c_str(), 0, SusieInputFile, input), SusieReadError);

@@ -11,29 +11,54 @@ namespace {
 
 TEST(ParseOptionInteger, AcceptsDecimalAndPrefixedHexOnly) {
     const std::pair<const char*, std::optional<int32_t>> cases[] = {
-        {"42", 42}, {"+42", 42}, {"-42", -42}, {"007", 7},
-        {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
+        {"42", 42},
+        {"+42", 42},
+        {"-42", -42},
+        {"007", 7},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
         {"2147483648", std::nullopt},  // decimal does not wrap
-        {"-2147483649", std::nullopt}, {"99999999999999999999999", std::nullopt},
-        {"$FF", 255}, {"0xFF", 255}, {"0XfF", 255}, {"$7FFFFFFF", INT32_MAX},
-        {"$FFFFFFFF", -1}, {"0x80000000", INT32_MIN},  // hex keeps the colour's bit pattern
-        {"0x00000000FF", 255}, {"$100000000", std::nullopt},
-        {"", std::nullopt}, {"+", std::nullopt}, {"-", std::nullopt}, {"$", std::nullopt},
-        {"0x", std::nullopt}, {"red", std::nullopt}, {"12abc", std::nullopt},
-        {"$FG", std::nullopt}, {" 12", std::nullopt}, {"1.5", std::nullopt},
-        {"-$FF", std::nullopt}, {"FF", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"$FF", 255},
+        {"0xFF", 255},
+        {"0XfF", 255},
+        {"$7FFFFFFF", INT32_MAX},
+        {"$FFFFFFFF", -1},
+        {"0x80000000", INT32_MIN},  // hex keeps the colour's bit pattern
+        {"0x00000000FF", 255},
+        {"$100000000", std::nullopt},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"-", std::nullopt},
+        {"$", std::nullopt},
+        {"0x", std::nullopt},
+        {"red", std::nullopt},
+        {"12abc", std::nullopt},
+        {"$FG", std::nullopt},
+        {" 12", std::nullopt},
+        {"1.5", std::nullopt},
+        {"-$FF", std::nullopt},
+        {"FF", std::nullopt},
     };
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(ParseOptionInteger(text), value);
     }
-    EXPECT_EQ(ParseOptionInteger(std::string_view("12\0" "3", 4)), std::nullopt);
+    EXPECT_EQ(ParseOptionInteger(std::string_view("12\0"
+                                                  "3",
+                                                  4)),
+              std::nullopt);
 }
 
 TEST(ParseOptionInteger, NoValueKeepsTheDefault) {
     EXPECT_EQ(ParseOptionIntegerOr("word", 0xAAAAAA), 0xAAAAAA);
     EXPECT_EQ(ParseOptionIntegerOr("$FF", 0xAAAAAA), 255);
-    struct Case { const char* text; bool defaultValue; bool expected; };
+    struct Case {
+        const char* text;
+        bool defaultValue;
+        bool expected;
+    };
     const Case cases[] = {
         {"0", true, false}, {"2", false, true}, {"-1", false, true}, {"$0", true, false},
         {"", true, true},   {"", false, false}, {"no", true, true},
@@ -62,7 +87,11 @@ bool ShiftJisLeadByte(unsigned char byte) {
 }
 
 TEST(FilePaths, ExtensionIsTakenFromTheFileNameOnly) {
-    struct Case { const char* path; const char* ini; const char* section; };
+    struct Case {
+        const char* path;
+        const char* ini;
+        const char* section;
+    };
     const Case cases[] = {
         {"C:\\Susie\\qorvi.spi", "C:\\Susie\\qorvi.ini", "qorvi"},
         {"C:\\Su.sie\\qorvi", "C:\\Su.sie\\qorvi.ini", "qorvi"},  // a folder's "." is no extension
@@ -91,9 +120,9 @@ TEST(FilePaths, DoubleByteTrailBackslashIsNoDelimiter) {
 
 TEST(SizeList, ParseSizeNeedsTwoNumbersAroundLowerCaseX) {
     const std::pair<const char*, SizeValue> cases[] = {
-        {"800x600", {800, 600}}, {"0x600", {0, 600}},     {"+800x+600", {800, 600}},
-        {"800X600", {-5, -6}},   {"x600", {-5, -6}},      {"800x", {-5, -6}},
-        {"abcx600", {-5, -6}},   {"-1x600", {-5, -6}},    {"800x600x1", {-5, -6}},
+        {"800x600", {800, 600}},     {"0x600", {0, 600}},  {"+800x+600", {800, 600}},
+        {"800X600", {-5, -6}},       {"x600", {-5, -6}},   {"800x", {-5, -6}},
+        {"abcx600", {-5, -6}},       {"-1x600", {-5, -6}}, {"800x600x1", {-5, -6}},
         {"99999999999x1", {-5, -6}},
     };
     for (const auto& [text, size] : cases) {
@@ -104,7 +133,11 @@ TEST(SizeList, ParseSizeNeedsTwoNumbersAroundLowerCaseX) {
 }
 
 TEST(SizeList, FindOrInsertKeepsTheListSorted) {
-    struct Case { const char* text; int index; const char* after; };
+    struct Case {
+        const char* text;
+        int index;
+        const char* after;
+    };
     const Case cases[] = {
         {"1024x768", 1, "800x600,1024x768,1280x1024"},
         {"800X600", 0, "800x600,1280x1024"},  // equal ignoring case: the existing item
@@ -129,7 +162,8 @@ TEST(SizeList, SortedListDropsDuplicatesAndInvalidEntries) {
         {" bad, ,0x0,\"1x1\",", "1x1"},
         {"", ""},
     };
-    for (const auto& [stored, shown] : cases) EXPECT_EQ(JoinSizeList(SortedSizeList(stored)), shown);
+    for (const auto& [stored, shown] : cases)
+        EXPECT_EQ(JoinSizeList(SortedSizeList(stored)), shown);
 }
 
 }  // namespace

@@ -44,8 +44,14 @@ void RecordFault(const wchar_t* message) { faults.emplace_back(message); }
 
 // A JPEG that holds nothing but an Exif orientation.
 std::string OrientedJpeg(uint8_t orientation) {
-    const char bytes[] = "\xFF\xD8\xFF\xE1\x00\x22" "Exif\0\0" "II*\0\x08\0\0\0" "\x01\0"
-                         "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0" "\0\0\0\0" "\xFF\xD9";
+    const char bytes[] =
+        "\xFF\xD8\xFF\xE1\x00\x22"
+        "Exif\0\0"
+        "II*\0\x08\0\0\0"
+        "\x01\0"
+        "\x12\x01\x03\0\x01\0\0\0\x06\0\0\0"
+        "\0\0\0\0"
+        "\xFF\xD9";
     std::string jpeg(bytes, sizeof bytes - 1);
     jpeg[30] = char(orientation);
     return jpeg;
@@ -169,8 +175,10 @@ TEST_F(Pipeline, ConvertsLastWithTheRecordOfItsModeUnlessTheSettingsSayNot) {
         {"picture", false, 300, 200, 3, true, &state.PictureCMSInfo, 300, 200},
         {"picture of thumbnail width", false, 160, 120, 3, true, nullptr, 0, 0},
         {"picture of thumbnail height", false, 100, 160, 3, true, nullptr, 0, 0},
-        {"picture inside the thumbnail box", false, 150, 150, 3, true, &state.PictureCMSInfo, 150, 150},
-        {"thumbnail-sized picture, mode 1", false, 160, 120, 1, true, &state.PictureCMSInfo, 160, 120},
+        {"picture inside the thumbnail box", false, 150, 150, 3, true, &state.PictureCMSInfo, 150,
+         150},
+        {"thumbnail-sized picture, mode 1", false, 160, 120, 1, true, &state.PictureCMSInfo, 160,
+         120},
         {"preview, shrunk first", true, 320, 200, 1, true, &state.PreviewCMSInfo, 160, 100},
         {"preview, mode 0", true, 320, 200, 0, true, nullptr, 0, 0},
         {"colour management off", false, 300, 200, 3, false, nullptr, 0, 0},

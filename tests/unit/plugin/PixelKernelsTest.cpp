@@ -15,8 +15,17 @@ TEST(BitmapLayout, StridesAndBlocksStayWithinTheBound) {
         std::optional<uint32_t> stride;
     };
     const StrideCase strides[] = {
-        {1, 1, 4}, {33, 1, 8}, {5, 8, 8}, {3, 24, 12}, {3, 32, 12}, {1, 4, 4}, {9, 4, 8},
-        {0, 24, std::nullopt}, {-1, 8, std::nullopt}, {4, 0, std::nullopt}, {4, 33, std::nullopt},
+        {1, 1, 4},
+        {33, 1, 8},
+        {5, 8, 8},
+        {3, 24, 12},
+        {3, 32, 12},
+        {1, 4, 4},
+        {9, 4, 8},
+        {0, 24, std::nullopt},
+        {-1, 8, std::nullopt},
+        {4, 0, std::nullopt},
+        {4, 33, std::nullopt},
         {0x1FFFFFFF, 32, 0x7FFFFFFCu},
         {0x20000000, 32, std::nullopt},  // 2^31 bytes: one past the bound
         {INT32_MAX, 32, std::nullopt},   // 8 GiB: a 32-bit product would have wrapped
@@ -35,9 +44,9 @@ TEST(BitmapLayout, PaletteCountsFollowTheDepth) {
         uint32_t clrUsed;
         int32_t count;
     };
-    const CountCase cases[] = {{1, 0, 2},   {4, 0, 16},    {8, 0, 256},   {2, 0, 0},
-                               {8, 16, 16}, {4, 3, 3},     {8, 300, 256}, {8, 0xFFFFFFFF, 256},
-                               {16, 5, 0},  {24, 256, 0},  {32, 0, 0}};
+    const CountCase cases[] = {{1, 0, 2},   {4, 0, 16},   {8, 0, 256},   {2, 0, 0},
+                               {8, 16, 16}, {4, 3, 3},    {8, 300, 256}, {8, 0xFFFFFFFF, 256},
+                               {16, 5, 0},  {24, 256, 0}, {32, 0, 0}};
     for (const CountCase& c : cases)
         EXPECT_EQ(PaletteEntryCount(c.bitCount, c.clrUsed), c.count)
             << c.bitCount << " bits, clrUsed " << c.clrUsed;

@@ -28,7 +28,7 @@ TEST(NearestNeighborResize, KeepsEveryFactorthPixelOfEveryFactorthRow) {
         int32_t bpp, width, height, factor, newWidth, newHeight;
     };
     const Case cases[] = {
-        {3, 7, 5, 2, 4, 3}, {1, 7, 5, 2, 4, 3}, {3, 9, 9, 4, 3, 3},
+        {3, 7, 5, 2, 4, 3},  {1, 7, 5, 2, 4, 3},  {3, 9, 9, 4, 3, 3},
         {1, 16, 3, 8, 2, 1}, {3, 5, 12, 8, 1, 2},  // narrower than the factor: one column
     };
     for (const Case& c : cases) {

@@ -43,9 +43,9 @@ UniqueImage Abcdef(int32_t bpp) {
 }
 
 TEST(ExifRotation, TurnsTheThreeByTwoPictureUprightForEveryOrientation) {
-    const char* const expected[] = {
-        "c b a; f e d", "f e d; c b a", "d e f; a b c", "a d; b e; c f",
-        "d a; e b; f c", "f c; e b; d a", "c f; b e; a d"};
+    const char* const expected[] = {"c b a; f e d",  "f e d; c b a",  "d e f; a b c",
+                                    "a d; b e; c f", "d a; e b; f c", "f c; e b; d a",
+                                    "c f; b e; a d"};
     for (int32_t bpp : {1, 3})
         for (int32_t orientation = 2; orientation <= 8; ++orientation) {
             UniqueImage image = Abcdef(bpp);
@@ -85,8 +85,7 @@ TEST(ExifRotation, LeavesOtherOrientationsAndDepthsAsTheyAre) {
         const HLOCAL before = single.BitsHandle;
         ASSERT_TRUE(ExifRotation(single, orientation));
         EXPECT_EQ(At(single, 0, 0)[0], 7);
-        EXPECT_EQ(single.BitsHandle != before, orientation == 5 || orientation == 6)
-            << orientation;
+        EXPECT_EQ(single.BitsHandle != before, orientation == 5 || orientation == 6) << orientation;
     }
     for (int32_t orientation : {0, 1, 9, -1}) {
         UniqueImage image = Abcdef(3);

@@ -71,9 +71,28 @@ TPluginOption ScreenDefaults() {
 
 // Every field away from its default, strings included.
 TPluginOption EveryFieldChanged() {
-    return {false, "C:\\color\\monitor.icm", "D:\\Japan Color 2001 Coated.icc", "proof.icc", 3,
-            true, true, true, false, true, 1920, 1080, 5, "640x480", 2, 96, 64, 0, "96x64",
-            0x123456, -1, true};
+    return {false,
+            "C:\\color\\monitor.icm",
+            "D:\\Japan Color 2001 Coated.icc",
+            "proof.icc",
+            3,
+            true,
+            true,
+            true,
+            false,
+            true,
+            1920,
+            1080,
+            5,
+            "640x480",
+            2,
+            96,
+            64,
+            0,
+            "96x64",
+            0x123456,
+            -1,
+            true};
 }
 
 TEST_F(SettingsFile, MissingFileLeavesEveryDefault) {
@@ -109,11 +128,11 @@ TEST_F(SettingsFile, HostSectionOverridesDefaultAndOtherHostsAreNotRead) {
     LoadSettings(ini, option, order);
 
     TPluginOption expected = ScreenDefaults();
-    expected.RenderingIntent = 2;           // only in "Default": applies
-    expected.DecimationMode = 5;            // the host's own value wins
-    expected.MonitorProfileName = "";       // an empty stored string is a value, not "missing"
+    expected.RenderingIntent = 2;      // only in "Default": applies
+    expected.DecimationMode = 5;       // the host's own value wins
+    expected.MonitorProfileName = "";  // an empty stored string is a value, not "missing"
     expected.CMYKProfileName = "C:\\cmyk.icc";
-    expected.ImageSizeList = "";            // and not the default list either
+    expected.ImageSizeList = "";  // and not the default list either
     expected.ThumbnailSizeList = "1x1";
     EXPECT_EQ(option, expected);
     EXPECT_EQ(order, "\"a.spi=1\",\"b.spi=0\"");  // carried over from "Default"
@@ -152,7 +171,11 @@ TEST_F(SettingsFile, ValuesParseOrKeepTheDefault) {
 }
 
 TEST_F(SettingsFile, OrderStringReadsBackWithItsQuotes) {
-    struct Case { const char* stored; const char* before; const char* read; };  // nullptr: no key
+    struct Case {
+        const char* stored;
+        const char* before;
+        const char* read;
+    };  // nullptr: no key
     const Case cases[] = {
         {"\"a.spi=1\",\"b.spi=0\"", "", "\"a.spi=1\",\"b.spi=0\""},
         {"a.spi=1,b.spi=0", "", "\"a.spi=1,b.spi=0\""},
@@ -183,7 +206,8 @@ TEST_F(SettingsFile, OrderStringReadsBackWithItsQuotes) {
 // places, and a cut inside an entry would switch that child off.
 TEST_F(SettingsFile, LongOrderStringReadsWholeOtherValuesAreCut) {
     std::string order;
-    for (int i = 0; i < 400; ++i) order += (i ? ",\"" : "\"") + std::string("child") + std::to_string(i) + ".spi=1\"";
+    for (int i = 0; i < 400; ++i)
+        order += (i ? ",\"" : "\"") + std::string("child") + std::to_string(i) + ".spi=1\"";
     ASSERT_GT(order.size(), 3 * 2048u);
     const std::string longName(3000, 'p');
     std::string ini = NewPath();
@@ -201,12 +225,28 @@ TEST_F(SettingsFile, LongOrderStringReadsWholeOtherValuesAreCut) {
 TEST_F(SettingsFile, WriteStoresAll21KeysInOrder) {
     std::string ini = NewPath();
     WritePluginOption(ini, "viewer", EveryFieldChanged(), "\"a.spi=1\"");
-    const std::vector<std::string> expected = {
-        "[viewer]", "ColorManagement", "MonitorProfileName", "CMYKProfileName",
-        "ProofingProfileName", "RenderingIntent", "BlackPointCompensation", "LowerResolutionTable",
-        "SoftProofing", "AutomaticRotation", "LimitedOutputSize", "MaxWidth", "MaxHeight",
-        "DecimationMode", "ThumbnailQuality", "ThumbnailWidth", "ThumbnailHeight",
-        "ThumbnailCMMode", "BGColor1", "BGColor2", "ThreadSafeSPI", "SPIOrder"};
+    const std::vector<std::string> expected = {"[viewer]",
+                                               "ColorManagement",
+                                               "MonitorProfileName",
+                                               "CMYKProfileName",
+                                               "ProofingProfileName",
+                                               "RenderingIntent",
+                                               "BlackPointCompensation",
+                                               "LowerResolutionTable",
+                                               "SoftProofing",
+                                               "AutomaticRotation",
+                                               "LimitedOutputSize",
+                                               "MaxWidth",
+                                               "MaxHeight",
+                                               "DecimationMode",
+                                               "ThumbnailQuality",
+                                               "ThumbnailWidth",
+                                               "ThumbnailHeight",
+                                               "ThumbnailCMMode",
+                                               "BGColor1",
+                                               "BGColor2",
+                                               "ThreadSafeSPI",
+                                               "SPIOrder"};
     EXPECT_EQ(Lines(ini), expected);
     std::string text = ReadText(ini);  // booleans as 1/0, integers in decimal
     for (const char* stored : {"ColorManagement=0\r\n", "SoftProofing=1\r\n", "BGColor2=-1\r\n"})

@@ -33,13 +33,18 @@ std::vector<uint8_t> HeaderBlock(int32_t width, int32_t height, uint16_t bits, u
 }
 
 // The reference picture every layout encodes: a colour per pixel, RGBA.
-struct Rgba { uint8_t r, g, b, a; };
-Rgba Reference(uint32_t x, uint32_t y) { return {uint8_t(x * 40 + y), uint8_t(y * 50), uint8_t(x ^ (y * 3)), uint8_t(x + 7 * y)}; }
+struct Rgba {
+    uint8_t r, g, b, a;
+};
+Rgba Reference(uint32_t x, uint32_t y) {
+    return {uint8_t(x * 40 + y), uint8_t(y * 50), uint8_t(x ^ (y * 3)), uint8_t(x + 7 * y)};
+}
 
 // Palette entry i as B, G, R, 0.
 std::vector<uint8_t> Palette(uint32_t entries) {
     std::vector<uint8_t> table;
-    for (uint32_t i = 0; i < entries; ++i) table.insert(table.end(), {uint8_t(255 - i), uint8_t(i * 7), uint8_t(i * 13), 0});
+    for (uint32_t i = 0; i < entries; ++i)
+        table.insert(table.end(), {uint8_t(255 - i), uint8_t(i * 7), uint8_t(i * 13), 0});
     return table;
 }
 uint32_t Index(uint32_t x, uint32_t y, uint32_t entries) { return (x * 3 + y * 5) % entries; }
@@ -53,9 +58,10 @@ TEST(DibToRows, EveryDepthAndOrientationGivesThePictureTopDown) {
         uint32_t colorsUsed;  // 0: the full table
     };
     const Case cases[] = {
-        {1, DibRgb, 40, false, 0},  {4, DibRgb, 40, false, 0},  {4, DibRgb, 40, false, 5},
-        {8, DibRgb, 40, false, 0},  {8, DibRgb, 40, false, 17}, {24, DibRgb, 40, false, 0},
-        {32, DibRgb, 40, false, 0}, {32, DibBitFields, 40, true, 0},
+        {1, DibRgb, 40, false, 0},        {4, DibRgb, 40, false, 0},
+        {4, DibRgb, 40, false, 5},        {8, DibRgb, 40, false, 0},
+        {8, DibRgb, 40, false, 17},       {24, DibRgb, 40, false, 0},
+        {32, DibRgb, 40, false, 0},       {32, DibBitFields, 40, true, 0},
         {32, DibBitFields, 56, false, 0},  // a V3 header carrying the standard masks
         {8, DibRgb, 108, false, 0},        // a V4 header: the table follows biSize bytes
     };
@@ -64,15 +70,17 @@ TEST(DibToRows, EveryDepthAndOrientationGivesThePictureTopDown) {
         for (uint32_t width : widths)
             for (bool topDown : {false, true}) {
                 const uint32_t height = 4;
-                SCOPED_TRACE(std::to_string(c.bits) + "-bit, compression " + std::to_string(c.compression) +
-                             ", biSize " + std::to_string(c.size) + ", clrUsed " + std::to_string(c.colorsUsed) +
-                             ", width " + std::to_string(width) + (topDown ? ", top-down" : ", bottom-up"));
-                const uint32_t entries = c.bits <= 8 ? (c.colorsUsed ? c.colorsUsed : 1u << c.bits) : 0;
+                SCOPED_TRACE(std::to_string(c.bits) + "-bit, compression " +
+                             std::to_string(c.compression) + ", biSize " + std::to_string(c.size) +
+                             ", clrUsed " + std::to_string(c.colorsUsed) + ", width " +
+                             std::to_string(width) + (topDown ? ", top-down" : ", bottom-up"));
+                const uint32_t entries =
+                    c.bits <= 8 ? (c.colorsUsed ? c.colorsUsed : 1u << c.bits) : 0;
                 std::vector<uint8_t> tail = Palette(entries);
                 if (c.masksAfter) tail = {0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0xFF, 0, 0, 0};
                 std::vector<uint8_t> header =
-                    HeaderBlock(int32_t(width), topDown ? -int32_t(height) : int32_t(height), c.bits,
-                                c.compression, c.colorsUsed, c.size, tail);
+                    HeaderBlock(int32_t(width), topDown ? -int32_t(height) : int32_t(height),
+                                c.bits, c.compression, c.colorsUsed, c.size, tail);
                 if (c.size >= 56 && c.compression == DibBitFields) {
                     Put32(header, 40, 0x00FF0000);
                     Put32(header, 44, 0x0000FF00);
@@ -108,7 +116,9 @@ TEST(DibToRows, EveryDepthAndOrientationGivesThePictureTopDown) {
 
                 DibImage image;
                 std::string why;
-                ASSERT_TRUE(DibToRows(header.data(), header.size(), bits.data(), bits.size(), image, why)) << why;
+                ASSERT_TRUE(
+                    DibToRows(header.data(), header.size(), bits.data(), bits.size(), image, why))
+                    << why;
                 EXPECT_EQ(image.width, width);
                 EXPECT_EQ(image.height, height);
                 EXPECT_EQ(image.channels, c.bits == 32 ? 4 : 3);
@@ -143,11 +153,13 @@ TEST(DibToRows, MarkedCmykBecomesNaiveRgbAndOnlyTheFullMarkCounts) {
         }
         DibImage image;
         std::string why;
-        ASSERT_TRUE(DibToRows(header.data(), header.size(), bits.data(), bits.size(), image, why)) << why;
+        ASSERT_TRUE(DibToRows(header.data(), header.size(), bits.data(), bits.size(), image, why))
+            << why;
         EXPECT_EQ(image.cmyk, c.cmyk);
         if (c.cmyk) {
             // R = 255 - min(255, C + K) and alike; ink past 255 saturates to black.
-            const std::vector<uint8_t> expected = {205, 195, 185, 0, 155, 155, 255, 255, 255, 0, 0, 0};
+            const std::vector<uint8_t> expected = {205, 195, 185, 0, 155, 155,
+                                                   255, 255, 255, 0, 0,   0};
             EXPECT_EQ(image.channels, 3);
             EXPECT_EQ(image.pixels, expected);
         } else {
@@ -180,22 +192,37 @@ TEST(DibToRows, RefusesHeadersTheBlocksDoNotHold) {
     const Case cases[] = {
         {"a header block shorter than 40 bytes", short39, 4, "fewer than a BITMAPINFOHEADER"},
         {"biSize beyond the block", claimsMore, 4, "biSize 44"},
-        {"biSize below 40", [] { auto h = HeaderBlock(1, 1, 24, DibRgb); Put32(h, 0, 12); return h; }(), 4, "biSize 12"},
+        {"biSize below 40",
+         [] {
+             auto h = HeaderBlock(1, 1, 24, DibRgb);
+             Put32(h, 0, 12);
+             return h;
+         }(),
+         4, "biSize 12"},
         {"zero width", HeaderBlock(0, 1, 24, DibRgb), 4, "0 x 1"},
         {"negative width", HeaderBlock(-3, 1, 24, DibRgb), 16, "-3 x 1"},
         {"zero height", HeaderBlock(1, 0, 24, DibRgb), 4, "1 x 0"},
         {"16 bits", HeaderBlock(1, 1, 16, DibRgb), 4, "bit depth 16"},
-        {"run-length compression", HeaderBlock(1, 1, 8, 1, 0, 40, Palette(256)), 4, "compression 1"},
-        {"bit fields at 24 bits", HeaderBlock(1, 1, 24, DibBitFields, 0, 40, std::vector<uint8_t>(12)), 4, "compression 3"},
-        {"other masks", HeaderBlock(1, 1, 32, DibBitFields, 0, 40, {0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}), 4, "masks"},
+        {"run-length compression", HeaderBlock(1, 1, 8, 1, 0, 40, Palette(256)), 4,
+         "compression 1"},
+        {"bit fields at 24 bits",
+         HeaderBlock(1, 1, 24, DibBitFields, 0, 40, std::vector<uint8_t>(12)), 4, "compression 3"},
+        {"other masks",
+         HeaderBlock(1, 1, 32, DibBitFields, 0, 40, {0xFF, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0xFF, 0}),
+         4, "masks"},
         {"masks beyond the block", HeaderBlock(1, 1, 32, DibBitFields, 0, 44), 4, "masks"},
-        {"more colours than 8 bits index", HeaderBlock(1, 1, 8, DibRgb, 257, 40, Palette(257)), 4, "biClrUsed 257"},
-        {"a colour table past the block", HeaderBlock(1, 1, 8, DibRgb, 0, 40, Palette(255)), 4, "colour table ends at byte 1064"},
-        {"a short table past the block", HeaderBlock(1, 1, 4, DibRgb, 3, 40, Palette(2)), 4, "colour table"},
+        {"more colours than 8 bits index", HeaderBlock(1, 1, 8, DibRgb, 257, 40, Palette(257)), 4,
+         "biClrUsed 257"},
+        {"a colour table past the block", HeaderBlock(1, 1, 8, DibRgb, 0, 40, Palette(255)), 4,
+         "colour table ends at byte 1064"},
+        {"a short table past the block", HeaderBlock(1, 1, 4, DibRgb, 3, 40, Palette(2)), 4,
+         "colour table"},
         {"a pixel block one byte short", HeaderBlock(3, 2, 24, DibRgb), 23, "needs 24 bytes"},
-        {"a top-down pixel block one byte short", HeaderBlock(5, -3, 1, DibRgb, 0, 40, Palette(2)), 11, "needs 12 bytes"},
+        {"a top-down pixel block one byte short", HeaderBlock(5, -3, 1, DibRgb, 0, 40, Palette(2)),
+         11, "needs 12 bytes"},
         // 65536 x 65536 x 32 bits wraps to 0 in 32 bits; the check is made in 64.
-        {"a size that wraps 32 bits", HeaderBlock(65536, 65536, 32, DibRgb), 64, "needs 17179869184 bytes"},
+        {"a size that wraps 32 bits", HeaderBlock(65536, 65536, 32, DibRgb), 64,
+         "needs 17179869184 bytes"},
         // The lowest biHeight has no 32-bit negation.
         {"the lowest height", HeaderBlock(1, INT32_MIN, 24, DibRgb), 64, "needs 8589934592 bytes"},
     };
@@ -205,7 +232,8 @@ TEST(DibToRows, RefusesHeadersTheBlocksDoNotHold) {
         DibImage image;
         image.width = 77;
         std::string why;
-        EXPECT_FALSE(DibToRows(c.header.data(), c.header.size(), bits.data(), bits.size(), image, why));
+        EXPECT_FALSE(
+            DibToRows(c.header.data(), c.header.size(), bits.data(), bits.size(), image, why));
         EXPECT_NE(why.find(c.reason), std::string::npos) << why;
         EXPECT_EQ(image.width, 77u) << "a refusal leaves the image alone";
     }

@@ -8,8 +8,8 @@
 //   'x'  a 1x1 24-bit picture whose blue byte counts the calls, so no two outputs agree
 //
 // Anything else is unsupported (2). File input reads the named file; memory input the block.
-#include "hostplugins/SusieInterface.h"
 #include "base/WinHandles.h"
+#include "hostplugins/SusieInterface.h"
 
 #include <cstring>
 #include <string>
@@ -18,7 +18,8 @@ namespace {
 
 constexpr char Magic[4] = {'O', 'D', 'D', '1'};
 // B, G, R, reserved: what the tests expect back as R, G, B.
-constexpr unsigned char Palette[4][4] = {{0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {9, 8, 7, 0}};
+constexpr unsigned char Palette[4][4] = {
+    {0, 0, 255, 0}, {0, 255, 0, 0}, {255, 0, 0, 0}, {9, 8, 7, 0}};
 
 volatile LONG Calls = 0;
 
@@ -30,10 +31,11 @@ char Mode(LPCSTR buf, long len, unsigned flag) {
         if (len < 5) return 0;
         std::memcpy(head, buf, 5);
     } else {
-        qorvi::UniqueFile file(CreateFileA(buf, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+        qorvi::UniqueFile file(CreateFileA(buf, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         DWORD got = 0;
-        if (!file || SetFilePointer(file.get(), len, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        if (!file ||
+            SetFilePointer(file.get(), len, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
             !ReadFile(file.get(), head, 5, &got, nullptr) || got != 5)
             return 0;
     }
@@ -49,7 +51,8 @@ HLOCAL Block(const void* bytes, size_t size) {
     return block;
 }
 
-BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD compression, DWORD size = sizeof(BITMAPINFOHEADER)) {
+BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD compression,
+                        DWORD size = sizeof(BITMAPINFOHEADER)) {
     BITMAPINFOHEADER header{};
     header.biSize = size;
     header.biWidth = width;
@@ -104,8 +107,7 @@ int Decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm) {
         *pHBm = Block(row, sizeof row);
         return qorvi::SusieSuccess;
     }
-    default:
-        return qorvi::SusieUnsupported;
+    default: return qorvi::SusieUnsupported;
     }
 }
 
@@ -114,8 +116,11 @@ int Decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm) {
 extern "C" {
 
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
-    const char* text = infono == 0 ? "00IN" : infono == 1 ? "odd child" : infono == 2 ? "*.odd"
-                       : infono == 3 ? "odd picture" : "";
+    const char* text = infono == 0   ? "00IN"
+                       : infono == 1 ? "odd child"
+                       : infono == 2 ? "*.odd"
+                       : infono == 3 ? "odd picture"
+                                     : "";
     if (!buf || buflen <= 0) return 0;
     lstrcpynA(buf, text, buflen);
     return lstrlenA(buf);

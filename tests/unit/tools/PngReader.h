@@ -72,7 +72,8 @@ inline std::string DecodePng(const std::vector<uint8_t>& png, DecodedPng& out) {
     const size_t produced = raw.size() - stream.avail_out;
     const bool allInput = stream.avail_in == 0;
     inflateEnd(&stream);
-    if (status != Z_STREAM_END) return "the zlib stream does not end well (" + std::to_string(status) + ")";
+    if (status != Z_STREAM_END)
+        return "the zlib stream does not end well (" + std::to_string(status) + ")";
     if (!allInput) return "bytes after the zlib stream";
     if (produced != raw.size() - 1) return "inflated " + std::to_string(produced) + " bytes";
     out.pixels.clear();

@@ -17,22 +17,27 @@ TEST(PngWriter, RoundTripsEveryColourTypeSizeAndStride) {
         size_t padding;  // bytes after each row that must not reach the file
     };
     const Case cases[] = {
-        {PngColour::Rgb, 1, 1, 0},     {PngColour::Rgba, 1, 1, 0},   {PngColour::Rgb, 7, 5, 3},
-        {PngColour::Rgba, 3, 9, 1},    {PngColour::Rgb, 333, 3, 0},
+        {PngColour::Rgb, 1, 1, 0},
+        {PngColour::Rgba, 1, 1, 0},
+        {PngColour::Rgb, 7, 5, 3},
+        {PngColour::Rgba, 3, 9, 1},
+        {PngColour::Rgb, 333, 3, 0},
         // Random pixels do not compress: the stream spans several IDAT chunks.
         {PngColour::Rgba, 700, 100, 5},
     };
     std::mt19937 random(1234);
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + " channels " +
-                     std::to_string(PngChannels(c.colour)) + " padding " + std::to_string(c.padding));
+                     std::to_string(PngChannels(c.colour)) + " padding " +
+                     std::to_string(c.padding));
         const size_t rowBytes = size_t(c.width) * PngChannels(c.colour);
         const size_t stride = rowBytes + c.padding;
         std::vector<uint8_t> rows(stride * c.height);
         for (uint8_t& byte : rows) byte = uint8_t(random());
         std::vector<uint8_t> expected;
         for (uint32_t y = 0; y < c.height; ++y)
-            expected.insert(expected.end(), rows.begin() + y * stride, rows.begin() + y * stride + rowBytes);
+            expected.insert(expected.end(), rows.begin() + y * stride,
+                            rows.begin() + y * stride + rowBytes);
 
         std::vector<uint8_t> png;
         ASSERT_TRUE(EncodePng(c.width, c.height, c.colour, rows.data(), stride, png));

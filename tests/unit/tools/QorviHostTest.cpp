@@ -1,8 +1,8 @@
 // qorvi-host end to end: the built executable runs as a child process against real plug-ins (the
 // QVT1 fixture and an odd child of our own), and its lines, exit codes and PNGs are checked.
+#include "base/WinHandles.h"
 #include "tests/unit/TestSupport.h"
 #include "tests/unit/tools/PngReader.h"
-#include "base/WinHandles.h"
 
 #include <gtest/gtest.h>
 
@@ -18,9 +18,13 @@ std::string OddChildPath() { return BuiltPath("toolfixtures\\odd.spi"); }
 // Runs qorvi-host with `args` and collects what it prints.
 ProgramRun RunHost(const std::vector<std::string>& args) { return RunProgram(HostPath(), args); }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
-std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+std::vector<uint8_t> Bytes(const std::string& text) {
+    return std::vector<uint8_t>(text.begin(), text.end());
+}
 
 // Files for one test, in a folder of its own.
 class QorviHost : public ::testing::Test {
@@ -32,7 +36,9 @@ protected:
         truncated_ = folder_.AddFile("truncated.qvt", QvtImageTruncated(7, 5, 20));
     }
     std::string Fixture() const { return FixturePath("fixture.spi"); }
-    std::string Odd(char mode) { return folder_.AddFile(std::string("odd-") + mode + ".odd", std::string("ODD1") + mode); }
+    std::string Odd(char mode) {
+        return folder_.AddFile(std::string("odd-") + mode + ".odd", std::string("ODD1") + mode);
+    }
     std::string Out(const std::string& name) const { return folder_.Path() + "\\" + name; }
 
     TempPluginFolder folder_;
@@ -68,11 +74,15 @@ TEST_F(QorviHost, PictureRequestsPrintOneLinePerCall) {
         {{"picture", shifted_, "--offset", "8", "--memory"}, {"GetPicture: 0 (ok) 7x5 24-bit"}, 0},
         {{"picture", qvt_, "--flag", "0x100"}, {"GetPicture: 0 (ok) 7x5 24-bit"}, 0},
         {{"preview", qvt_}, {"GetPreview: 0 (ok) 7x5 24-bit"}, 0},
-        {{"pictureinfo", qvt_}, {"GetPictureInfo: 0 (ok) 7x5 24-bit ", " ms left 0 top 0 density 0x0 text none"}, 0},
+        {{"pictureinfo", qvt_},
+         {"GetPictureInfo: 0 (ok) 7x5 24-bit ", " ms left 0 top 0 density 0x0 text none"},
+         0},
         {{"picture", shifted_}, {"GetPicture: 2 (unsupported)"}, 1},
         {{"pictureinfo", text_}, {"GetPictureInfo: 2 (unsupported)"}, 1},
         {{"picture", truncated_}, {"GetPicture: 8 (internal error)"}, 1},
-        {{"picture", qvt_, "--memory", "--offset", "1000"}, {"GetPicture: offset 1000 lies beyond the end"}, 1},
+        {{"picture", qvt_, "--memory", "--offset", "1000"},
+         {"GetPicture: offset 1000 lies beyond the end"},
+         1},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {Fixture()};
@@ -102,16 +112,20 @@ TEST_F(QorviHost, WritesTheReceivedBitmapAsPng) {
 }
 
 TEST_F(QorviHost, RepeatedCallsOnThreadsMustAllEqualTheFirst) {
-    ProgramRun same = RunHost({Fixture(), "picture", qvt_, "--threads", "4", "--repeat", "5", "--memory"});
+    ProgramRun same =
+        RunHost({Fixture(), "picture", qvt_, "--threads", "4", "--repeat", "5", "--memory"});
     EXPECT_EQ(same.exitCode, 0u) << same.output;
     for (int t = 1; t <= 4; ++t)
-        EXPECT_TRUE(Contains(same.output, "thread " + std::to_string(t) + ": 5 x GetPicture, 5 identical to the first"))
+        EXPECT_TRUE(Contains(same.output, "thread " + std::to_string(t) +
+                                              ": 5 x GetPicture, 5 identical to the first"))
             << same.output;
 
     // The odd child's 'x' picture changes with every call.
-    ProgramRun differing = RunHost({OddChildPath(), "picture", Odd('x'), "--threads", "2", "--repeat", "3"});
+    ProgramRun differing =
+        RunHost({OddChildPath(), "picture", Odd('x'), "--threads", "2", "--repeat", "3"});
     EXPECT_EQ(differing.exitCode, 1u) << differing.output;
-    EXPECT_TRUE(Contains(differing.output, "0 identical to the first, 3 differ (first at call 1: pixel byte 0)"))
+    EXPECT_TRUE(Contains(differing.output,
+                         "0 identical to the first, 3 differ (first at call 1: pixel byte 0)"))
         << differing.output;
 }
 
@@ -124,10 +138,19 @@ TEST_F(QorviHost, SurvivesWhatAMisbehavingPluginHandsBack) {
     };
     const Case cases[] = {
         {'n', false, {"GetPicture: 0 (ok) ", ", but null header handle, null pixel handle"}, 1},
-        {'b', false, {", but bogus header handle (LocalSize 0), bogus pixel handle (LocalSize 0)"}, 1},
-        {'s', false, {"GetPicture: 0 (ok) 100x100 24-bit", ", unusable: 100 x 100 x 24 bits needs 30000 bytes"}, 1},
-        {'s', true, {"GetPicture: 0 (ok) 100x100 24-bit",
-                     "not written: 100 x 100 x 24 bits needs 30000 bytes, the pixel block holds"}, 1},
+        {'b',
+         false,
+         {", but bogus header handle (LocalSize 0), bogus pixel handle (LocalSize 0)"},
+         1},
+        {'s',
+         false,
+         {"GetPicture: 0 (ok) 100x100 24-bit", ", unusable: 100 x 100 x 24 bits needs 30000 bytes"},
+         1},
+        {'s',
+         true,
+         {"GetPicture: 0 (ok) 100x100 24-bit",
+          "not written: 100 x 100 x 24 bits needs 30000 bytes, the pixel block holds"},
+         1},
         {'8', true, {"GetPicture: 0 (ok) 3x2 8-bit top-down", ", wrote "}, 0},
         {'c', true, {"GetPicture: 0 (ok) 2x1 32-bit", "(CMYK converted naively to RGB)"}, 0},
     };
@@ -143,7 +166,8 @@ TEST_F(QorviHost, SurvivesWhatAMisbehavingPluginHandsBack) {
     DecodedPng paletted, cmyk;
     ASSERT_EQ(DecodePng(Bytes(ReadWholeFile(Out("odd-8.png"))), paletted), "");
     // Indices 0 1 2 / 3 0 1 through the palette red, green, blue, (7, 8, 9).
-    const std::vector<uint8_t> palettedPixels = {255, 0, 0, 0, 255, 0, 0, 0, 255, 7, 8, 9, 255, 0, 0, 0, 255, 0};
+    const std::vector<uint8_t> palettedPixels = {255, 0, 0, 0,   255, 0, 0, 0,   255,
+                                                 7,   8, 9, 255, 0,   0, 0, 255, 0};
     EXPECT_EQ(paletted.pixels, palettedPixels);
     ASSERT_EQ(DecodePng(Bytes(ReadWholeFile(Out("odd-c.png"))), cmyk), "");
     EXPECT_EQ(cmyk.pixels, (std::vector<uint8_t>{205, 195, 185, 0, 155, 155}));
@@ -157,15 +181,21 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
     };
     const std::string missing = folder_.Path() + "\\missing.spi";
     const Case cases[] = {
-        {{Fixture(), "info"}, {"GetPluginInfo(0): \"00IN\"", "GetPluginInfo(1): \"qorvi fixture child\"",
-                               "GetPluginInfo(2): \"*.qvt\"", "GetPluginInfo(3): \"qorvi test picture\"",
-                               "GetPluginInfo: 1 format pair"}, 0},
-        {{Fixture(), "supported", qvt_}, {"IsSupported(memory): 1 (supported)", "IsSupported(handle): 1 (supported)"}, 0},
+        {{Fixture(), "info"},
+         {"GetPluginInfo(0): \"00IN\"", "GetPluginInfo(1): \"qorvi fixture child\"",
+          "GetPluginInfo(2): \"*.qvt\"", "GetPluginInfo(3): \"qorvi test picture\"",
+          "GetPluginInfo: 1 format pair"},
+         0},
+        {{Fixture(), "supported", qvt_},
+         {"IsSupported(memory): 1 (supported)", "IsSupported(handle): 1 (supported)"},
+         0},
         {{Fixture(), "supported", text_}, {"IsSupported(memory): 0 (not supported)"}, 1},
         {{Fixture(), "config"}, {"ConfigurationDlg(1): 0 (ok)"}, 0},
         {{Fixture(), "config", "2"}, {"ConfigurationDlg(2): -1 (not implemented)"}, 1},
         {{OddChildPath(), "config"}, {"ConfigurationDlg: not exported by"}, 1},
-        {{FixturePath("fixture_nopreview.spi"), "preview", qvt_}, {"GetPreview: not exported by"}, 1},
+        {{FixturePath("fixture_nopreview.spi"), "preview", qvt_},
+         {"GetPreview: not exported by"},
+         1},
         {{missing, "info"}, {"LoadLibrary " + missing}, 1},
         // Usage errors.
         {{}, {"usage: qorvi-host PLUGIN COMMAND"}, 2},
@@ -176,7 +206,9 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
         {{Fixture(), "picture", qvt_, "--threads", "0"}, {"--threads needs a number"}, 2},
         {{Fixture(), "picture", qvt_, "--repeat"}, {"--repeat needs a number"}, 2},
         {{Fixture(), "picture", qvt_, "--offset", "-1"}, {"--offset needs a number"}, 2},
-        {{Fixture(), "pictureinfo", qvt_, "--out", "x.png"}, {"--out is for picture and preview"}, 2},
+        {{Fixture(), "pictureinfo", qvt_, "--out", "x.png"},
+         {"--out is for picture and preview"},
+         2},
         {{Fixture(), "info", "extra"}, {"info takes no arguments"}, 2},
     };
     for (const Case& c : cases) {

@@ -103,10 +103,11 @@ TEST_F(ConfigurationForm, OpensCentredOverTheHostWithItsTabsAndDefaultProfileIte
     EXPECT_NEAR((frame.left + frame.right) / 2, (owner.left + owner.right) / 2, 1);
     EXPECT_NEAR((frame.top + frame.bottom) / 2, (owner.top + owner.bottom) / 2, 1);
 
-    EXPECT_EQ(dialog.Tabs(), (std::vector<std::wstring>{L"色の管理", L"イメージ", L"サムネイル",
-                                                        L"プラグイン"}));
+    EXPECT_EQ(dialog.Tabs(),
+              (std::vector<std::wstring>{L"色の管理", L"イメージ", L"サムネイル", L"プラグイン"}));
 
-    EXPECT_EQ(dialog.Items(cbMonitorProfile), std::vector<std::wstring>{L"既定のモニタープロファイル"});
+    EXPECT_EQ(dialog.Items(cbMonitorProfile),
+              std::vector<std::wstring>{L"既定のモニタープロファイル"});
     EXPECT_EQ(dialog.Items(cbCMYKProfile), std::vector<std::wstring>{L"built-in CMYK Profile"});
     EXPECT_TRUE(dialog.Items(ComboBox1).empty());
     EXPECT_EQ(dialog.Selection(cbMonitorProfile), 0);
@@ -182,7 +183,7 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
     EXPECT_EQ(dialog.Items(cbMaxImageSize),
               (std::vector<std::wstring>{L"800x600", L"1280x1024", L"1920x1080"}));
     EXPECT_EQ(dialog.Selection(cbMaxImageSize), 2);
-    EXPECT_FALSE(dialog.Enabled(cbMaxImageSize));  // the size is not limited
+    EXPECT_FALSE(dialog.Enabled(cbMaxImageSize));          // the size is not limited
     EXPECT_FALSE(dialog.Enabled(btnDeleteThumbnailSize));  // one size left
 
     dialog.Click(chbLimitedOutputSize);
@@ -230,8 +231,7 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
     // A size below 32 is stored as 32.
     EXPECT_EQ(PluginOption.ThumbnailWidth, 32);
     EXPECT_EQ(PluginOption.ThumbnailHeight, 32);
-    EXPECT_EQ(IniValue(formIni, "Common", "ImageSizeList"),
-              "800x600,1024x768,1280x1024,1920x1080");
+    EXPECT_EQ(IniValue(formIni, "Common", "ImageSizeList"), "800x600,1024x768,1280x1024,1920x1080");
     EXPECT_EQ(IniValue(formIni, "Common", "ThumbnailSizeList"), "16x16,200x150");
     EXPECT_EQ(PluginOption.BGColor1, 0x003264C8);
     EXPECT_EQ(PluginOption.BGColor2, 0x00030201);
@@ -261,7 +261,7 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
     EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"b.spi qvt [x]", L"a.spi qvt,qv1 [x]",
                                                         L"c.spi qvt [ ]"}));
     EXPECT_EQ(Plugin->PluginList->GetOrderString(), "\"b.spi=1\",\"a.spi=1\",\"c.spi=0\"");
-    dialog.Click(btnUp);  // at the top: nothing happens
+    dialog.Click(btnUp);                                            // at the top: nothing happens
     for (int press = 0; press < 3; ++press) dialog.Click(btnDown);  // the last one at the bottom
     EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"c.spi qvt [ ]",
                                                         L"b.spi qvt [x]"}));
@@ -286,8 +286,8 @@ TEST_F(ConfigurationForm, InformationOfAChildWithoutSettingsIsItsOwnBox) {
     log.Clear();
     dialog.Click(btnInfo);
     dialog.Click(btnConfig);
-    EXPECT_EQ(log.Lines(), (std::vector<std::string>{"a.spi ConfigurationDlg",
-                                                     "a.spi ConfigurationDlg"}));
+    EXPECT_EQ(log.Lines(),
+              (std::vector<std::string>{"a.spi ConfigurationDlg", "a.spi ConfigurationDlg"}));
 
     dialog.SelectRow(1);
     EXPECT_FALSE(dialog.Enabled(btnConfig));
