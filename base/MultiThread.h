@@ -49,6 +49,20 @@ public:
     int32_t Count() const { return Count_; }
 
 private:
+    // Once the workers run: the calling thread is member 0 when it works or when no worker
+    // started, the workers follow. `slots` is Slots, whose type is complete only where the
+    // platform's worker is defined.
+    template <class SlotList>
+    void NumberMembers(SlotList& slots, CallingThread caller) {
+        CallerIsMember = caller == CallingThread::Works || slots.empty();
+        Count_ = static_cast<int32_t>(slots.size()) + (CallerIsMember ? 1 : 0);
+        int32_t index = CallerIsMember ? 1 : 0;
+        for (auto& slot : slots) {
+            slot->Index = index++;
+            slot->Count = Count_;
+        }
+    }
+
     // Each slot stays where it is while its worker lives.
     std::vector<std::unique_ptr<TWorkerSlot>> Slots;
     // Member 0 is the calling thread: when it works, and when there is no worker to do it.

@@ -80,12 +80,7 @@ TMultiThread::TMultiThread(int32_t count, CallingThread caller) {
     }
     Slots.resize(started);
     for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent.get(), INFINITE);
-    CallerIsMember = caller == CallingThread::Works || Slots.empty();
-    Count_ = static_cast<int32_t>(Slots.size()) + (CallerIsMember ? 1 : 0);
-    for (size_t i = 0; i < Slots.size(); ++i) {
-        Slots[i]->Index = static_cast<int32_t>(i) + (CallerIsMember ? 1 : 0);
-        Slots[i]->Count = Count_;
-    }
+    NumberMembers(Slots, caller);
 }
 
 TMultiThread::~TMultiThread() {

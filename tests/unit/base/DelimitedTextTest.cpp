@@ -1,4 +1,5 @@
 #include "base/DelimitedText.h"
+#include "tests/unit/ShiftJis.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +19,14 @@ struct SplitCase {
 };
 
 TEST(DelimitedText, SplitsAsTheOrderStringAndFormatListsNeed) {
+    // clang-format off
     const SplitCase cases[] = {
         {"empty text", "", ',', {}},
         {"only blanks", " \t\r\n ", ',', {}},
         {"one entry", "a", ',', {"a"}},
         {"plain entries", "a,b,c", ',', {"a", "b", "c"}},
         {"blanks around delimiters", "  a ,\t b  ,  c  ", ',', {"a", "b", "c"}},
-        {"control characters count as blanks",
-         "\x01"
-         "a\x1f,\x02"
-         "b",
-         ',',
-         {"a", "b"}},
+        {"control characters count as blanks", "\x01" "a\x1f,\x02" "b", ',', {"a", "b"}},
         {"blank ends an unquoted entry", "a b,c", ',', {"a", "b", "c"}},
         {"quoted entry keeps blanks and delimiters", "\"a b,c\",d", ',', {"a b,c", "d"}},
         {"doubled quote stands for one", "\"say \"\"hi\"\"\",x", ',', {"say \"hi\"", "x"}},
@@ -43,22 +40,18 @@ TEST(DelimitedText, SplitsAsTheOrderStringAndFormatListsNeed) {
         {"two delimiters give an empty entry", "a,,b", ',', {"a", "", "b"}},
         {"only a delimiter: an empty entry and the trailing one", ",", ',', {"", ""}},
         {"a zero byte ends the text", std::string("a,b\0,c", 6), ',', {"a", "b"}},
-        {"bytes of 0x80 and more are not blanks",
-         "\x83\x5c.spi,\xe0\x40",
-         ',',
+        {"bytes of 0x80 and more are not blanks", "\x83\x5c.spi,\xe0\x40", ',',
          {"\x83\x5c.spi", "\xe0\x40"}},
         {"format list at semicolons", "*.jpg;*.jpeg; *.jpe", ';', {"*.jpg", "*.jpeg", "*.jpe"}},
         {"the other delimiter is part of an entry", "a,b;c", ';', {"a,b", "c"}},
     };
+    // clang-format on
     for (const SplitCase& c : cases) {
         EXPECT_EQ(SplitDelimitedText(c.text, c.delimiter), c.expected) << c.name;
     }
 }
 
-// Shift-JIS: 0x81..0x9F and 0xE0..0xFC lead a two-byte character whose trail may be 0x5C.
-bool ShiftJisLead(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+using test::ShiftJisLeadByte;
 
 TEST(DelimitedText, FileExtension) {
     struct Case {
@@ -80,9 +73,9 @@ TEST(DelimitedText, FileExtension) {
         {"trailing dot", "photo.", nullptr, "."},
         {"dot file", "C:\\x\\.spi", nullptr, ".spi"},
         // 0x83 0x5C is one character; its trail byte is no path delimiter.
-        {"double-byte trail is no delimiter", "a.\x83\x5c", ShiftJisLead, ".\x83\x5c"},
+        {"double-byte trail is no delimiter", "a.\x83\x5c", ShiftJisLeadByte, ".\x83\x5c"},
         {"without a lead-byte test the trail reads as a delimiter", "a.\x83\x5c", nullptr, ""},
-        {"double-byte folder", "C:\\\x83\x5c.d\\photo.png", ShiftJisLead, ".png"},
+        {"double-byte folder", "C:\\\x83\x5c.d\\photo.png", ShiftJisLeadByte, ".png"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(FileExtension(c.fileName, c.lead), c.expected) << c.name;
@@ -101,8 +94,8 @@ TEST(DelimitedText, EndsWithPathDelimiter) {
         {"C:/plugins/", nullptr, true},
         {"", nullptr, false},
         // A folder ending in the Shift-JIS character 0x83 0x5C still needs its delimiter.
-        {"C:\\\x83\x5c", ShiftJisLead, false},
-        {"C:\\\x83\x5c\\", ShiftJisLead, true},
+        {"C:\\\x83\x5c", ShiftJisLeadByte, false},
+        {"C:\\\x83\x5c\\", ShiftJisLeadByte, true},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(EndsWithPathDelimiter(c.path, c.lead), c.expected) << c.path;

@@ -45,16 +45,15 @@ TEST(DetectFormat, SignaturesAndTheirPrefixes) {
 }
 
 TEST(DetectFormat, NearMissesAreUnknown) {
+    // clang-format off
     const std::string misses[] = {
-        std::string("\xFF\xD8\x00", 3),         // JPEG without a marker after SOI
+        std::string("\xFF\xD8\x00", 3),        // JPEG without a marker after SOI
         std::string("\x89PNG\r\n\x1A\x0B", 8),  // last signature byte wrong
-        std::string("II\0*", 4),                // little-endian mark with big-endian magic
+        std::string("II\0*", 4),               // little-endian mark with big-endian magic
         std::string("MM*\0", 4),
-        "bm",
-        "GIF88a",
-        "GIF89",
-        "QVT1",
+        "bm", "GIF88a", "GIF89", "QVT1",
     };
+    // clang-format on
     for (const std::string& miss : misses)
         EXPECT_EQ(DetectFormat(Exact(miss).get(), miss.size()), ImageFormat::Unknown) << miss;
     EXPECT_EQ(DetectFormat(nullptr, 100), ImageFormat::Unknown);
@@ -146,68 +145,38 @@ TEST(RowConverter, ColourLayouts) {
         uint32_t width;
         std::vector<uint8_t> expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"bgr24", SourceLayout::Bgr24, Delivery::Bgr24, {1, 2, 3, 4, 5, 6}, 2, {1, 2, 3, 4, 5, 6}},
         {"rgb24", SourceLayout::Rgb24, Delivery::Bgr24, {1, 2, 3, 4, 5, 6}, 2, {3, 2, 1, 6, 5, 4}},
-        {"bgrx32",
-         SourceLayout::Bgrx32,
-         Delivery::Bgr24,
-         {1, 2, 3, 9, 4, 5, 6, 9},
-         2,
-         {1, 2, 3, 4, 5, 6}},
+        {"bgrx32", SourceLayout::Bgrx32, Delivery::Bgr24,
+         {1, 2, 3, 9, 4, 5, 6, 9}, 2, {1, 2, 3, 4, 5, 6}},
         {"bgra32", SourceLayout::Bgra32, Delivery::Bgra32, {1, 2, 3, 7}, 1, {1, 2, 3, 7}},
         {"rgba32", SourceLayout::Rgba32, Delivery::Bgra32, {1, 2, 3, 7}, 1, {3, 2, 1, 7}},
         // Little-endian 16-bit words, high byte second: 0x12B0 is 19 in 8 bits, not 0xB0.
-        {"rgb48",
-         SourceLayout::Rgb48,
-         Delivery::Bgr24,
-         {0xB0, 0x12, 0x06, 0x81, 0x4F, 0xCD},
-         1,
-         {205, 129, 19}},
-        {"bgr48",
-         SourceLayout::Bgr48,
-         Delivery::Bgr24,
-         {0xFF, 0xFF, 0, 0, 0x80, 0x80},
-         1,
-         {255, 0, 128}},
-        {"rgba64",
-         SourceLayout::Rgba64,
-         Delivery::Bgra32,
-         {0, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x7F},
-         1,
-         {0, 255, 0, 127}},
-        {"bgra64",
-         SourceLayout::Bgra64,
-         Delivery::Bgra32,
-         {0xFF, 0xFF, 0, 0, 0, 0, 0x40, 0x40},
-         1,
-         {255, 0, 0, 64}},
+        {"rgb48", SourceLayout::Rgb48, Delivery::Bgr24,
+         {0xB0, 0x12, 0x06, 0x81, 0x4F, 0xCD}, 1, {205, 129, 19}},
+        {"bgr48", SourceLayout::Bgr48, Delivery::Bgr24,
+         {0xFF, 0xFF, 0, 0, 0x80, 0x80}, 1, {255, 0, 128}},
+        {"rgba64", SourceLayout::Rgba64, Delivery::Bgra32,
+         {0, 0, 0xFF, 0xFF, 0, 0, 0x7F, 0x7F}, 1, {0, 255, 0, 127}},
+        {"bgra64", SourceLayout::Bgra64, Delivery::Bgra32,
+         {0xFF, 0xFF, 0, 0, 0, 0, 0x40, 0x40}, 1, {255, 0, 0, 64}},
         // The CMYK agreement: C, M, Y, K bytes pass through in that order, not inverted.
-        {"cmyk32 marked",
-         SourceLayout::Cmyk32,
-         Delivery::Cmyk32,
-         {255, 0, 10, 20},
-         1,
-         {255, 0, 10, 20}},
-        {"cmyk64 marked",
-         SourceLayout::Cmyk64,
-         Delivery::Cmyk32,
-         {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80},
-         1,
-         {0, 255, 0, 128}},
+        {"cmyk32 marked", SourceLayout::Cmyk32, Delivery::Cmyk32,
+         {255, 0, 10, 20}, 1, {255, 0, 10, 20}},
+        {"cmyk64 marked", SourceLayout::Cmyk64, Delivery::Cmyk32,
+         {0, 0, 0xFF, 0xFF, 0, 0, 0, 0x80}, 1, {0, 255, 0, 128}},
         // Without CMYK: pure cyan is (R,G,B) = (0,255,255), full black (0,0,0), no ink white.
-        {"cmyk32 as rgb",
-         SourceLayout::Cmyk32,
-         Delivery::Bgr24,
-         {255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0},
-         3,
-         {255, 255, 0, 0, 0, 0, 255, 255, 255}},
+        {"cmyk32 as rgb", SourceLayout::Cmyk32, Delivery::Bgr24,
+         {255, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0}, 3, {255, 255, 0, 0, 0, 0, 255, 255, 255}},
         {"gray8", SourceLayout::Gray8, Delivery::Gray8, {0, 77, 255}, 3, {0, 77, 255}},
         {"gray16", SourceLayout::Gray16, Delivery::Gray8, {0xFF, 0x00, 0x00, 0xFF}, 2, {1, 254}},
         {"gray1", SourceLayout::Gray1, Delivery::Gray8, {0b10100000}, 3, {255, 0, 255}},
         {"gray2", SourceLayout::Gray2, Delivery::Gray8, {0b00011011}, 4, {0, 85, 170, 255}},
         {"gray4", SourceLayout::Gray4, Delivery::Gray8, {0xF1, 0x80}, 3, {255, 17, 136}},
     };
+    // clang-format on
     for (const Case& c : cases)
         EXPECT_EQ(Converted(c.layout, c.delivery, c.source, c.width), c.expected) << c.name;
 }

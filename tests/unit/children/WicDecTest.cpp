@@ -207,24 +207,18 @@ struct PictureCase {
     std::vector<Probe> probes;
     int width = 64, height = 48;
 };
+// clang-format off
 const PictureCase Pictures[] = {
     {"rgb.jpg", 24, 10, Quadrants},
     {"rgb.png", 24, 0, Quadrants},
-    {"rgba.png",
-     32,
-     0,
-     {{16, 12, 255, 0, 0, 255},
-      {48, 12, 0, 255, 0, 127},
-      {16, 36, 0, 0, 255, 64},
-      {48, 36, 0, 0, 0, 0, false}}},
-    {"rgba16.png",
-     32,
-     1,
-     {{16, 12, 255, 0, 0, 255},
-      {48, 12, 0, 255, 0, 127},
-      {16, 36, 0, 0, 255, 64},
-      {48, 36, 0, 0, 0, 0, false}}},
-    {"grey.png", 8, 0, {Grey(16, 12, 10), Grey(48, 12, 100), Grey(16, 36, 180), Grey(48, 36, 250)}},
+    {"rgba.png", 32, 0, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 255, 0, 127},
+                         {16, 36, 0, 0, 255, 64},
+                         {48, 36, 0, 0, 0, 0, false}}},
+    {"rgba16.png", 32, 1, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 255, 0, 127},
+                           {16, 36, 0, 0, 255, 64},
+                           {48, 36, 0, 0, 0, 0, false}}},
+    {"grey.png", 8, 0,
+     {Grey(16, 12, 10), Grey(48, 12, 100), Grey(16, 36, 180), Grey(48, 36, 250)}},
     {"palette.png", 8, 0, Quadrants},
     {"mono.png", 8, 0, {{16, 24, 255, 0, 0}, {48, 24, 0, 0, 255}}},
     {"rgb16.png", 24, 1, {{0, 0, 19, 129, 205}, {63, 47, 19, 129, 205}}},
@@ -234,17 +228,13 @@ const PictureCase Pictures[] = {
     {"palette4.bmp", 8, 0, Quadrants},
     {"ramp8.bmp", 8, 1, {Grey(5, 0, 0), Grey(5, 10, 54), Grey(5, 47, 255)}},
     {"rgb.gif", 8, 0, Quadrants},
-    {"transparent.gif",
-     32,
-     0,
-     {{16, 12, 255, 0, 0, 255},
-      {48, 12, 0, 0, 0, 0, false},
-      {16, 36, 0, 0, 255, 255},
-      {48, 36, 200, 30, 60, 255}}},
+    {"transparent.gif", 32, 0, {{16, 12, 255, 0, 0, 255}, {48, 12, 0, 0, 0, 0, false},
+                                {16, 36, 0, 0, 255, 255}, {48, 36, 200, 30, 60, 255}}},
     {"anim.gif", 8, 0, {{32, 24, 255, 0, 0}}},  // the first frame only
     {"cmyk.jpg", 24, 10, {{16, 24, 0, 255, 255}, {48, 24, 0, 0, 0}}},
     {"cmyk.tif", 24, 1, {{16, 24, 0, 255, 255}, {48, 24, 0, 0, 0}}},
 };
+// clang-format on
 
 void ExpectProbes(const Bitmap& bitmap, const PictureCase& c) {
     for (const Probe& probe : c.probes) {

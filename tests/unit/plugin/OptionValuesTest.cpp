@@ -1,4 +1,5 @@
 #include "plugin/OptionValues.h"
+#include "tests/unit/ShiftJis.h"
 
 #include <gtest/gtest.h>
 
@@ -10,37 +11,21 @@ namespace qorvi {
 namespace {
 
 TEST(ParseOptionInteger, AcceptsDecimalAndPrefixedHexOnly) {
+    // clang-format off
     const std::pair<const char*, std::optional<int32_t>> cases[] = {
-        {"42", 42},
-        {"+42", 42},
-        {"-42", -42},
-        {"007", 7},
-        {"2147483647", INT32_MAX},
-        {"-2147483648", INT32_MIN},
+        {"42", 42}, {"+42", 42}, {"-42", -42}, {"007", 7},
+        {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
         {"2147483648", std::nullopt},  // decimal does not wrap
-        {"-2147483649", std::nullopt},
-        {"99999999999999999999999", std::nullopt},
-        {"$FF", 255},
-        {"0xFF", 255},
-        {"0XfF", 255},
-        {"$7FFFFFFF", INT32_MAX},
-        {"$FFFFFFFF", -1},
-        {"0x80000000", INT32_MIN},  // hex keeps the colour's bit pattern
-        {"0x00000000FF", 255},
-        {"$100000000", std::nullopt},
-        {"", std::nullopt},
-        {"+", std::nullopt},
-        {"-", std::nullopt},
-        {"$", std::nullopt},
-        {"0x", std::nullopt},
-        {"red", std::nullopt},
-        {"12abc", std::nullopt},
-        {"$FG", std::nullopt},
-        {" 12", std::nullopt},
-        {"1.5", std::nullopt},
-        {"-$FF", std::nullopt},
-        {"FF", std::nullopt},
+        {"-2147483649", std::nullopt}, {"99999999999999999999999", std::nullopt},
+        {"$FF", 255}, {"0xFF", 255}, {"0XfF", 255}, {"$7FFFFFFF", INT32_MAX},
+        {"$FFFFFFFF", -1}, {"0x80000000", INT32_MIN},  // hex keeps the colour's bit pattern
+        {"0x00000000FF", 255}, {"$100000000", std::nullopt},
+        {"", std::nullopt}, {"+", std::nullopt}, {"-", std::nullopt}, {"$", std::nullopt},
+        {"0x", std::nullopt}, {"red", std::nullopt}, {"12abc", std::nullopt},
+        {"$FG", std::nullopt}, {" 12", std::nullopt}, {"1.5", std::nullopt},
+        {"-$FF", std::nullopt}, {"FF", std::nullopt},
     };
+    // clang-format on
     for (const auto& [text, value] : cases) {
         SCOPED_TRACE(text);
         EXPECT_EQ(ParseOptionInteger(text), value);
@@ -81,10 +66,7 @@ TEST(WrapOrderString, PutsBackOnlyTheStrippedPair) {
     for (const auto& [read, expected] : cases) EXPECT_EQ(WrapOrderString(read), expected);
 }
 
-// Code page 932: 0x81-0x9F and 0xE0-0xFC start a two-byte character.
-bool ShiftJisLeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
+using test::ShiftJisLeadByte;
 
 TEST(FilePaths, ExtensionIsTakenFromTheFileNameOnly) {
     struct Case {

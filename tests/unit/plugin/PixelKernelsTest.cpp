@@ -14,22 +14,15 @@ TEST(BitmapLayout, StridesAndBlocksStayWithinTheBound) {
         int32_t width, bitCount;
         std::optional<uint32_t> stride;
     };
+    // clang-format off
     const StrideCase strides[] = {
-        {1, 1, 4},
-        {33, 1, 8},
-        {5, 8, 8},
-        {3, 24, 12},
-        {3, 32, 12},
-        {1, 4, 4},
-        {9, 4, 8},
-        {0, 24, std::nullopt},
-        {-1, 8, std::nullopt},
-        {4, 0, std::nullopt},
-        {4, 33, std::nullopt},
+        {1, 1, 4}, {33, 1, 8}, {5, 8, 8}, {3, 24, 12}, {3, 32, 12}, {1, 4, 4}, {9, 4, 8},
+        {0, 24, std::nullopt}, {-1, 8, std::nullopt}, {4, 0, std::nullopt}, {4, 33, std::nullopt},
         {0x1FFFFFFF, 32, 0x7FFFFFFCu},
         {0x20000000, 32, std::nullopt},  // 2^31 bytes: one past the bound
         {INT32_MAX, 32, std::nullopt},   // 8 GiB: a 32-bit product would have wrapped
     };
+    // clang-format on
     for (const StrideCase& c : strides)
         EXPECT_EQ(RowStride(c.width, c.bitCount), c.stride) << c.width << " x " << c.bitCount;
 

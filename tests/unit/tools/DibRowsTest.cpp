@@ -57,14 +57,15 @@ TEST(DibToRows, EveryDepthAndOrientationGivesThePictureTopDown) {
         bool masksAfter;      // three standard masks follow a 40-byte header
         uint32_t colorsUsed;  // 0: the full table
     };
+    // clang-format off
     const Case cases[] = {
-        {1, DibRgb, 40, false, 0},        {4, DibRgb, 40, false, 0},
-        {4, DibRgb, 40, false, 5},        {8, DibRgb, 40, false, 0},
-        {8, DibRgb, 40, false, 17},       {24, DibRgb, 40, false, 0},
-        {32, DibRgb, 40, false, 0},       {32, DibBitFields, 40, true, 0},
+        {1, DibRgb, 40, false, 0},  {4, DibRgb, 40, false, 0},  {4, DibRgb, 40, false, 5},
+        {8, DibRgb, 40, false, 0},  {8, DibRgb, 40, false, 17}, {24, DibRgb, 40, false, 0},
+        {32, DibRgb, 40, false, 0}, {32, DibBitFields, 40, true, 0},
         {32, DibBitFields, 56, false, 0},  // a V3 header carrying the standard masks
         {8, DibRgb, 108, false, 0},        // a V4 header: the table follows biSize bytes
     };
+    // clang-format on
     const uint32_t widths[] = {1, 3, 5, 9, 33};
     for (const Case& c : cases)
         for (uint32_t width : widths)
