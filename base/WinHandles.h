@@ -95,6 +95,30 @@ private:
     HDC dc_;
 };
 
+// A movable local block locked for one scope: LocalLock on entry, LocalUnlock when it ends. The
+// block itself stays its owner's.
+class [[nodiscard]] LocalLockScope {
+public:
+    explicit LocalLockScope(HLOCAL block) noexcept
+        : block_(block), pointer_(block != nullptr ? LocalLock(block) : nullptr) {}
+    ~LocalLockScope() {
+        if (pointer_ != nullptr) LocalUnlock(block_);
+    }
+    LocalLockScope(const LocalLockScope&) = delete;
+    LocalLockScope& operator=(const LocalLockScope&) = delete;
+
+    // The locked bytes; null when the block could not be locked.
+    template <class T = void>
+    T* get() const noexcept {
+        return static_cast<T*>(pointer_);
+    }
+    explicit operator bool() const noexcept { return pointer_ != nullptr; }
+
+private:
+    HLOCAL block_;
+    void* pointer_;
+};
+
 // A critical section that lives as long as its owner. Enter it through CriticalSectionGuard.
 class CriticalSection {
 public:

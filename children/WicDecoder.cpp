@@ -216,20 +216,21 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels,
     // target.bytes was bounded by MaxPixelBytes in PlanRows.
     UniqueLocal bits(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, target.bytes));
     if (!bits) return SusieOutOfMemory;
-    auto* rows = static_cast<uint8_t*>(LocalLock(bits.get()));
-    if (!rows) return SusieOutOfMemory;
-
     RowConverter converter(layout, delivery, std::move(palette));
-    for (uint32_t top = 0; top < height && SUCCEEDED(hr); top += bandRows) {
-        const uint32_t count = std::min(bandRows, height - top);
-        const WICRect rect = {0, INT(top), INT(width), INT(count)};
-        hr = source->CopyPixels(&rect, UINT(sourceRow.stride), UINT(sourceRow.stride * count),
-                                scratch.data());
-        for (uint32_t y = 0; y < count && SUCCEEDED(hr); ++y)  // top-down in, bottom-up out
-            converter.Convert(scratch.data() + y * sourceRow.stride,
-                              rows + size_t(height - 1 - (top + y)) * target.stride, width);
+    {
+        const LocalLockScope locked(bits.get());
+        if (!locked) return SusieOutOfMemory;
+        uint8_t* rows = locked.get<uint8_t>();
+        for (uint32_t top = 0; top < height && SUCCEEDED(hr); top += bandRows) {
+            const uint32_t count = std::min(bandRows, height - top);
+            const WICRect rect = {0, INT(top), INT(width), INT(count)};
+            hr = source->CopyPixels(&rect, UINT(sourceRow.stride), UINT(sourceRow.stride * count),
+                                    scratch.data());
+            for (uint32_t y = 0; y < count && SUCCEEDED(hr); ++y)  // top-down in, bottom-up out
+                converter.Convert(scratch.data() + y * sourceRow.stride,
+                                  rows + size_t(height - 1 - (top + y)) * target.stride, width);
+        }
     }
-    LocalUnlock(bits.get());
     if (FAILED(hr)) return FailureCode(hr);
 
     // The CMYK-marked header carries four zero mask fields after the 40 bytes of the common one.
@@ -239,21 +240,24 @@ int Decode(const uint8_t* data, size_t size, bool cmykWanted, bool pixels,
     const std::vector<uint8_t> table = converter.ColourTable();
     UniqueLocal info(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, headerSize + table.size()));
     if (!info) return SusieOutOfMemory;
-    auto* header = static_cast<BITMAPINFOHEADER*>(LocalLock(info.get()));
-    if (!header) return SusieOutOfMemory;
-    header->biSize = DWORD(headerSize);
-    header->biWidth = LONG(width);
-    header->biHeight = LONG(height);  // bottom-up
-    header->biPlanes = 1;
-    header->biBitCount = WORD(picture.bitCount);
-    header->biCompression = delivery == Delivery::Cmyk32 ? BI_BITFIELDS : BI_RGB;
-    header->biSizeImage = DWORD(target.bytes);
-    header->biXPelsPerMeter = LONG(std::lround(picture.dpiX / MetresPerInch));
-    header->biYPelsPerMeter = LONG(std::lround(picture.dpiY / MetresPerInch));
-    header->biClrUsed = DWORD(table.size() / 4);
-    if (!table.empty())
-        std::memcpy(reinterpret_cast<uint8_t*>(header) + headerSize, table.data(), table.size());
-    LocalUnlock(info.get());
+    {
+        const LocalLockScope locked(info.get());
+        if (!locked) return SusieOutOfMemory;
+        auto* header = locked.get<BITMAPINFOHEADER>();
+        header->biSize = DWORD(headerSize);
+        header->biWidth = LONG(width);
+        header->biHeight = LONG(height);  // bottom-up
+        header->biPlanes = 1;
+        header->biBitCount = WORD(picture.bitCount);
+        header->biCompression = delivery == Delivery::Cmyk32 ? BI_BITFIELDS : BI_RGB;
+        header->biSizeImage = DWORD(target.bytes);
+        header->biXPelsPerMeter = LONG(std::lround(picture.dpiX / MetresPerInch));
+        header->biYPelsPerMeter = LONG(std::lround(picture.dpiY / MetresPerInch));
+        header->biClrUsed = DWORD(table.size() / 4);
+        if (!table.empty())
+            std::memcpy(reinterpret_cast<uint8_t*>(header) + headerSize, table.data(),
+                        table.size());
+    }
 
     picture.info = std::move(info);
     picture.bits = std::move(bits);

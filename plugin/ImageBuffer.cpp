@@ -1,6 +1,7 @@
 #include "plugin/ImageBuffer.h"
 
 #include "base/GuardedCall.h"
+#include "base/WinHandles.h"
 #include "geometry/RotationKernels.h"
 
 #include <algorithm>
@@ -36,14 +37,11 @@ void ReleaseImage(ImageBuffer& buffer) noexcept {
 }
 
 bool AllocateLockedBlock(size_t size, HLOCAL& handle, void*& pointer) {
-    HLOCAL block = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, size);
-    if (block == nullptr) return false;
-    void* locked = LocalLock(block);
-    if (locked == nullptr) {
-        LocalFree(block);
-        return false;
-    }
-    handle = block;
+    UniqueLocal block(LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, size));
+    if (!block) return false;
+    void* locked = LocalLock(block.get());
+    if (locked == nullptr) return false;
+    handle = block.release();
     pointer = locked;
     return true;
 }
@@ -115,10 +113,12 @@ ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
     if (infoHandle == nullptr || bitsHandle == nullptr) return ChildBitmap::Short;
     const size_t infoBytes = LocalSize(infoHandle);
     if (infoBytes < BitmapHeaderBytes) return ChildBitmap::Short;
-    const auto* locked = static_cast<const BITMAPINFOHEADER*>(LocalLock(infoHandle));
-    if (locked == nullptr) return ChildBitmap::Short;
-    const BITMAPINFOHEADER header = *locked;
-    LocalUnlock(infoHandle);
+    BITMAPINFOHEADER header;
+    {
+        const LocalLockScope locked(infoHandle);
+        if (!locked) return ChildBitmap::Short;
+        header = *locked.get<const BITMAPINFOHEADER>();
+    }
 
     const int32_t bitCount = header.biBitCount;
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||

@@ -212,14 +212,13 @@ bool TakeBlock(HLOCAL handle, const char* what, std::vector<uint8_t>& bytes, std
         return false;
     }
     UniqueLocal owner(handle);
-    const void* data = LocalLock(handle);
+    const LocalLockScope data(handle);
     if (!data) {
         problem = std::string(what) + " handle cannot be locked";
         return false;
     }
-    const auto* begin = static_cast<const uint8_t*>(data);
+    const auto* begin = data.get<const uint8_t>();
     bytes.assign(begin, begin + size);
-    LocalUnlock(handle);
     return true;
 }
 

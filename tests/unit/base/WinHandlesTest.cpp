@@ -68,10 +68,19 @@ TEST(WinHandles, FileAndFindOwnersAreEmptyAtInvalidHandleValue) {
     EXPECT_TRUE(DeleteFileA(path.c_str()));
 }
 
-TEST(WinHandles, LocalBlocksAreFreed) {
+TEST(WinHandles, LocalBlocksAreLockedForAScopeAndFreed) {
     HLOCAL block = LocalAlloc(LMEM_MOVEABLE, 64);
     ASSERT_NE(block, nullptr);
-    { UniqueLocal owner(block); }
+    {
+        UniqueLocal owner(block);
+        {
+            const LocalLockScope locked(block);
+            ASSERT_TRUE(locked);
+            EXPECT_EQ(LocalFlags(block) & LMEM_LOCKCOUNT, 1u);
+        }
+        EXPECT_EQ(LocalFlags(block) & LMEM_LOCKCOUNT, 0u) << "the scope unlocked what it locked";
+        EXPECT_FALSE(LocalLockScope(nullptr)) << "no block, nothing locked";
+    }
     EXPECT_EQ(LocalFlags(block), LMEM_INVALID_HANDLE);
 }
 
