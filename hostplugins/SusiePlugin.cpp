@@ -11,17 +11,13 @@
 namespace qorvi {
 namespace {
 
-// The buffer LoadFrom reads the kind and the extension patterns into; the child is told one
-// byte less, so the last byte stays the terminator of a child that keeps to it.
-constexpr int kInfoBufferSize = 256;
-
 // The buffer ShowInformation reads the child's information text into.
-constexpr int kAboutBufferSize = 1024;
+constexpr int AboutBufferSize = 1024;
 
 // A child that never returns 0 for information numbers past its last format (one that returns
 // its buffer length for every number, say) would keep LoadFrom looping forever while the host
 // starts. Real children list a few dozen formats at most; past this many we stop reading.
-constexpr int kMaxFormatStrings = 512;
+constexpr int MaxFormatStrings = 512;
 
 // Calls an entry point that answers with a result code: -1 when the child lacks it, 8 when it
 // faults. The arguments are plain values and pointers, so nothing with a destructor lives
@@ -101,15 +97,15 @@ bool TSusiePlugin::LoadFrom(const std::string& path) {
 
     // Only import plug-ins: the kind must be "00IN" exactly, whole string, case-sensitive. A
     // child that faults while it tells us is refused as well.
-    const ChildInfoText kind = CallGetPluginInfo(0, kInfoBufferSize, false);
+    const ChildInfoText kind = CallGetPluginInfo(0, InfoBufferSize, false);
     if (!kind.completed || kind.text != "00IN") {
         Unload();
         return false;
     }
 
     std::string formats;
-    for (int index = 0; index < kMaxFormatStrings; ++index) {
-        const ChildInfoText pattern = CallGetPluginInfo(2 + 2 * index, kInfoBufferSize, false);
+    for (int index = 0; index < MaxFormatStrings; ++index) {
+        const ChildInfoText pattern = CallGetPluginInfo(2 + 2 * index, InfoBufferSize, false);
         if (!pattern.completed) {
             Unload();
             return false;
@@ -216,7 +212,7 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     if (GetPluginInfo == nullptr) return;
     // The terminator goes at the reported length, never outside the buffer (a fault counts as
     // no text).
-    const ChildInfoText about = CallGetPluginInfo(1, kAboutBufferSize, true);
+    const ChildInfoText about = CallGetPluginInfo(1, AboutBufferSize, true);
     const std::wstring text = WidenAnsi(about.text);
     const std::wstring caption = WidenAnsi(FileName);
 

@@ -24,9 +24,6 @@ const std::string ChildExtension = ".spi";
 constexpr DWORD NotAChildFile =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
-// The information buffers: 256 bytes, of which the child is told it may use 255.
-constexpr int InfoBufferSize = 256;
-
 // A child that answers every information number would keep BuildFormatLists asking for ever and
 // fill memory with its texts. Real children list a few dozen formats at most.
 constexpr int MaxFormatsPerChild = 1024;

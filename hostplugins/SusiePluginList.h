@@ -24,6 +24,10 @@
 
 namespace qorvi {
 
+// The buffer the kind, the extension patterns and the format descriptions are read into; the
+// child is told one byte less, so the last byte stays the terminator of a child that keeps to it.
+inline constexpr int InfoBufferSize = 256;
+
 // One information string as a child gave it (TSusiePlugin::CallGetPluginInfo).
 struct ChildInfoText {
     bool completed = false;  // false: the child faulted
