@@ -101,21 +101,22 @@ void SetResizerModes(PluginState& state, const TPluginOption& settings) {
 void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed) {
     // Requests that start from here on take the new record; those running keep theirs.
     state.Settings.Publish(confirmed);
-    // A transform running on another thread reads the records, and the engine frees what a
-    // record held when it prepares it again: they change only while no transform runs. Nothing
-    // takes TransformLock while it holds ResizeLock or a child's lock, so holding it over the
-    // steps below cannot deadlock.
-    CriticalSectionGuard transforms(state.TransformLock);
-    WriteCMSInfoIntents(state, confirmed);
-    PrepareCMSInfo(state.PictureCMSInfo, state.PreviewCMSInfo, state.Module,
-                   confirmed.MonitorProfileName, confirmed.CMYKProfileName,
-                   confirmed.ThumbnailCMMode);
+    {
+        // A transform running on another thread reads the records, and the engine frees what a
+        // record held when it prepares it again: they change only while no transform runs. The
+        // lock covers the records alone, so no transform waits for a child or a resize.
+        CriticalSectionGuard transforms(state.TransformLock);
+        WriteCMSInfoIntents(state, confirmed);
+        PrepareCMSInfo(state.PictureCMSInfo, state.PreviewCMSInfo, state.Module,
+                       confirmed.MonitorProfileName, confirmed.CMYKProfileName,
+                       confirmed.ThumbnailCMMode);
+        AddEngineOption(state);
+    }
     SetResizerModes(state, confirmed);
     if (state.PluginList) {
         state.PluginList->SetUseCMYKColorSpace(confirmed.ColorManagement ? -1 : 0);
         state.PluginList->SetThreadSafe(confirmed.ThreadSafeSPI);
     }
-    AddEngineOption(state);
 }
 
 void FinalizePlugin(bool processExit) {

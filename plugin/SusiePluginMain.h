@@ -31,9 +31,9 @@ void FinalizePlugin(bool processExit);
 
 // The settings-dependent steps of start-up, for both engine records: their intents and flags
 // from `settings`, and the engine option bit, added last. ApplyConfirmedSettings publishes
-// `confirmed` as the live settings, then runs them again with the profile set-up, the resizers'
-// modes and the children's switches after a confirmed settings dialog, on the live objects; it
-// changes the engine records under TransformLock, since requests may be converting with them.
+// `confirmed` as the live settings, then runs them again with the profile set-up after a
+// confirmed settings dialog, on the live records (under TransformLock, since requests may be
+// converting with them), and then sets the resizers' modes and the children's switches.
 void WriteCMSInfoIntents(PluginState& state, const TPluginOption& settings);
 void AddEngineOption(PluginState& state);
 void ApplyConfirmedSettings(PluginState& state, const TPluginOption& confirmed);
