@@ -115,33 +115,31 @@ int TSusiePluginList::IndexOfExtension(const std::string& ext) const {
     return IndexOfExtensionIn(Order(), ext);
 }
 
-TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
+template <class Accepts>
+TSusiePlugin* TSusiePluginList::FindFirst(const std::string& fileName, Accepts accepts) const {
     const std::vector<TSusiePlugin*> order = Order();
-    if (!fileName.empty()) {
-        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
-        if (guess != -1 && order[size_t(guess)]->CallIsSupported(fileName, value))
-            return order[size_t(guess)];
-    }
-    // The walk asks every enabled child, the guessed one included: the guess is a shortcut only.
-    for (TSusiePlugin* plugin : order) {
-        if (plugin->Enabled && plugin->CallIsSupported(fileName, value)) return plugin;
+    // A memory request has no name to guess from.
+    const int guess =
+        fileName.empty() ? -1 : IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
+    if (guess != -1 && accepts(*order[size_t(guess)])) return order[size_t(guess)];
+    // Then every other enabled child in order. Each is asked once: a child that reads the head
+    // from a file handle moves its position, and asking twice costs a child's look at the file.
+    for (size_t i = 0; i < order.size(); ++i) {
+        if (int(i) != guess && order[i]->Enabled && accepts(*order[i])) return order[i];
     }
     return nullptr;
 }
 
+TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
+    return FindFirst(fileName,
+                     [&](TSusiePlugin& child) { return child.CallIsSupported(fileName, value); });
+}
+
 TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, const void* data,
                                                    DWORD size) {
-    const std::vector<TSusiePlugin*> order = Order();
-    // A memory request has no name to guess from.
-    if (!fileName.empty()) {
-        const int guess = IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
-        if (guess != -1 && order[size_t(guess)]->CallIsSupported2(fileName, data, size))
-            return order[size_t(guess)];
-    }
-    for (TSusiePlugin* plugin : order) {
-        if (plugin->Enabled && plugin->CallIsSupported2(fileName, data, size)) return plugin;
-    }
-    return nullptr;
+    return FindFirst(fileName, [&](TSusiePlugin& child) {
+        return child.CallIsSupported2(fileName, data, size);
+    });
 }
 
 void TSusiePluginList::BuildFormatLists() {

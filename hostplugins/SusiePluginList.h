@@ -6,7 +6,7 @@
 // (ThreadSafe, read once per call) only one thread at a time is inside any one child.
 //
 // TSusiePluginList owns the children in dispatch order, finds them in a folder, picks the child
-// for a request (extension guess, then every enabled child in order), builds the format lists
+// for a request (extension guess, then every other enabled child in order), builds the format lists
 // qorvi.spi advertises and reads and writes the order string ("a.spi=1","b.spi=0"). It is
 // complete before the first request; afterwards only the settings dialog changes it, on the
 // host's window thread, while requests may be choosing a child: a request walks a copy of the
@@ -124,6 +124,10 @@ public:
 private:
     // The children in dispatch order, as taken under orderLock_.
     std::vector<TSusiePlugin*> Order() const;
+    // The child the extension names when it accepts, else the first other enabled one that
+    // does; each asked once.
+    template <class Accepts>
+    TSusiePlugin* FindFirst(const std::string& fileName, Accepts accepts) const;
 
     std::vector<std::unique_ptr<TSusiePlugin>> items_;
     bool threadSafe_ = false;

@@ -109,16 +109,18 @@ bool IsGrayscalePalette(const BITMAPINFOHEADER* header) noexcept {
     return IsGrayscaleTable(ColourTable(header));
 }
 
+bool ReadChildHeader(HLOCAL infoHandle, BITMAPINFOHEADER& header) noexcept {
+    if (infoHandle == nullptr || LocalSize(infoHandle) < BitmapHeaderBytes) return false;
+    const LocalLockScope locked(infoHandle);
+    if (!locked) return false;
+    header = *locked.get<const BITMAPINFOHEADER>();
+    return true;
+}
+
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
-    if (infoHandle == nullptr || bitsHandle == nullptr) return ChildBitmap::Short;
-    const size_t infoBytes = LocalSize(infoHandle);
-    if (infoBytes < BitmapHeaderBytes) return ChildBitmap::Short;
     BITMAPINFOHEADER header;
-    {
-        const LocalLockScope locked(infoHandle);
-        if (!locked) return ChildBitmap::Short;
-        header = *locked.get<const BITMAPINFOHEADER>();
-    }
+    if (bitsHandle == nullptr || !ReadChildHeader(infoHandle, header)) return ChildBitmap::Short;
+    const size_t infoBytes = LocalSize(infoHandle);
 
     const int32_t bitCount = header.biBitCount;
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||

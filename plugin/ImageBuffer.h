@@ -108,6 +108,9 @@ enum class ChildBitmap {
     Short,    // a block is missing or smaller than the header announces: nothing may read it
 };
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept;
+// A copy of the BITMAPINFOHEADER at the start of a child's header block; false when the block
+// is missing, shorter than that or cannot be locked.
+bool ReadChildHeader(HLOCAL infoHandle, BITMAPINFOHEADER& header) noexcept;
 // Turns the rows of a locked, usable bitmap with a negative biHeight bottom-up and makes the
 // height positive. Bottom-up bitmaps are left as they are.
 void MakeBottomUp(ImageBuffer& buffer) noexcept;

@@ -61,4 +61,17 @@ int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input) {
     return SusieSuccess;
 }
 
+bool ReadFileHead(HANDLE file, FileHead& head) {
+    head.fill(0);
+    // Pipes and devices have no position to put back.
+    if (GetFileType(file) != FILE_TYPE_DISK) return false;
+    LARGE_INTEGER position;
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &position, FILE_CURRENT)) return false;
+    DWORD read = 0;
+    const bool ok = ReadFile(file, head.data(), HeadBytes, &read, nullptr) != FALSE;
+    SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
+    if (!ok) head.fill(0);
+    return ok;
+}
+
 }  // namespace qorvi

@@ -17,6 +17,8 @@
 
 #include <windows.h>
 
+#include <array>
+#include <cstdint>
 #include <memory>
 
 namespace qorvi {
@@ -35,5 +37,13 @@ struct InputImage {
 // block for the file, an empty file included) with `input` empty. An offset outside the file
 // gives a reader over nothing rather than one that reads outside the block.
 int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input);
+
+// The head of a file as children are shown it: HeadBytes from the handle's position on, zero
+// after the file's end.
+using FileHead = std::array<uint8_t, HeadBytes>;
+
+// Reads the head of an open disk file from its current position and puts the position back.
+// False, with the position as it was, for a handle that is no readable, seekable disk file.
+bool ReadFileHead(HANDLE file, FileHead& head);
 
 }  // namespace qorvi

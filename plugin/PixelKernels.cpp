@@ -25,9 +25,9 @@ int32_t PaletteEntryCount(int32_t bitCount, uint32_t clrUsed) {
 }
 
 bool IsGrayscaleTable(const uint8_t* table) {
-    // Entry i read as a little-endian 32-bit value is i * 0x010101: B = G = R = i, reserved 0.
+    // Entry i is B = G = R = i. The reserved byte is no colour: decoders leave it as they find it.
     for (int32_t i = 0; i < MaxPaletteEntries; ++i, table += 4)
-        if (table[0] != i || table[1] != i || table[2] != i || table[3] != 0) return false;
+        if (table[0] != i || table[1] != i || table[2] != i) return false;
     return true;
 }
 

@@ -29,7 +29,7 @@ inline constexpr int32_t MaxPaletteEntries = 256;
 // any other depth); never more than MaxPaletteEntries.
 int32_t PaletteEntryCount(int32_t bitCount, uint32_t clrUsed);
 // True when the 256 four-byte entries of `table` are the grey ramp: entry i is blue = green =
-// red = i with a zero reserved byte.
+// red = i, whatever its reserved byte holds.
 bool IsGrayscaleTable(const uint8_t* table);
 
 // Composites `width` x `height` B,G,R,A pixels (rows 4 x width bytes apart, no gaps) over a

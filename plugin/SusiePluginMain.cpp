@@ -2,11 +2,15 @@
 
 #include "base/RuntimeMemory.h"
 #include "geometry/OutputSize.h"
+#include "plugin/ImageBuffer.h"
 #include "plugin/InputImage.h"
 #include "plugin/Settings.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace qorvi {
 
@@ -37,48 +41,112 @@ std::string InformationText(int infono) {
 // looking. Never asks to stop.
 int __stdcall IgnoreProgress(int, int, long) { return 0; }
 
-// GetPicture and GetPreview: the child decodes from memory, the pipeline post-processes.
+// The two blocks of one picture request: what the child stored and, after the pipeline, what it
+// made of them. Freed when the request fails, handed to the host when it succeeds. The child
+// writes into these, never into the host's variables, so whatever it stores before a fault or an
+// error code is ours to free, and nothing the host had there is touched. A child that stored one
+// handle in both has it freed once.
+class RequestBlocks {
+public:
+    RequestBlocks() = default;
+    ~RequestBlocks() { Free(); }
+    RequestBlocks(const RequestBlocks&) = delete;
+    RequestBlocks& operator=(const RequestBlocks&) = delete;
+
+    void Free() noexcept {
+        if (Bits != nullptr && Bits != Info) LocalFree(Bits);
+        if (Info != nullptr) LocalFree(Info);
+        Info = Bits = nullptr;
+    }
+    void HandOver(HLOCAL* info, HLOCAL* bits) noexcept {
+        *info = std::exchange(Info, nullptr);
+        *bits = std::exchange(Bits, nullptr);
+    }
+
+    HLOCAL Info = nullptr;
+    HLOCAL Bits = nullptr;
+};
+
+// The child decodes the image held in memory, whatever the host passed: its thumbnail when a
+// preview is asked for and it has one, else the picture.
+int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
+                    SusieProgressCallback progress, long lData, RequestBlocks& blocks) {
+    const auto data = reinterpret_cast<LPCSTR>(image.Memory);
+    const auto size = static_cast<long>(image.Size);
+    if (preview) {
+        const int result = child.CallGetPreview(data, size, SusieInputMemory, &blocks.Info,
+                                                &blocks.Bits, progress, lData);
+        if (result != SusieNotImplemented) return result;
+        blocks.Free();  // whatever a child stored before saying it has no thumbnail
+    }
+    return child.CallGetPicture(data, size, SusieInputMemory, &blocks.Info, &blocks.Bits, progress,
+                                lData);
+}
+
+// GetPicture and GetPreview up to the final blocks in `blocks`: input, child, pipeline.
+int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag,
+                SusieProgressCallback progress, long lData, bool preview, RequestBlocks& blocks) {
+    // The settings this request runs with, whatever the settings dialog does meanwhile.
+    const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
+    InputImage input;
+    int result = LoadInputImage(buf, len, flag, input);
+    if (result != SusieSuccess) return result;
+    TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
+    if (child == nullptr) return SusieUnsupported;
+    result = DecodeWithChild(*child, *input.Reader, preview, progress, lData, blocks);
+    if (result != SusieSuccess) return result;
+    const bool processed =
+        ProcessPicture(*state, *settings, *input.Reader, blocks.Info, blocks.Bits, preview);
+    return processed ? SusieSuccess : SusieInternalError;
+}
+
+// GetPicture and GetPreview. After any result but 0 both host variables hold null and nothing
+// the request allocated is alive: viewers free nothing after a failed request, and some free
+// whatever non-null handles they get back.
 int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                    SusieProgressCallback progress, long lData, bool preview) {
     // Nowhere to put a picture: no child is asked to decode one.
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
-    PluginState* state = Plugin.get();
+    *pHBInfo = nullptr;
+    *pHBm = nullptr;
     if (progress == nullptr) progress = IgnoreProgress;
-    bool delivered = false;
+    RequestBlocks blocks;
+    int result;
     try {
-        // The settings this request runs with, whatever the settings dialog does meanwhile.
-        const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
-        InputImage input;
-        int result = LoadInputImage(buf, len, flag, input);
-        if (result != SusieSuccess) return result;
-        TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
-        if (child == nullptr) return SusieUnsupported;
-
-        // Children always decode the image held in memory, whatever the host passed.
-        const auto data = reinterpret_cast<LPCSTR>(input.Reader->Memory);
-        const auto size = static_cast<long>(input.Reader->Size);
-        if (preview) {
-            result =
-                child->CallGetPreview(data, size, SusieInputMemory, pHBInfo, pHBm, progress, lData);
-            if (result == SusieNotImplemented)
-                result = child->CallGetPicture(data, size, SusieInputMemory, pHBInfo, pHBm,
-                                               progress, lData);
-        } else {
-            result =
-                child->CallGetPicture(data, size, SusieInputMemory, pHBInfo, pHBm, progress, lData);
-        }
-        if (result != SusieSuccess) return result;
-        delivered = true;
-        if (ProcessPicture(*state, *settings, *input.Reader, *pHBInfo, *pHBm, preview))
-            return SusieSuccess;
+        result = MakePicture(Plugin.get(), buf, len, flag, progress, lData, preview, blocks);
     } catch (...) {
         // Out of memory in our own bookkeeping: the request fails like a failed pipeline.
+        result = SusieInternalError;
     }
-    if (delivered) {
-        LocalFree(*pHBInfo);
-        LocalFree(*pHBm);
-    }
-    return SusieInternalError;
+    if (result == SusieSuccess) blocks.HandOver(pHBInfo, pHBm);
+    return result;
+}
+
+// Dots per inch from a bitmap's pixels per metre; 0 when it gives none.
+WORD DotsPerInch(LONG pixelsPerMetre) {
+    if (pixelsPerMetre <= 0) return 0;
+    return WORD(std::min<int64_t>((int64_t(pixelsPerMetre) * 254 + 5000) / 10000, 0xFFFF));
+}
+
+// The picture information of a child that cannot give it but decodes the image: the size, depth
+// and density of the bitmap it delivers, which is then freed.
+int InformationFromBitmap(TSusiePlugin& child, const TMemoryReader& image, PictureInfo& info) {
+    RequestBlocks blocks;
+    const int result = DecodeWithChild(child, image, false, IgnoreProgress, 0, blocks);
+    if (result != SusieSuccess) return result;
+    BITMAPINFOHEADER header;
+    // A bitmap the host could not be given is no picture to describe.
+    if (CheckChildBitmap(blocks.Info, blocks.Bits) == ChildBitmap::Short ||
+        !ReadChildHeader(blocks.Info, header))
+        return SusieInternalError;
+    info = PictureInfo{};
+    info.width = header.biWidth;
+    // -2^31 rows have no 32-bit count.
+    info.height = long(std::min<int64_t>(std::llabs(header.biHeight), INT32_MAX));
+    info.x_density = DotsPerInch(header.biXPelsPerMeter);
+    info.y_density = DotsPerInch(header.biYPelsPerMeter);
+    info.colorDepth = short(header.biBitCount);
+    return SusieSuccess;
 }
 
 }  // namespace
@@ -127,6 +195,13 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
     if (!Plugin || !Plugin->PluginList) return 0;
     try {
+        // A value without high bits is the host's file handle. Children would read from it
+        // without putting the position back, each seeing what the one before left over, and
+        // some take only memory: they are all shown one head, read once, at the position the
+        // host left, which is then put back. A handle that cannot be read so goes on as it came.
+        FileHead head;
+        if ((dw & 0xFFFF0000u) == 0 && ReadFileHead(reinterpret_cast<HANDLE>(uintptr_t(dw)), head))
+            dw = static_cast<DWORD>(reinterpret_cast<uintptr_t>(head.data()));
         return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) !=
                nullptr;
     } catch (...) {
@@ -144,8 +219,16 @@ extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, Pic
         TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
         if (child == nullptr) return SusieUnsupported;
         // The child gets the host's own arguments: for file input it opens the file itself.
-        const int result = child->CallGetPictureInfo(buf, len, flag, lpInfo);
-        if (result == SusieSuccess && lpInfo != nullptr && settings->LimitedOutputSize) {
+        int result = child->CallGetPictureInfo(buf, len, flag, lpInfo);
+        // Some children decode what they cannot describe: their bitmap tells instead.
+        if (result != SusieSuccess && lpInfo != nullptr && child->GetPicture != nullptr &&
+            InformationFromBitmap(*child, *input.Reader, *lpInfo) == SusieSuccess)
+            result = SusieSuccess;
+        if (result != SusieSuccess || lpInfo == nullptr) return result;
+        // What the host will be given: 32-bit pictures arrive as 24-bit, over the checkerboard
+        // or converted from CMYK.
+        if (lpInfo->colorDepth == 32) lpInfo->colorDepth = 24;
+        if (settings->LimitedOutputSize) {
             int32_t width = lpInfo->width, height = lpInfo->height;
             FitToBox(width, height, settings->MaxWidth, settings->MaxHeight);
             lpInfo->width = width;

@@ -6,7 +6,11 @@
 // (InputImage.h), hands it to the first enabled child that accepts it (SusiePluginList.h) and
 // runs ProcessPicture over the child's bitmap, with the one settings snapshot the request took
 // when it started. Results are the host interface's codes; a child's own codes pass through. No
-// exception leaves an export.
+// exception leaves an export. A picture request that answers anything but 0 leaves null in both
+// of the host's variables and nothing of its own alive. IsSupported shows the children the head
+// of a file the host passes by handle, read once, and leaves the handle's position as it was.
+// GetPictureInfo reports the depth the host will get, and for a child that cannot describe a
+// picture it decodes, the size and depth of its bitmap.
 //
 // Start-up and shut-down run under the loader lock: they create no thread. Threads start lazily
 // on the first request that needs them; shut-down waits only for the resizers' workers' last
@@ -65,8 +69,9 @@ extern const char* const PluginVersionText;
 
 // Post-processes the bitmap a child delivered for a picture (preview false) or a thumbnail
 // (preview true), with the request's `settings` snapshot and the shared objects of `state`.
-// `infoHandle` and `bitsHandle` are the host's variables: they hold the final, unlocked handles
-// on return, also after a failure (false), which the caller answers with 8 after freeing both.
+// `infoHandle` and `bitsHandle` are the request's variables: they hold the final, unlocked
+// handles on return, also after a failure (false), which the caller answers with 8 after freeing
+// both and clearing the host's variables.
 bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryReader& reader,
                     HLOCAL& infoHandle, HLOCAL& bitsHandle, bool preview);
 

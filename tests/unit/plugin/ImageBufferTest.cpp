@@ -103,9 +103,8 @@ TEST(Palette, GreyOnlyForEightBitsWithTheWholeRamp) {
     h.biClrUsed = 16;
     EXPECT_FALSE(IsGrayscalePalette(&h));
     h.biClrUsed = 256;
-    Table(image)[4 * 9 + 3] = 1;  // a reserved byte
-    EXPECT_FALSE(IsGrayscalePalette(&h));
-    Table(image)[4 * 9 + 3] = 0;
+    Table(image)[4 * 9 + 3] = 1;  // a reserved byte is no colour
+    EXPECT_TRUE(IsGrayscalePalette(&h));
     h.biBitCount = 4;
     EXPECT_FALSE(IsGrayscalePalette(&h));
 }
