@@ -20,14 +20,15 @@ const auto Untouchable = reinterpret_cast<HLOCAL>(0x5A5A0);
 using Children = std::vector<std::pair<std::string, std::string>>;
 
 struct Viewer {
-    explicit Viewer(const Children& children,
-                    const std::string& settings = "") {
+    explicit Viewer(const Children& children, const std::string& settings = "") {
         for (const auto& [name, config] : children)
             paths.push_back(folder.AddChild("fixture.spi", name, "", config));
         if (!settings.empty()) folder.AddFile("qorvi.ini", "[Default]\n" + settings);
         plugin.Load();
     }
-    FixtureProbe Probe(size_t child) const { return FixtureProbe(GetModuleHandleA(paths[child].c_str())); }
+    FixtureProbe Probe(size_t child) const {
+        return FixtureProbe(GetModuleHandleA(paths[child].c_str()));
+    }
 
     TempPluginFolder folder;
     PluginHost plugin{folder};
@@ -60,8 +61,8 @@ TEST(CarelessChildren, AFailedRequestLeavesNullAndNoBlock) {
                 for (bool preview : {false, true}) {
                     HLOCAL info = Untouchable, bits = Untouchable;
                     const auto call = preview ? viewer.plugin.GetPreview : viewer.plugin.GetPicture;
-                    ASSERT_EQ(call(image.data(), long(image.size()), SusieInputMemory, &info,
-                                   &bits, nullptr, 0),
+                    ASSERT_EQ(call(image.data(), long(image.size()), SusieInputMemory, &info, &bits,
+                                   nullptr, 0),
                               c.result);
                     ASSERT_EQ(info, nullptr);
                     ASSERT_EQ(bits, nullptr);
@@ -160,14 +161,16 @@ TEST(CarelessChildren, PictureInformationAsTheHostWillGetIt) {
         {"infoanswer=2\naccept=all", false, 2},
     };
     for (const Case& c : cases) {
-        Viewer viewer(Children{{"child.spi", c.config}}, "LimitedOutputSize=1\nMaxWidth=50\nMaxHeight=50\n");
+        Viewer viewer(Children{{"child.spi", c.config}},
+                      "LimitedOutputSize=1\nMaxWidth=50\nMaxHeight=50\n");
         const std::string image = c.picture ? QvtImage(100, 60) : std::string(64, 'x');
         const std::string path = viewer.folder.AddFile("p.qvt", image);
         for (bool file : {false, true}) {
             PictureInfo info{};
-            const int result = file ? viewer.plugin.GetPictureInfo(path.c_str(), 0, SusieInputFile, &info)
-                                    : viewer.plugin.GetPictureInfo(image.data(), long(image.size()),
-                                                                   SusieInputMemory, &info);
+            const int result =
+                file ? viewer.plugin.GetPictureInfo(path.c_str(), 0, SusieInputFile, &info)
+                     : viewer.plugin.GetPictureInfo(image.data(), long(image.size()),
+                                                    SusieInputMemory, &info);
             ASSERT_EQ(result, c.result) << c.config;
             if (result != SusieSuccess) continue;
             EXPECT_EQ(info.width, 50) << c.config;
