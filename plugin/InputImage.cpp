@@ -70,7 +70,6 @@ bool ReadFileHead(HANDLE file, FileHead& head) {
     DWORD read = 0;
     const bool ok = ReadFile(file, head.data(), HeadBytes, &read, nullptr) != FALSE;
     SetFilePointerEx(file, position, nullptr, FILE_BEGIN);
-    if (!ok) head.fill(0);
     return ok;
 }
 
