@@ -1,6 +1,7 @@
 #include "ui/ConfigurationFrm.h"
 
 #include "base/DelimitedText.h"
+#include "base/SystemLibrary.h"
 #include "base/WinHandles.h"
 #include "base/WinText.h"
 #include "color/LCMSDll.h"
@@ -160,7 +161,9 @@ TConfigurationForm::~TConfigurationForm() = default;
 std::string TConfigurationForm::SystemColorDirectory() {
     char directory[259] = {};
     DWORD size = sizeof directory;
-    if (!GetColorDirectoryA(nullptr, directory, &size)) return std::string();
+    static const auto colorDirectory =
+        SystemFunction<decltype(&GetColorDirectoryA)>(L"mscms.dll", "GetColorDirectoryA");
+    if (colorDirectory == nullptr || !colorDirectory(nullptr, directory, &size)) return {};
     std::string path = directory;
     if (!path.empty() && !EndsWithPathDelimiter(path, SystemLeadByte)) path += '\\';
     return path;
@@ -513,7 +516,10 @@ void TConfigurationForm::ChangeColor(HWND swatch) {
     chooser.rgbResult = SwatchColor(swatch) & 0xFFFFFF;
     chooser.lpCustColors = customColors_.data();
     chooser.Flags = CC_FULLOPEN | CC_RGBINIT;
-    if (ChooseColorW(&chooser)) SetSwatchColor(swatch, chooser.rgbResult & 0xFFFFFF);
+    static const auto chooseColor =
+        SystemFunction<decltype(&ChooseColorW)>(L"comdlg32.dll", "ChooseColorW");
+    if (chooseColor != nullptr && chooseColor(&chooser))
+        SetSwatchColor(swatch, chooser.rgbResult & 0xFFFFFF);
 }
 
 void TConfigurationForm::btnChangeBGColorClick() { ChangeColor(Control(pnlBGColor1)); }

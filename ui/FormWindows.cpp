@@ -1,5 +1,6 @@
 #include "ui/FormWindows.h"
 
+#include "base/SystemLibrary.h"
 #include "base/WinHandles.h"
 #include "base/WindowPlacement.h"
 
@@ -61,7 +62,9 @@ void RegisterClasses() {
         swatch.lpszClassName = SwatchClass;
         RegisterClassExW(&swatch);
         INITCOMMONCONTROLSEX controls{sizeof controls, ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES};
-        InitCommonControlsEx(&controls);
+        const auto initialize = SystemFunction<decltype(&InitCommonControlsEx)>(
+            L"comctl32.dll", "InitCommonControlsEx");
+        if (initialize != nullptr) initialize(&controls);
         return true;
     }();
     (void)registered;
