@@ -8,6 +8,7 @@
 #include "plugin/SusiePluginMain.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace qorvi {
 
@@ -30,13 +31,36 @@ void ShowEngineWarning(const std::string& enginePath) {
     MessageBoxW(nullptr, text.c_str(), L"警告", MB_OK | MB_ICONWARNING);
 }
 
+HMODULE LoadedModule = nullptr;
+enum StartState { NotStarted, Starting, Running };
+std::atomic<int> Start{NotStarted};
+CriticalSection StartLock;
+
 }  // namespace
+
+void RecordModule(HMODULE module) noexcept { LoadedModule = module; }
+
+void EnsureStarted() noexcept {
+    if (Start.load(std::memory_order_acquire) == Running) return;
+    // Recursive for the starting thread, which finds Starting and goes on.
+    CriticalSectionGuard guard(StartLock);
+    if (Start.load(std::memory_order_relaxed) != NotStarted) return;
+    Start.store(Starting, std::memory_order_relaxed);
+    try {
+        InitializePlugin(LoadedModule);
+    } catch (...) {
+        // Out of memory while starting: what exists is undone, and the plug-in stays without state.
+        FinalizePlugin(false);
+    }
+    Start.store(Running, std::memory_order_release);
+}
 
 void InitializePlugin(HMODULE module) {
     if (Started) return;
     Started = true;
-    Plugin = std::make_unique<PluginState>();
-    PluginState& state = *Plugin;
+    // Published as Plugin only when complete: a call from inside start-up sees none.
+    auto owned = std::make_unique<PluginState>();
+    PluginState& state = *owned;
 
     SYSTEM_INFO system;
     GetSystemInfo(&system);
@@ -74,6 +98,7 @@ void InitializePlugin(HMODULE module) {
     state.PluginList->SetUseCMYKColorSpace(settings.ColorManagement ? -1 : 0);
     state.PluginList->SetThreadSafe(settings.ThreadSafeSPI);
     AddEngineOption(state);
+    Plugin = std::move(owned);
 }
 
 void WriteCMSInfoIntents(PluginState& state, const TPluginOption& settings) {

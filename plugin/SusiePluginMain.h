@@ -28,10 +28,20 @@
 namespace qorvi {
 
 // Each runs once per load, however often it is called. `module` is qorvi.spi's own module.
-// InitializePlugin creates Plugin and publishes the settings it read; FinalizePlugin takes the
-// state down and destroys it.
+// InitializePlugin builds the state and publishes it as Plugin once it is complete, with the
+// settings it read; FinalizePlugin takes the state down and destroys it.
 void InitializePlugin(HMODULE module);
 void FinalizePlugin(bool processExit);
+
+// Start-up runs outside the loader lock: loading children and the engine, asking the screen for
+// its profile and showing the missing engine's box could deadlock the viewer there while another
+// of its threads waits for the lock. The load notification only records the module
+// (RecordModule); every export first calls EnsureStarted, of which the first call runs
+// InitializePlugin. Concurrent first calls wait for it; a call on the starting thread itself (a
+// child calling an export while it loads, a window message while the box shows) goes on at once
+// and sees no Plugin, as before start-up. Start-up that runs out of memory leaves no Plugin.
+void RecordModule(HMODULE module) noexcept;
+void EnsureStarted() noexcept;
 
 // The settings-dependent steps of start-up, for both engine records: their intents and flags
 // from `settings`, and the engine option bit, added last. ApplyConfirmedSettings publishes

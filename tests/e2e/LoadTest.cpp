@@ -1,10 +1,12 @@
 // qorvi.spi under load and across its whole life, with the real engine and the sample decoder:
 // many host threads at once, many loads in one process, and unloading or ending the process
 // while the engine's workers and the resizers' threads exist.
+#include "base/WinHandles.h"
 #include "tests/e2e/PluginHost.h"
 
 #include <gtest/gtest.h>
 
+#include <latch>
 #include <map>
 #include <string>
 #include <thread>
@@ -153,6 +155,143 @@ TEST_F(Load, TheHostMayEndWithEveryWorkerRunning) {
                                           {plugin.Path(), command, path, "--keep-loaded"});
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         EXPECT_NE(run.output.find(": 0 (ok)"), std::string::npos) << run.output;
+    }
+}
+
+// Start-up waits for the first export call, whichever it is; calls that come at once wait for it
+// and all see the children it loaded.
+TEST(StartUp, RunsAtTheFirstCallOfAnyExportAndConcurrentCallsWaitForIt) {
+    TempPluginFolder folder;
+    const std::string child = folder.AddChild("fixture.spi", "child.spi");
+    PluginHost plugin(folder);
+    const std::string image = QvtImage(4, 4);
+    for (int round = 0; round < 20; ++round) {
+        plugin.Load(false);
+        ASSERT_EQ(GetModuleHandleA(child.c_str()), nullptr) << "no child before the first call";
+        std::vector<int> results(5, -100);
+        std::string pattern;
+        std::latch start(5);
+        auto picture = [&](bool preview) {
+            ReceivedBitmap out;
+            const auto call = preview ? plugin.GetPreview : plugin.GetPicture;
+            return call(image.data(), long(image.size()), SusieInputMemory, &out.info, &out.bits,
+                        nullptr, 0);
+        };
+        std::vector<std::thread> threads;
+        threads.emplace_back([&] {
+            char text[16] = {};
+            start.arrive_and_wait();
+            results[0] = plugin.GetPluginInfo(2, text, sizeof text) > 0 ? 0 : 1;
+            pattern = text;
+        });
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            results[1] = plugin.IsSupported("p.qvt", DWORD(uintptr_t(image.data()))) == 1 ? 0 : 1;
+        });
+        threads.emplace_back([&] {
+            PictureInfo info{};
+            start.arrive_and_wait();
+            results[2] =
+                plugin.GetPictureInfo(image.data(), long(image.size()), SusieInputMemory, &info);
+        });
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            results[3] = picture(false);
+        });
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            results[4] = picture(true);
+        });
+        for (std::thread& thread : threads) thread.join();
+        EXPECT_EQ(results, std::vector<int>(5, 0)) << "round " << round;
+        EXPECT_EQ(pattern, "*.qvt");
+        plugin.Unload();
+    }
+}
+
+// What qorvi_load_stress did: its output and exit code, or that a round never ended.
+struct StressRun {
+    bool hung = false;
+    DWORD exitCode = 0xFFFFFFFF;
+    std::string output;
+};
+
+// Runs qorvi_load_stress on `plugin` (with "load-only" when `loadOnly`). A thread stuck under the
+// loader lock cannot be ended from inside its process: when a minute passes without a round
+// ending, the process is ended from here.
+StressRun RunLoadStress(const std::string& plugin, int rounds, bool loadOnly) {
+    StressRun run;
+    TempFile output("");
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueFile out(CreateFileA(output.Path().c_str(), GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = startup.hStdError = out.get();
+    std::string line = "\"" + BuiltPath("qorvi_load_stress.exe") + "\" \"" + plugin + "\" " +
+                       std::to_string(rounds) + (loadOnly ? " load-only" : "");
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        run.output = "CreateProcess failed";
+        return run;
+    }
+    UniqueHandle processHandle(process.hProcess), thread(process.hThread);
+    size_t seen = 0;
+    DWORD lastProgress = GetTickCount();
+    while (WaitForSingleObject(processHandle.get(), 250) == WAIT_TIMEOUT) {
+        const size_t now = ReadWholeFile(output.Path()).size();
+        if (now != seen) {
+            seen = now;
+            lastProgress = GetTickCount();
+        } else if (GetTickCount() - lastProgress > 60000) {
+            TerminateProcess(processHandle.get(), 3);
+            WaitForSingleObject(processHandle.get(), 10000);
+            run.hung = true;
+            break;
+        }
+    }
+    GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    out.reset();
+    run.output = ReadWholeFile(output.Path());
+    return run;
+}
+
+// Start-up loads the children and the engine, asks the screen for its profile and may show the
+// missing engine's box, while the viewer's window thread works with the window system: none of it
+// may run under the loader lock. Every round loads qorvi.spi, starts it up through an export and
+// unloads it, with the engine and without (the box at every start-up). Children that make a window
+// in their own load notification can hang a viewer that loads them, with or without us: with
+// them, qorvi.spi's own load must still end, since it loads no child before its first call.
+TEST(LoaderLock, EveryLoadEndsWhileAnotherThreadUsesTheWindowSystem) {
+    struct Case {
+        const char* name;
+        bool engine;
+        const char* childConfig;
+        bool loadOnly;
+    };
+    const Case cases[] = {
+        {"with the engine", true, "", false},
+        {"without the engine", false, "", false},
+        {"children that make a window at load", true, "loadwindow=1", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempPluginFolder folder;
+        const std::string plugin = folder.AddBuilt("qorvi.spi", "qorvi.spi");
+        if (c.engine) folder.AddBuilt("qorvi.dll", "qorvi.dll");
+        folder.AddChild("fixture.spi", "first.spi", "", c.childConfig);
+        folder.AddChild("fixture.spi", "second.spi", "SPI", c.childConfig);
+        const StressRun run = RunLoadStress(plugin, 200, c.loadOnly);
+        ASSERT_FALSE(run.hung) << "a round never ended:\n" << run.output;
+        EXPECT_EQ(run.exitCode, 0u) << run.output;
+        // The format pattern shows that start-up found the children.
+        EXPECT_NE(run.output.find(c.loadOnly ? "loaded 200" : "loaded 200 *.qvt"),
+                  std::string::npos)
+            << run.output;
+        EXPECT_NE(run.output.find("done"), std::string::npos) << run.output;
     }
 }
 

@@ -11,7 +11,7 @@ PluginHost::PluginHost(TempPluginFolder& folder)
 
 PluginHost::~PluginHost() { Unload(); }
 
-void PluginHost::Load() {
+void PluginHost::Load(bool startUp) {
     if (module_ != nullptr) return;
     module_ = LoadLibraryA(path_.c_str());
     if (module_ == nullptr) throw std::runtime_error("cannot load " + path_);
@@ -19,6 +19,10 @@ void PluginHost::Load() {
     if (!GetPluginInfo || !IsSupported || !GetPictureInfo || !GetPicture || !GetPreview ||
         !ConfigurationDlg)
         throw std::runtime_error(path_ + " lacks one of the six exports");
+    if (startUp) {
+        char kind[8] = {};
+        GetPluginInfo(0, kind, sizeof kind);
+    }
 }
 
 void PluginHost::Unload() {

@@ -21,8 +21,9 @@ public:
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
 
-    // Loads qorvi.spi (start-up runs now) and binds the exports; throws when that fails.
-    void Load();
+    // Loads qorvi.spi and binds the exports, then, as viewers do, asks for its kind (information
+    // 0), which runs start-up, unless `startUp` is false; throws when loading or binding fails.
+    void Load(bool startUp = true);
     void Unload();
     HMODULE Module() const { return module_; }
     const std::string& Path() const { return path_; }
