@@ -109,8 +109,35 @@ bool IsGrayscalePalette(const BITMAPINFOHEADER* header) noexcept {
     return IsGrayscaleTable(ColourTable(header));
 }
 
+ChildBlock InspectChildBlock(HLOCAL handle) noexcept {
+    ChildBlock block;
+    if (handle == nullptr) return block;
+    // The system checks a movable handle against its handle table but takes any other value for
+    // a fixed block's address and may read through it. A block is ours when the address it locks
+    // to leads back to it (a fixed one must also be a block of the process heap) or when it is a
+    // movable handle without memory; any fault on the way means the value is nothing of ours.
+    auto inspect = [&] {
+        const UINT flags = LocalFlags(handle);
+        if (flags == LMEM_INVALID_HANDLE) return;
+        void* locked = LocalLock(handle);
+        if (locked == nullptr) {
+            block.local = (flags & LMEM_DISCARDED) != 0;
+            return;
+        }
+        LocalUnlock(handle);
+        if (LocalHandle(locked) != handle) return;
+        if (locked == handle && !HeapValidate(GetProcessHeap(), 0, handle)) return;
+        const SIZE_T bytes = LocalSize(handle);
+        if (bytes == SIZE_T(-1)) return;
+        block.local = true;
+        block.bytes = bytes;
+    };
+    if (!RunGuarded(inspect).completed) return ChildBlock{};
+    return block;
+}
+
 bool ReadChildHeader(HLOCAL infoHandle, BITMAPINFOHEADER& header) noexcept {
-    if (infoHandle == nullptr || LocalSize(infoHandle) < BitmapHeaderBytes) return false;
+    if (InspectChildBlock(infoHandle).bytes < BitmapHeaderBytes) return false;
     const LocalLockScope locked(infoHandle);
     if (!locked) return false;
     header = *locked.get<const BITMAPINFOHEADER>();
@@ -119,8 +146,10 @@ bool ReadChildHeader(HLOCAL infoHandle, BITMAPINFOHEADER& header) noexcept {
 
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
     BITMAPINFOHEADER header;
-    if (bitsHandle == nullptr || !ReadChildHeader(infoHandle, header)) return ChildBitmap::Short;
+    const size_t pixelBytes = InspectChildBlock(bitsHandle).bytes;
+    if (pixelBytes == 0 || !ReadChildHeader(infoHandle, header)) return ChildBitmap::Short;
     const size_t infoBytes = LocalSize(infoHandle);
+    if (infoBytes < header.biSize) return ChildBitmap::Short;
 
     const int32_t bitCount = header.biBitCount;
     const bool knownDepth = bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 ||
@@ -144,8 +173,13 @@ ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
     const auto stride = RowStride(header.biWidth, bitCount);
     if (!stride) return ChildBitmap::Short;
     const auto bitsBytes = PixelBlockBytes(*stride, uint32_t(rows));
-    if (!bitsBytes || LocalSize(bitsHandle) < *bitsBytes) return ChildBitmap::Short;
+    if (!bitsBytes || pixelBytes < *bitsBytes) return ChildBitmap::Short;
     return ChildBitmap::Usable;
+}
+
+void CapColourCount(BITMAPINFOHEADER& header) noexcept {
+    if (header.biBitCount <= 8 && header.biClrUsed > uint32_t(MaxPaletteEntries))
+        header.biClrUsed = MaxPaletteEntries;
 }
 
 void MakeBottomUp(ImageBuffer& buffer) noexcept {

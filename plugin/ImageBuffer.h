@@ -101,16 +101,29 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// What a handle a child stored is: a block of this process's local memory and how many bytes it
+// holds (0 when it is empty or discarded), or anything else (a pointer into another heap or into
+// the child's own data, a kernel handle, a made-up value), which nothing may lock, read or free.
+struct ChildBlock {
+    bool local = false;
+    size_t bytes = 0;
+};
+ChildBlock InspectChildBlock(HLOCAL handle) noexcept;
+
 // What a child's two blocks hold, against what the header says.
 enum class ChildBitmap {
     Usable,   // every stage may read and write the header, the colour table and all rows
     Foreign,  // a form the stages do not handle (compressed rows, an unknown depth): pass it on
-    Short,    // a block is missing or smaller than the header announces: nothing may read it
+    Short,    // a block is missing, not local memory or smaller than the header announces (the
+              // header block than biSize, the colour table or the masks): nothing may read it
 };
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept;
 // A copy of the BITMAPINFOHEADER at the start of a child's header block; false when the block
 // is missing, shorter than that or cannot be locked.
 bool ReadChildHeader(HLOCAL infoHandle, BITMAPINFOHEADER& header) noexcept;
+// Caps biClrUsed of a locked, usable bitmap at MaxPaletteEntries: its table holds no more, and
+// the host would read as many entries as the header names.
+void CapColourCount(BITMAPINFOHEADER& header) noexcept;
 // Turns the rows of a locked, usable bitmap with a negative biHeight bottom-up and makes the
 // height positive. Bottom-up bitmaps are left as they are.
 void MakeBottomUp(ImageBuffer& buffer) noexcept;

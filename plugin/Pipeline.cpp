@@ -222,6 +222,7 @@ bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryRe
     ImageBuffer& buffer = blocks.Buffer();
     // Every stage works on bottom-up rows.
     MakeBottomUp(buffer);
+    CapColourCount(*buffer.Header);
     PaletteArea palette{};
     const int32_t paletteCount = SavePalette(buffer.Header, palette);
     in.cmyk = IsCMYKMarked(*buffer.Header);

@@ -37,9 +37,40 @@ std::string InformationText(int infono) {
     return infono % 2 == 0 ? children.GetPattern(index) : children.GetDescription(index);
 }
 
-// Handed to the child when the host gives no progress callback: many children call it without
-// looking. Never asks to stop.
-int __stdcall IgnoreProgress(int, int, long) { return 0; }
+// What a host call on this thread is doing while qorvi is inside it: null when there is none.
+struct HostCall {
+    SusieProgressCallback progress = nullptr;  // the host's, for a picture request
+    long lData = 0;
+};
+thread_local const HostCall* tHostCall = nullptr;
+
+// Marks this thread as inside a host call while it lives. A child that calls qorvi's own exports
+// from inside its entry point would otherwise have qorvi ask it again, without end: such a call
+// is refused (Nested()).
+class HostCallScope {
+public:
+    explicit HostCallScope(const HostCall& call) : saved_(std::exchange(tHostCall, &call)) {}
+    explicit HostCallScope(HostCall&&) = delete;  // the call must outlive the scope
+    ~HostCallScope() { tHostCall = saved_; }
+    HostCallScope(const HostCallScope&) = delete;
+    HostCallScope& operator=(const HostCallScope&) = delete;
+
+    static bool Nested() { return tHostCall != nullptr; }
+
+private:
+    const HostCall* saved_;
+};
+
+// The progress callback every child gets, also when the host gives none (many children call it
+// without looking). It reaches the host's only on the thread of the host's request: a viewer's
+// callback works with its windows, and one called from a decoder's own thread while the
+// viewer's thread waits for that decoder could deadlock the viewer or break its window state.
+// Calls from elsewhere, or without a host callback, are answered "go on".
+int __stdcall ForwardProgress(int num, int denom, long) {
+    const HostCall* call = tHostCall;
+    if (call == nullptr || call->progress == nullptr) return 0;
+    return call->progress(num, denom, call->lData);
+}
 
 // The two blocks of one picture request: what the child stored and, after the pipeline, what it
 // made of them. Freed when the request fails, handed to the host when it succeeds. The child
@@ -53,9 +84,10 @@ public:
     RequestBlocks(const RequestBlocks&) = delete;
     RequestBlocks& operator=(const RequestBlocks&) = delete;
 
+    // What is not local memory is not ours to free: the child keeps it.
     void Free() noexcept {
-        if (Bits != nullptr && Bits != Info) LocalFree(Bits);
-        if (Info != nullptr) LocalFree(Info);
+        if (Bits != Info && InspectChildBlock(Bits).local) LocalFree(Bits);
+        if (InspectChildBlock(Info).local) LocalFree(Info);
         Info = Bits = nullptr;
     }
     void HandOver(HLOCAL* info, HLOCAL* bits) noexcept {
@@ -69,23 +101,25 @@ public:
 
 // The child decodes the image held in memory, whatever the host passed: its thumbnail when a
 // preview is asked for and it has one, else the picture.
+// Its progress reports go through ForwardProgress to the host call of this thread.
 int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
-                    SusieProgressCallback progress, long lData, RequestBlocks& blocks) {
+                    RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
     const auto size = static_cast<long>(image.Size);
+    const long lData = tHostCall != nullptr ? tHostCall->lData : 0;
     if (preview) {
         const int result = child.CallGetPreview(data, size, SusieInputMemory, &blocks.Info,
-                                                &blocks.Bits, progress, lData);
+                                                &blocks.Bits, ForwardProgress, lData);
         if (result != SusieNotImplemented) return result;
         blocks.Free();  // whatever a child stored before saying it has no thumbnail
     }
-    return child.CallGetPicture(data, size, SusieInputMemory, &blocks.Info, &blocks.Bits, progress,
-                                lData);
+    return child.CallGetPicture(data, size, SusieInputMemory, &blocks.Info, &blocks.Bits,
+                                ForwardProgress, lData);
 }
 
 // GetPicture and GetPreview up to the final blocks in `blocks`: input, child, pipeline.
-int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag,
-                SusieProgressCallback progress, long lData, bool preview, RequestBlocks& blocks) {
+int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag, bool preview,
+                RequestBlocks& blocks) {
     // The settings this request runs with, whatever the settings dialog does meanwhile.
     const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
     InputImage input;
@@ -93,7 +127,7 @@ int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag,
     if (result != SusieSuccess) return result;
     TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
     if (child == nullptr) return SusieUnsupported;
-    result = DecodeWithChild(*child, *input.Reader, preview, progress, lData, blocks);
+    result = DecodeWithChild(*child, *input.Reader, preview, blocks);
     if (result != SusieSuccess) return result;
     const bool processed =
         ProcessPicture(*state, *settings, *input.Reader, blocks.Info, blocks.Bits, preview);
@@ -106,14 +140,17 @@ int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag,
 int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                    SusieProgressCallback progress, long lData, bool preview) {
     // Nowhere to put a picture: no child is asked to decode one.
+    EnsureStarted();
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
     *pHBInfo = nullptr;
     *pHBm = nullptr;
-    if (progress == nullptr) progress = IgnoreProgress;
+    if (HostCallScope::Nested()) return SusieUnsupported;
+    const HostCall call{progress, lData};
+    const HostCallScope scope(call);
     RequestBlocks blocks;
     int result;
     try {
-        result = MakePicture(Plugin.get(), buf, len, flag, progress, lData, preview, blocks);
+        result = MakePicture(Plugin.get(), buf, len, flag, preview, blocks);
     } catch (...) {
         // Out of memory in our own bookkeeping: the request fails like a failed pipeline.
         result = SusieInternalError;
@@ -132,7 +169,7 @@ WORD DotsPerInch(LONG pixelsPerMetre) {
 // and density of the bitmap it delivers, which is then freed.
 int InformationFromBitmap(TSusiePlugin& child, const TMemoryReader& image, PictureInfo& info) {
     RequestBlocks blocks;
-    const int result = DecodeWithChild(child, image, false, IgnoreProgress, 0, blocks);
+    const int result = DecodeWithChild(child, image, false, blocks);
     if (result != SusieSuccess) return result;
     BITMAPINFOHEADER header;
     // A bitmap the host could not be given is no picture to describe.
@@ -159,13 +196,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(instance);
-        try {
-            InitializePlugin(instance);
-        } catch (...) {
-            // Out of memory while loading: undo what exists and refuse the load.
-            FinalizePlugin(false);
-            return FALSE;
-        }
+        // Start-up waits for the first export call, outside the loader lock.
+        RecordModule(instance);
         return TRUE;
     case DLL_PROCESS_DETACH:
         // A non-null `reserved` means the process is ending rather than unloading us.
@@ -177,6 +209,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 }
 
 extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
+    EnsureStarted();
     if (infono < 0 || buf == nullptr || buflen < 1) return 0;
     std::string text;
     try {
@@ -193,7 +226,10 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 }
 
 extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
-    if (!Plugin || !Plugin->PluginList) return 0;
+    EnsureStarted();
+    if (!Plugin || !Plugin->PluginList || HostCallScope::Nested()) return 0;
+    const HostCall call;
+    const HostCallScope scope(call);
     try {
         // A value without high bits is the host's file handle. Children would read from it
         // without putting the position back, each seeing what the one before left over, and
@@ -210,7 +246,11 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
 }
 
 extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+    EnsureStarted();
     PluginState* state = Plugin.get();
+    if (HostCallScope::Nested()) return SusieUnsupported;
+    const HostCall call;
+    const HostCallScope scope(call);
     try {
         const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
         InputImage input;
@@ -253,8 +293,10 @@ extern "C" int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL*
 }
 
 extern "C" int __stdcall ConfigurationDlg(HWND parent, int fnc) {
-    // Only function 1, the settings dialog, exists.
+    EnsureStarted();
+    // Only function 1, the settings dialog, exists; it needs the children and the settings.
     if (fnc != 1) return SusieNotImplemented;
+    if (!Plugin) return SusieInternalError;
     try {
         return RunConfigurationDialog(parent, ShowConfigurationForm);
     } catch (...) {

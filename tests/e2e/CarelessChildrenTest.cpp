@@ -1,7 +1,9 @@
 // qorvi.spi with decoders that bend the interface as decoders written elsewhere do: they store
 // their blocks and then fail, read a file handle's head without putting the position back or
 // fault on a handle, leave junk in a palette's reserved bytes, or cannot describe a picture they
-// decode. Fixture children behave that way on request.
+// decode; and with hostile ones, whose blocks lie about themselves or are no local memory, that
+// report progress from their own threads or call qorvi back. Fixture children behave that way on
+// request.
 #include "base/WinHandles.h"
 #include "tests/e2e/PluginHost.h"
 
@@ -178,6 +180,111 @@ TEST(CarelessChildren, PictureInformationAsTheHostWillGetIt) {
             EXPECT_EQ(info.colorDepth, 24) << c.config;
         }
     }
+}
+
+// Every hostile bitmap gets a clear answer, 500 times over: the host's variables hold null after
+// a failure, nothing is read or freed that is not local memory, and neither memory nor handles
+// are left behind. Those that are sound apart from their form reach the host, with a colour
+// count the table holds.
+TEST(HostileChildren, EachBitmapGetsAClearAnswerAndLeavesNothingBehind) {
+    struct Case {
+        const char* config;
+        int result;
+    };
+    // clang-format off
+    const Case cases[] = {
+        {"hostile=heightmin",                      SusieInternalError},
+        {"hostile=heightmax",                      SusieInternalError},
+        {"hostile=rowoverflow",                    SusieInternalError},
+        {"bitmap=grey\nhostile=coloursabove256",   SusieSuccess},
+        {"bitmap=grey\nhostile=coloursabovetable", SusieInternalError},
+        {"bitmap=bgra\nhostile=masksmissing",      SusieInternalError},
+        {"hostile=headershort",                    SusieInternalError},
+        {"hostile=nopixels",                       SusieInternalError},
+        {"hostile=fixed",                          SusieSuccess},
+        {"hostile=heappointer",                    SusieInternalError},
+        {"hostile=staticpointer",                  SusieInternalError},
+        {"hostile=kernelhandle",                   SusieInternalError},
+        {"hostile=nullhandles",                    SusieInternalError},
+        {"hostile=nullpixels",                     SusieInternalError},
+        {"afterstore=3",                           3},
+    };
+    // clang-format on
+    const std::string image = QvtImage(256, 128);  // 96 KiB of pixels: a lost block shows
+    Viewer plain(Children{{"plain.spi", ""}});
+    ReceivedBitmap reference;
+    ASSERT_EQ(Request(plain.plugin, false, image, reference), SusieSuccess);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.config);
+        Viewer viewer(Children{{"hostile.spi", c.config}});
+        auto requests = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                ReceivedBitmap out;
+                out.info = out.bits = Untouchable;
+                ASSERT_EQ(Request(viewer.plugin, i % 2 == 1, image, out), c.result);
+                if (c.result != SusieSuccess) {
+                    ASSERT_EQ(out.info, nullptr);
+                    ASSERT_EQ(out.bits, nullptr);
+                } else if (i == 0) {
+                    EXPECT_LE(out.Header().biClrUsed, 256u);
+                    if (out.Header().biBitCount == 24) EXPECT_EQ(out.Bits(), reference.Bits());
+                }
+            }
+        };
+        auto handles = [] {
+            DWORD count = 0;
+            GetProcessHandleCount(GetCurrentProcess(), &count);
+            return int(count);
+        };
+        requests(10);
+        const size_t memoryBefore = CommittedPrivateBytes();
+        const int handlesBefore = handles();
+        requests(500);
+        EXPECT_LT(CommittedPrivateBytes(), memoryBefore + 4 * 1024 * 1024);
+        EXPECT_LT(handles(), handlesBefore + 10);
+    }
+}
+
+// A decoder's own threads may report progress: those reports never reach the viewer's callback,
+// which works with the viewer's windows and would be called while the viewer's thread waits. The
+// reports of the request's thread do.
+struct ProgressCalls {
+    int total = 0;
+    int elsewhere = 0;  // from any thread but the request's
+    DWORD thread = GetCurrentThreadId();
+};
+
+int __stdcall CountProgress(int, int, long lData) {
+    auto& calls = *reinterpret_cast<ProgressCalls*>(lData);
+    InterlockedIncrement(reinterpret_cast<volatile LONG*>(&calls.total));
+    if (GetCurrentThreadId() != calls.thread)
+        InterlockedIncrement(reinterpret_cast<volatile LONG*>(&calls.elsewhere));
+    return 0;
+}
+
+TEST(HostileChildren, ProgressReachesTheViewerOnlyOnItsOwnThread) {
+    ProgressCalls calls;
+    Viewer viewer(Children{{"threads.spi", "progress=thread"}});
+    const std::string image = QvtImage(8, 8);
+    ReceivedBitmap out;
+    ASSERT_EQ(viewer.plugin.GetPicture(image.data(), long(image.size()), SusieInputMemory,
+                                       &out.info, &out.bits, CountProgress,
+                                       long(reinterpret_cast<intptr_t>(&calls))),
+              SusieSuccess);
+    EXPECT_EQ(calls.total, 2);  // the start and the end, from the request's thread
+    EXPECT_EQ(calls.elsewhere, 0);
+}
+
+// A decoder that hosts plug-ins itself may call qorvi.spi for the picture it was asked for:
+// qorvi would ask it again without end. Inside a request such calls are refused (2, and 0 from
+// IsSupported), and the request itself goes on.
+TEST(HostileChildren, ADecoderCallingQorviFromInsideARequestIsRefusedThere) {
+    Viewer viewer(Children{{"hosting.spi", "reenter=1"}});
+    const std::string image = QvtImage(8, 8);
+    ReceivedBitmap out;
+    ASSERT_EQ(Request(viewer.plugin, false, image, out), SusieSuccess);
+    EXPECT_EQ(out.Header().biWidth, 8);
+    EXPECT_EQ(viewer.Probe(0).LastValue(), DWORD(SusieUnsupported * 100 + SusieUnsupported * 10));
 }
 
 }  // namespace

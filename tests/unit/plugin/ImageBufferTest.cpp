@@ -160,6 +160,10 @@ TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
     v4.biSize = 108;
     BITMAPINFOHEADER fewColours = Header(3, 2, 8);
     fewColours.biClrUsed = 2;
+    BITMAPINFOHEADER manyColours = Header(3, 2, 8);
+    manyColours.biClrUsed = 1000;
+    BITMAPINFOHEADER v5 = Header(3, 2, 24);
+    v5.biSize = 124;
     const Case cases[] = {
         {"24-bit", Header(3, 2, 24), 0, 24, ChildBitmap::Usable},
         {"24-bit, one byte short", Header(3, 2, 24), 0, 23, ChildBitmap::Short},
@@ -170,6 +174,8 @@ TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
         {"8-bit with its table", Header(3, 2, 8), 1024, 8, ChildBitmap::Usable},
         {"8-bit, table short", Header(3, 2, 8), 1020, 8, ChildBitmap::Short},
         {"8-bit, two colours", fewColours, 8, 8, ChildBitmap::Usable},
+        {"1000 colours, 256 in the table", manyColours, 1024, 8, ChildBitmap::Usable},
+        {"a header longer than its block", v5, 0, 24, ChildBitmap::Short},
         {"1-bit without its table", Header(3, 2, 1), 4, 8, ChildBitmap::Short},
         {"masks missing", Header(3, 2, 32, BI_BITFIELDS), 8, 24, ChildBitmap::Short},
         {"three masks", Header(3, 2, 32, BI_BITFIELDS), 12, 24, ChildBitmap::Usable},
@@ -192,6 +198,41 @@ TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
     Block header(&plain, 40);
     EXPECT_EQ(CheckChildBitmap(header.handle.get(), nullptr), ChildBitmap::Short);
     EXPECT_EQ(CheckChildBitmap(nullptr, bits.handle.get()), ChildBitmap::Short);
+}
+
+// What a child may store instead of a local block: nothing may lock, read or free it.
+TEST(InspectChildBlock, TellsLocalBlocksFromAnythingElse) {
+    static char ownData[64];
+    const HANDLE heap = HeapCreate(0, 0, 0);
+    void* const foreign = HeapAlloc(heap, 0, 64);
+    void* const unmapped = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_NOACCESS);
+    VirtualFree(unmapped, 0, MEM_RELEASE);
+    UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    UniqueLocal movable(LocalAlloc(LMEM_MOVEABLE, 64)), fixed(LocalAlloc(LMEM_FIXED, 48)),
+        empty(LocalAlloc(LMEM_MOVEABLE, 0));
+    struct Case {
+        const char* what;
+        HLOCAL handle;
+        bool local;
+        size_t bytes;
+    };
+    const Case cases[] = {
+        {"movable", movable.get(), true, 64},
+        {"fixed", fixed.get(), true, 48},
+        {"movable without memory", empty.get(), true, 0},
+        {"null", nullptr, false, 0},
+        {"the child's own data", ownData, false, 0},
+        {"a private heap's block", foreign, false, 0},
+        {"an event", event.get(), false, 0},
+        {"a small number", reinterpret_cast<HLOCAL>(4), false, 0},
+        {"an address nothing is mapped at", unmapped, false, 0},
+    };
+    for (const Case& c : cases) {
+        const ChildBlock block = InspectChildBlock(c.handle);
+        EXPECT_EQ(block.local, c.local) << c.what;
+        EXPECT_EQ(block.bytes, c.bytes) << c.what;
+    }
+    HeapDestroy(heap);
 }
 
 TEST(MakeBottomUp, TurnsTopDownRowsAndTheHeight) {
