@@ -139,8 +139,8 @@ TEST_F(EngineStartup, AMissingEngineIsReportedOnceWithItsFileName) {
         if (std::getenv("QORVI_UI_TESTS") != nullptr) FAIL() << "no display in the UI test run";
         GTEST_SKIP() << "no display";
     }
-    // Start-up shows its box while the host's load call waits: every box there is shows before
-    // Load returns.
+    // Start-up shows its box while the host's first call waits (Load makes one): every box there
+    // is shows before Load returns.
     std::vector<ShownBox> shown;
     std::atomic<bool> loaded{false}, watching{false};
     std::thread watcher([&] {
@@ -150,7 +150,6 @@ TEST_F(EngineStartup, AMissingEngineIsReportedOnceWithItsFileName) {
             if (box.found) shown.push_back(box);
         }
     });
-    // A thread that is still starting waits for the loader lock, which the load holds.
     while (!watching) std::this_thread::yield();
     plugin.Load();
     loaded = true;
