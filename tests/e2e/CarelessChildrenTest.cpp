@@ -182,10 +182,11 @@ TEST(CarelessChildren, PictureInformationAsTheHostWillGetIt) {
     }
 }
 
-// Every hostile bitmap gets a clear answer, 500 times over: the host's variables hold null after
+// Every hostile decoder gets a clear answer, 500 times over: the host's variables hold null after
 // a failure, nothing is read or freed that is not local memory, and neither memory nor handles
-// are left behind. Those that are sound apart from their form reach the host, with a colour
-// count the table holds.
+// are left behind, also by a decoder that reports progress from its own thread or calls qorvi
+// back. Bitmaps that are sound apart from their form reach the host, with a colour count the
+// table holds.
 TEST(HostileChildren, EachBitmapGetsAClearAnswerAndLeavesNothingBehind) {
     struct Case {
         const char* config;
@@ -208,6 +209,8 @@ TEST(HostileChildren, EachBitmapGetsAClearAnswerAndLeavesNothingBehind) {
         {"hostile=nullhandles",                    SusieInternalError},
         {"hostile=nullpixels",                     SusieInternalError},
         {"afterstore=3",                           3},
+        {"progress=thread",                        SusieSuccess},
+        {"reenter=1",                              SusieSuccess},
     };
     // clang-format on
     const std::string image = QvtImage(256, 128);  // 96 KiB of pixels: a lost block shows

@@ -2,8 +2,9 @@
 // window system busy, as a viewer's window thread does: it enumerates the windows, creates and
 // destroys one, pumps its messages and answers any warning box with OK. Each round prints
 // "loading N", loads the plug-in, asks it for its first format pattern (which needs its
-// children; not with "load-only"), unloads it and prints "loaded N" and the pattern; "done" at
-// the end. The test that runs it ends it from outside when a round never ends.
+// children; not with "load-only"), unloads it and prints "loaded N" and the pattern; at the end
+// "done" and how many warning boxes it answered. The test that runs it ends it from outside
+// when a round never ends.
 //
 //   qorvi_load_stress PLUGIN ROUNDS [load-only]
 #include <windows.h>
@@ -16,6 +17,9 @@
 namespace {
 
 std::atomic<bool> Stop{false};
+// The warning boxes answered, each counted once however often it is seen before it goes.
+int Answered = 0;
+HWND LastAnswered = nullptr;
 
 BOOL CALLBACK AnswerWarning(HWND window, LPARAM) {
     DWORD process = 0;
@@ -29,7 +33,10 @@ BOOL CALLBACK AnswerWarning(HWND window, LPARAM) {
     DWORD_PTR copied = 0;
     SendMessageTimeoutW(window, WM_GETTEXT, 16, reinterpret_cast<LPARAM>(caption), SMTO_BLOCK, 100,
                         &copied);
-    if (lstrcmpW(caption, L"警告") == 0) PostMessageW(window, WM_COMMAND, IDOK, 0);
+    if (lstrcmpW(caption, L"警告") != 0) return TRUE;
+    PostMessageW(window, WM_COMMAND, IDOK, 0);
+    if (window != LastAnswered) ++Answered;
+    LastAnswered = window;
     return TRUE;
 }
 
@@ -77,6 +84,6 @@ int main(int argc, char** argv) {
     }
     Stop = true;
     busy.join();
-    if (result == 0) std::printf("done\n");
+    if (result == 0) std::printf("done, %d boxes answered\n", Answered);
     return result;
 }
