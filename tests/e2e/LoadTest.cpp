@@ -1,7 +1,6 @@
 // qorvi.spi under load and across its whole life, with the real engine and the sample decoder:
 // many host threads at once, many loads in one process, and unloading or ending the process
 // while the engine's workers and the resizers' threads exist.
-#include "base/WinHandles.h"
 #include "tests/e2e/PluginHost.h"
 
 #include <gtest/gtest.h>
@@ -210,56 +209,6 @@ TEST(StartUp, RunsAtTheFirstCallOfAnyExportAndConcurrentCallsWaitForIt) {
     }
 }
 
-// What qorvi_load_stress did: its output and exit code, or that a round never ended.
-struct StressRun {
-    bool hung = false;
-    DWORD exitCode = 0xFFFFFFFF;
-    std::string output;
-};
-
-// Runs qorvi_load_stress on `plugin` (with "load-only" when `loadOnly`). A thread stuck under the
-// loader lock cannot be ended from inside its process: when a minute passes without a round
-// ending, the process is ended from here.
-StressRun RunLoadStress(const std::string& plugin, int rounds, bool loadOnly) {
-    StressRun run;
-    TempFile output("");
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    UniqueFile out(CreateFileA(output.Path().c_str(), GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = out.get();
-    std::string line = "\"" + BuiltPath("qorvi_load_stress.exe") + "\" \"" + plugin + "\" " +
-                       std::to_string(rounds) + (loadOnly ? " load-only" : "");
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                        &process)) {
-        run.output = "CreateProcess failed";
-        return run;
-    }
-    UniqueHandle processHandle(process.hProcess), thread(process.hThread);
-    size_t seen = 0;
-    DWORD lastProgress = GetTickCount();
-    while (WaitForSingleObject(processHandle.get(), 250) == WAIT_TIMEOUT) {
-        const size_t now = ReadWholeFile(output.Path()).size();
-        if (now != seen) {
-            seen = now;
-            lastProgress = GetTickCount();
-        } else if (GetTickCount() - lastProgress > 60000) {
-            TerminateProcess(processHandle.get(), 3);
-            WaitForSingleObject(processHandle.get(), 10000);
-            run.hung = true;
-            break;
-        }
-    }
-    GetExitCodeProcess(processHandle.get(), &run.exitCode);
-    out.reset();
-    run.output = ReadWholeFile(output.Path());
-    return run;
-}
-
 // Start-up loads the children and the engine, asks the screen for its profile and may show the
 // missing engine's box, while the viewer's window thread works with the window system: none of it
 // may run under the loader lock. Every round loads qorvi.spi, starts it up through an export and
@@ -286,7 +235,10 @@ TEST(LoaderLock, EveryLoadEndsWhileAnotherThreadUsesTheWindowSystem) {
         if (c.engine) folder.AddBuilt("qorvi.dll", "qorvi.dll");
         folder.AddChild("fixture.spi", "first.spi", "", c.childConfig);
         folder.AddChild("fixture.spi", "second.spi", "SPI", c.childConfig);
-        const StressRun run = RunLoadStress(plugin, 200, c.loadOnly);
+        std::vector<std::string> args{plugin, "200"};
+        if (c.loadOnly) args.push_back("load-only");
+        // A round that never ends leaves the program silent.
+        const ProgramRun run = RunProgram(BuiltPath("qorvi_load_stress.exe"), args);
         ASSERT_FALSE(run.hung) << "a round never ended:\n" << run.output;
         EXPECT_EQ(run.exitCode, 0u) << run.output;
         // The format pattern shows that start-up found the children.

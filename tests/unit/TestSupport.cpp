@@ -130,7 +130,8 @@ TempFile::TempFile(const std::string& contents) {
 
 TempFile::~TempFile() { DeleteFileA(path_.c_str()); }
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args) {
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      DWORD silentMs) {
     auto quote = [](const std::string& arg) { return "\"" + arg + "\""; };
     ProgramRun run;
     std::string commandLine = quote(program);
@@ -160,11 +161,28 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     }
     UniqueHandle processHandle(process.hProcess), thread(process.hThread);
     writer.reset();  // our copy; the pipe ends when the program's copies close
+    // Reads only what is there, so that a silent program cannot block us.
     char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr) && got)
-        run.output.append(buffer, got);
-    if (WaitForSingleObject(processHandle.get(), 60000) == WAIT_OBJECT_0)
+    DWORD lastOutput = GetTickCount();
+    bool ended = false;
+    for (;;) {
+        DWORD available = 0, got = 0;
+        if (!PeekNamedPipe(reader.get(), nullptr, 0, nullptr, &available, nullptr)) break;
+        if (available > 0) {
+            if (!ReadFile(reader.get(), buffer, sizeof buffer, &got, nullptr)) break;
+            run.output.append(buffer, got);
+            lastOutput = GetTickCount();
+        } else if (ended) {
+            break;  // all it printed is read; what it started may hold the pipe on
+        } else if (WaitForSingleObject(processHandle.get(), 50) == WAIT_OBJECT_0) {
+            ended = true;
+        } else if (GetTickCount() - lastOutput > silentMs) {
+            TerminateProcess(processHandle.get(), 0xFFFFFFFF);
+            run.hung = true;
+            break;
+        }
+    }
+    if (WaitForSingleObject(processHandle.get(), 10000) == WAIT_OBJECT_0 && !run.hung)
         GetExitCodeProcess(processHandle.get(), &run.exitCode);
     return run;
 }

@@ -98,11 +98,15 @@ private:
 
 // What a program run by RunProgram did.
 struct ProgramRun {
-    DWORD exitCode = 0xFFFFFFFF;  // also when it could not be started or did not end in a minute
+    DWORD exitCode = 0xFFFFFFFF;  // also when it could not be started or was ended
     std::string output;           // stdout and stderr together
+    bool hung = false;            // it printed nothing for the allowed time and was ended
 };
-// Runs `program` with `args` (each quoted) and no input, and collects what it prints.
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args);
+// Runs `program` with `args` (each quoted) and no input, and collects what it prints. A program
+// that prints nothing for `silentMs` is ended from here (a thread stuck under the loader lock
+// cannot even end its own process).
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
+                      DWORD silentMs = 60000);
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
