@@ -100,8 +100,8 @@ public:
 };
 
 // The child decodes the image held in memory, whatever the host passed: its thumbnail when a
-// preview is asked for and it has one, else the picture.
-// Its progress reports go through ForwardProgress to the host call of this thread.
+// preview is asked for and it has one, else the picture. Its progress reports go through
+// ForwardProgress to the host call of this thread.
 int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
                     RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
@@ -139,8 +139,8 @@ int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag, bool pr
 // whatever non-null handles they get back.
 int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                    SusieProgressCallback progress, long lData, bool preview) {
-    // Nowhere to put a picture: no child is asked to decode one.
     EnsureStarted();
+    // Nowhere to put a picture: no child is asked to decode one.
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
     *pHBInfo = nullptr;
     *pHBm = nullptr;
