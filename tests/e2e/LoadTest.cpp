@@ -130,11 +130,7 @@ TEST_F(Load, LoadingAndUnloadingAHundredTimesLeaksNothing) {
     for (int i = 0; i < 10; ++i) ASSERT_TRUE(cycle());
     ASSERT_TRUE(threads.AllEnded(10000));
     // The watch itself holds a handle of every thread it saw: those do not count.
-    auto handles = [&] {
-        DWORD count = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &count);
-        return int(count) - threads.TakeStarted();
-    };
+    auto handles = [&] { return HandleCount() - threads.TakeStarted(); };
     const size_t memoryBefore = CommittedPrivateBytes();
     const int handlesBefore = handles();
     for (int i = 0; i < 100; ++i) ASSERT_TRUE(cycle()) << "load " << i;

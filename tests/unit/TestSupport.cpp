@@ -410,6 +410,12 @@ size_t CommittedPrivateBytes() {
     return total;
 }
 
+int HandleCount() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return int(count);
+}
+
 int ThreadCount() {
     // A failed snapshot is INVALID_HANDLE_VALUE, the empty value of a file-like handle.
     UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));

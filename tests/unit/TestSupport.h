@@ -138,6 +138,8 @@ private:
 size_t CommittedPrivateBytes();
 // Threads of this process now.
 int ThreadCount();
+// Handles this process holds now.
+int HandleCount();
 
 // The threads a piece of code starts: made before it runs, TakeStarted() then holds on to every
 // thread of the process that was not there before (and answers how many it holds), so a test
