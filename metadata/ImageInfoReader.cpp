@@ -350,12 +350,49 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
     return true;
 }
 
-void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept {
-    if (ReadJPEGInfo(reader, info)) return;
-    if (ReadPNGInfo(reader, info, engine)) return;
-    if (ReadTIFFInfo(reader, 0, info)) return;
+bool QorviTurns(ImageFormat format) noexcept {
+    switch (format) {
+    case ImageFormat::HEIF:    // irot and imir, applied by the decoder
+    case ImageFormat::JPEGXL:  // the image header's orientation, applied by the decoder
+        return false;
+    case ImageFormat::JPEG:
+    case ImageFormat::PNG:
+    case ImageFormat::TIFF:
+    case ImageFormat::WebP:
+    case ImageFormat::Other: return true;
+    }
+    return true;
+}
+
+namespace {
+
+ImageFormat ReadByFormat(TMemoryReader& reader, ImageInfo& info,
+                         const ImageInfoEngine& engine) noexcept {
+    if (ReadJPEGInfo(reader, info)) return ImageFormat::JPEG;
+    if (ReadPNGInfo(reader, info, engine)) return ImageFormat::PNG;
+    if (ReadTIFFInfo(reader, 0, info)) return ImageFormat::TIFF;
+    if (ReadHEIFInfo(reader, info)) return ImageFormat::HEIF;
+    if (ReadWebPInfo(reader, info)) return ImageFormat::WebP;
+    const bool jpegXL = ReadJXLInfo(reader, info);
+    // JPEG XL keeps an ICC profile compressed in its header: the imaging component may have a
+    // decoder that reads it.
+    if (jpegXL && (info.Flags & (HasProfileData | HasProfileBuffer)) != 0)
+        return ImageFormat::JPEGXL;
     if (engine.ReadWICImageInfo != nullptr)
         engine.ReadWICImageInfo(&info, reader.Memory, static_cast<int32_t>(reader.Size));
+    return jpegXL ? ImageFormat::JPEGXL : ImageFormat::Other;
+}
+
+}  // namespace
+
+ImageFormat ReadImageInfo(TMemoryReader& reader, ImageInfo& info,
+                          const ImageInfoEngine& engine) noexcept {
+    const ImageFormat format = ReadByFormat(reader, info, engine);
+    if (!QorviTurns(format)) {
+        info.Orientation = 0;
+        info.Flags &= ~uint32_t{HasOrientation};
+    }
+    return format;
 }
 
 }  // namespace qorvi

@@ -5,13 +5,22 @@
 // EReadError, which the parsers catch where a short read only means "no more metadata". Seek
 // checks nothing; the next read does.
 //
-// ReadImageInfo fills an ImageInfo record (zeroed by the caller) from a JPEG's APP1 Exif and
-// APP2 ICC_PROFILE segments or a TIFF's first and Exif directories; PNG and every other format
-// go to the colour engine's readers when it has them. It never throws: a file that breaks off or
-// lies leaves the fields it could not read at 0, and what was read before stays. Every profile
-// it stores lies wholly inside the file image, or in a ProfileBuffer of ProfileSize bytes from
-// AllocateProfileBuffer that the caller frees with FreeProfileBuffer; the engine's readers
-// allocate theirs on the same heap.
+// ReadImageInfo fills an ImageInfo record (zeroed by the caller) from what a file says about its
+// colours and orientation: JPEG's Exif and ICC segments, TIFF's directories, PNG's cICP and eXIf
+// chunks (the rest of PNG through the colour engine), the HEIF and AVIF item properties, WebP's
+// ICCP and EXIF chunks and JPEG XL's image header; every other format goes to the engine's
+// imaging-component reader when it has one. Colours given by numbers (H.273 code points, JPEG XL's
+// enumerated encodings, Exif's AdobeRGB markers) arrive as a matrix-shaper profile written here
+// (metadata/ColourProfiles.h). It never throws: a file that breaks off or lies leaves the fields
+// it could not read at 0, and what was read before stays. Every profile it stores lies wholly
+// inside the file image, or in a ProfileBuffer of ProfileSize bytes from AllocateProfileBuffer
+// that the caller frees with FreeProfileBuffer; the engine's readers allocate theirs on the same
+// heap.
+//
+// Orientation is stored only for formats whose decoders leave the picture as stored, so that the
+// picture is turned once: by qorvi for JPEG, TIFF, PNG's eXIf and WebP's EXIF, by the decoder for
+// HEIF and AVIF (irot and imir; their Exif orientation is informative only) and JPEG XL (its
+// header's orientation). QorviTurns is that rule.
 //
 // Everything in this folder is platform-free: it builds natively, runs under the sanitizers and
 // is fuzzed. The ImageInfo record and the engine's reader types are the colour engine's contract
@@ -60,9 +69,17 @@ struct ImageInfoEngine {
     ReadWICImageInfoProc ReadWICImageInfo = nullptr;
 };
 
-// Tries the JPEG reader, the PNG step, the TIFF reader at base 0 and the engine's WIC reader, and
-// stops at the first that handles the file.
-void ReadImageInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept;
+// The formats ReadImageInfo tells apart; Other is whatever the engine's last-resort reader gets.
+enum class ImageFormat { JPEG, PNG, TIFF, HEIF, WebP, JPEGXL, Other };
+
+// Whether qorvi turns a picture of `format` by the orientation its metadata gives (false where the
+// decoders apply it themselves).
+bool QorviTurns(ImageFormat format) noexcept;
+
+// Tries the readers in turn and stops at the first that handles the file, then applies
+// QorviTurns; returns the format it took the file for.
+ImageFormat ReadImageInfo(TMemoryReader& reader, ImageInfo& info,
+                          const ImageInfoEngine& engine) noexcept;
 
 // The steps of ReadImageInfo. Each returns whether it handled the file; a read error inside the
 // JPEG first pass or the TIFF walk means "not handled", elsewhere it ends that step only.
@@ -71,6 +88,21 @@ bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& 
 // `base` is the offset of the TIFF header in the file image: 0 for a TIFF file, the Exif base for
 // a JPEG (where the InterColorProfile tag is ignored).
 bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept;
+
+// ISO base media files (HEIF, HEIC, AVIF): handled when the file opens with an ftyp box. From the
+// primary item's properties (through ipma; for a derived item without its own colr, from the
+// first item it is made of) it takes a colr of type prof or rICC as ProfileData inside the file
+// image, else a colr of type nclx as a written profile (with clli's maximum content light level
+// for PQ). Orientation is never stored: decoders apply irot and imir.
+bool ReadHEIFInfo(TMemoryReader& reader, ImageInfo& info) noexcept;
+// WebP (RIFF "WEBP"): the ICCP chunk as ProfileData; the EXIF chunk's TIFF data (with or without
+// an "Exif\0\0" prefix) as ReadTIFFInfo reads a JPEG's Exif.
+bool ReadWebPInfo(TMemoryReader& reader, ImageInfo& info) noexcept;
+// JPEG XL, a bare codestream or the box container (jxlc, or jxlp parts): the image header's
+// enumerated colour encoding as a written profile. An ICC profile there is stored compressed and
+// is not read (the engine's last-resort reader gets the file). Orientation is never stored:
+// decoders apply the header's.
+bool ReadJXLInfo(TMemoryReader& reader, ImageInfo& info) noexcept;
 
 // A TIFF value of `type` at the reader's position, in the file's byte order. The integer reader
 // takes the integer types, the real reader the rational and floating types; any other type

@@ -1,0 +1,6 @@
+#include "metadata/ImageInfoReader.h"
+
+namespace qorvi {
+bool ReadWebPInfo(TMemoryReader&, ImageInfo&) noexcept { return false; }
+
+}  // namespace qorvi

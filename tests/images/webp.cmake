@@ -1,0 +1,1 @@
+# (pictures of this format: none yet)
