@@ -3,7 +3,7 @@
 // AdobeRGB markers. The engine takes a profile and nothing else of these, so the readers hand it
 // a small ICC v4 matrix-shaper profile in the ImageInfo record's ProfileBuffer: the white point,
 // the primaries adapted to D50 (Bradford), and one curve for all three channels: parametric for
-// sRGB, BT.709, pure gamma and linear, a table for PQ and HLG.
+// sRGB, the BT.709 family, pure gamma and linear, a table for PQ and HLG.
 //
 // PQ and HLG pictures are high dynamic range. Their table maps the stored signal to light, takes
 // the reference white of 203 cd/m2 (BT.2408) as 1, and rolls what lies above it off towards the
@@ -32,7 +32,7 @@ struct CodePoints {
     bool FullRange = true;
 };
 
-enum class TransferCurve : uint8_t { SRGB, BT709, Gamma, Linear, PQ, HLG };
+enum class TransferCurve : uint8_t { SRGB, BT709, SMPTE240M, Gamma, Linear, PQ, HLG };
 
 // A colour space given by numbers: CIE xy of the white point and of the red, green and blue
 // primaries, and the curve from stored values to light.

@@ -1,5 +1,7 @@
 #include "metadata/ImageInfoReader.h"
 
+#include "metadata/ColourProfiles.h"
+
 #include <array>
 #include <bit>
 #include <cmath>
@@ -38,6 +40,9 @@ constexpr uint16_t PrimaryChromaticitiesTag = 0x013F;
 constexpr uint16_t ExifDirectoryTag = 0x8769;
 constexpr uint16_t InterColorProfileTag = 0x8773;
 constexpr uint16_t ColorSpaceTag = 0xA001;
+constexpr uint16_t InteroperabilityDirectoryTag = 0xA005;
+constexpr uint16_t InteroperabilityIndexTag = 0x0001;
+constexpr uint16_t AsciiType = 2;
 constexpr uint16_t GammaTag = 0xA500;
 constexpr uint16_t UndefinedType = 7;
 
@@ -191,14 +196,46 @@ bool AnyNonZero(const std::array<double, N>& values) {
     return false;
 }
 
-void ReadExifDirectory(TMemoryReader& reader, uint32_t base, bool bigEndian, ImageInfo& info) {
+// Whether the interoperability directory the entry points at names the AdobeRGB rules ("R03",
+// its four bytes held in the entry itself).
+bool ReadInteroperabilityIndex(TMemoryReader& reader, uint32_t base, bool bigEndian) {
+    const uint16_t type = ReadEntryType(reader, bigEndian, 1);
+    SeekTo(reader, uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
+    const uint16_t entries = reader.ReadWord(bigEndian);
+    for (unsigned i = 0; i < entries; ++i) {
+        const uint32_t entry = reader.Position;
+        if (reader.ReadWord(bigEndian) == InteroperabilityIndexTag) {
+            if (reader.ReadWord(bigEndian) != AsciiType || reader.ReadLong(bigEndian) != 4)
+                return false;
+            char index[4];
+            reader.ReadBuffer(index, sizeof index);
+            return std::memcmp(index, "R03", 4) == 0;
+        }
+        SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+    }
+    return false;
+}
+
+// What the Exif directory says beyond the record's fields.
+struct ExifFindings {
+    bool AdobeInteroperability = false;
+};
+
+void ReadExifDirectory(TMemoryReader& reader, uint32_t base, bool bigEndian, ImageInfo& info,
+                       ExifFindings& findings) {
     const uint16_t type = ReadEntryType(reader, bigEndian, 1);
     SeekTo(reader, uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
     const uint16_t entries = reader.ReadWord(bigEndian);
     for (unsigned i = 0; i < entries; ++i) {
         const uint32_t entry = reader.Position;
         const uint16_t tag = reader.ReadWord(bigEndian);
-        if (tag == ColorSpaceTag) {
+        if (tag == InteroperabilityDirectoryTag) {
+            try {
+                findings.AdobeInteroperability = ReadInteroperabilityIndex(reader, base, bigEndian);
+            } catch (const EReadError&) {
+                // A broken interoperability directory only loses its index.
+            }
+        } else if (tag == ColorSpaceTag) {
             const uint16_t valueType = ReadEntryType(reader, bigEndian, 1);
             info.ColorSpace = ReadTIFFValue(reader, valueType, bigEndian);
             info.Flags |= HasColorSpace;
@@ -285,6 +322,94 @@ bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
     return true;
 }
 
+namespace {
+
+// The CRC every PNG chunk ends with (ISO 3309, as zlib's crc32), over type and data.
+uint32_t ChunkCRC(const uint8_t* bytes, uint32_t count) {
+    static const auto table = [] {
+        std::array<uint32_t, 256> t{};
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320 ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    uint32_t crc = 0xFFFFFFFF;
+    for (uint32_t i = 0; i < count; ++i) crc = table[(crc ^ bytes[i]) & 0xFF] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFF;
+}
+
+constexpr uint32_t ChunkType(const char (&name)[5]) {
+    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
+           uint32_t(uint8_t(name[2])) << 8 | uint8_t(name[3]);
+}
+
+// PNG's chunks that the colour engine does not read: cICP (H.273 code points, which outrank
+// iCCP, sRGB, gAMA and cHRM) with cLLI's maximum content light level, both before the picture
+// data, and eXIf, whose orientation decoders do not apply, anywhere before IEND. A chunk with a
+// wrong CRC or length counts as absent; of each kind the first sound one counts. The walk ends at
+// IEND or at a chunk that runs past the file; every chunk takes at least 12 bytes, so it is
+// bounded by the file's size.
+void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
+    constexpr uint32_t SignatureBytes = 8;
+    constexpr uint32_t PQ = 16;
+    bool beforePictureData = true;
+    bool haveCodes = false, haveLight = false, haveExif = false;
+    CodePoints codes;
+    double peakLuminance = 0;
+    uint32_t position = SignatureBytes;
+    while (reader.Size - position >= 12) {
+        reader.Seek(static_cast<int32_t>(position), 0);
+        const uint32_t length = reader.ReadLong(true);
+        const uint32_t type = reader.ReadLong(true);
+        // Length, type, data and CRC must lie inside the file.
+        if (length > reader.Size - position - 12) break;
+        const uint32_t data = position + 8;
+        position = data + length + 4;
+        if (type == ChunkType("IEND")) break;
+        if (type == ChunkType("IDAT")) {
+            beforePictureData = false;
+            continue;
+        }
+        const bool wanted = (type == ChunkType("cICP") && beforePictureData && !haveCodes) ||
+                            (type == ChunkType("cLLI") && beforePictureData && !haveLight) ||
+                            (type == ChunkType("eXIf") && !haveExif);
+        if (!wanted) continue;
+        reader.Seek(static_cast<int32_t>(data + length), 0);
+        if (reader.ReadLong(true) != ChunkCRC(reader.Memory + data - 4, length + 4)) continue;
+        const uint8_t* bytes = reader.Memory + data;
+        if (type == ChunkType("cICP")) {
+            // PNG holds R, G, B samples: matrix 0, full range.
+            if (length != 4 || bytes[2] != 0 || bytes[3] > 1) continue;
+            codes.Primaries = bytes[0];
+            codes.Transfer = bytes[1];
+            codes.Matrix = bytes[2];
+            codes.FullRange = bytes[3] == 1;
+            haveCodes = true;
+        } else if (type == ChunkType("cLLI")) {
+            if (length != 8) continue;
+            const uint32_t maximum = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 |
+                                     uint32_t{bytes[2]} << 8 | bytes[3];
+            peakLuminance = maximum * 0.0001;  // stored in units of 0.0001 cd/m2
+            haveLight = true;
+        } else {
+            haveExif = true;
+            // Only the orientation: a PNG's colours are what its own chunks say.
+            ImageInfo exif{};
+            ReadTIFFInfo(reader, data, exif);
+            FreeProfileBuffer(exif.ProfileBuffer);
+            if (exif.Flags & HasOrientation) {
+                info.Orientation = exif.Orientation;
+                info.Flags |= HasOrientation;
+            }
+        }
+    }
+    if (haveCodes) StoreCodePointProfile(codes, info, codes.Transfer == PQ ? peakLuminance : 0);
+}
+
+}  // namespace
+
 bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& engine) noexcept {
     try {
         reader.Seek(0, 0);
@@ -293,12 +418,28 @@ bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& 
     } catch (const EReadError&) {
         return false;  // fewer than 8 bytes: no PNG signature
     }
+    try {
+        ReadPNGChunks(reader, info);
+    } catch (const EReadError&) {
+        // Unreachable by the checks above; a PNG whose chunks cannot be read says nothing more.
+    }
+    // With cICP's profile in the record, the engine stores no iCCP profile: cICP outranks it.
     if (engine.ReadPNGColorManageInfo == nullptr) return true;
     PNGSource source{reader.Memory, 0, static_cast<int32_t>(reader.Size)};
     return engine.ReadPNGColorManageInfo(&info, &source) != 0;
 }
 
-bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept {
+namespace {
+
+// Cameras set to AdobeRGB that embed no profile say so in Exif: ColorSpace 0xFFFF (uncalibrated)
+// with the interoperability index "R03" (the camera file system's rule), or ColorSpace 2.
+void StoreExifAdobeRGB(const ExifFindings& findings, ImageInfo& info) {
+    if ((info.Flags & HasColorSpace) == 0 || (info.Flags & HasPrimaries) != 0) return;
+    if (info.ColorSpace == 2 || (info.ColorSpace == 0xFFFF && findings.AdobeInteroperability))
+        StoreNumberedProfile(AdobeRGBNumbers(), info);
+}
+
+bool WalkTIFF(TMemoryReader& reader, uint32_t base, ImageInfo& info, ExifFindings& findings) {
     try {
         SeekTo(reader, base);
         const uint16_t order = reader.ReadWord(false);
@@ -335,7 +476,9 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
                 if (AnyNonZero(primaries)) info.Flags |= HasPrimaries;
                 break;
             }
-            case ExifDirectoryTag: ReadExifDirectory(reader, base, bigEndian, info); break;
+            case ExifDirectoryTag:
+                ReadExifDirectory(reader, base, bigEndian, info, findings);
+                break;
             case InterColorProfileTag:
                 // Inside a JPEG's Exif data the offset would not be the profile's.
                 if (base == 0) ReadInterColorProfile(reader, bigEndian, info);
@@ -349,6 +492,17 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
     }
     return true;
 }
+
+}  // namespace
+
+bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept {
+    ExifFindings findings;
+    const bool handled = WalkTIFF(reader, base, info, findings);
+    // Decided once the walk has ended, when a profile of the file's own would have been seen.
+    StoreExifAdobeRGB(findings, info);
+    return handled;
+}
+
 
 bool QorviTurns(ImageFormat format) noexcept {
     switch (format) {

@@ -1,6 +1,7 @@
 // The metadata readers over byte streams built here: JPEG segments, TIFF directories in both byte
 // orders, PNG signatures, and the ways a hostile file can lie.
 #include "metadata/ImageInfoReader.h"
+#include "metadata/ColourProfiles.h"
 #include "tests/unit/metadata/ReadImage.h"
 
 #include <gtest/gtest.h>
@@ -486,6 +487,171 @@ TEST(ImageInfo, TheLastResortSeesTheWholeImage) {
     EXPECT_EQ(read.Info.Orientation, 3);
     // Without the engine nothing is read.
     EXPECT_EQ(ImageReadFixture(Text("GIF89a........")).Info.Flags, 0u);
+}
+
+// The profile the writer makes for these numbers, as a reader must store it.
+Bytes WrittenProfile(const ColourNumbers& numbers) {
+    ImageInfo info{};
+    EXPECT_TRUE(StoreNumberedProfile(numbers, info));
+    const auto* p = static_cast<const uint8_t*>(info.ProfileBuffer);
+    Bytes bytes(p, p + info.ProfileSize);
+    FreeProfileBuffer(info.ProfileBuffer);
+    return bytes;
+}
+
+Bytes CodePointProfile(uint16_t primaries, uint16_t transfer, double peak = 0) {
+    ColourNumbers numbers;
+    EXPECT_TRUE(NumbersFromCodePoints({primaries, transfer}, numbers));
+    numbers.PeakLuminance = peak;
+    return WrittenProfile(numbers);
+}
+
+// An Exif block whose directory holds ColorSpace and, unless `index` is empty, an
+// interoperability directory with that index (4 bytes, in the entry).
+Bytes ColourSpaceExif(bool bigEndian, uint16_t colourSpace, const std::string& index) {
+    const auto build = [&](uint32_t interopAt) {
+        TiffBuilder tiff(bigEndian);
+        tiff.Short(0x0100, 64).ExifEntry(0xA001, 3, 1, tiff.Order.U16(colourSpace));
+        if (!index.empty()) tiff.ExifEntry(0xA005, 4, 1, tiff.Order.U32(interopAt));
+        return tiff.Build();
+    };
+    Bytes tiff = build(0);
+    if (index.empty()) return tiff;
+    const ByteOrder order{bigEndian};
+    Bytes interop = Concat(order.U16(1), Concat(order.U16(1), Concat(order.U16(2), order.U32(4))));
+    interop = Concat(Concat(interop, Text(index)), order.U32(0));
+    return Concat(build(uint32_t(tiff.size())), interop);
+}
+
+TEST(ExifColourSpace, AdobeRGBCamerasGetTheAdobeRGBProfile) {
+    const Bytes adobe = WrittenProfile(AdobeRGBNumbers());
+    const Bytes embedded = Pattern(200, 4);
+    struct Case {
+        const char* Name;
+        uint16_t ColourSpace;
+        std::string Index;
+        bool Embedded;
+        bool Adobe;
+    } cases[] = {
+        {"uncalibrated with R03", 0xFFFF, std::string("R03\0", 4), false, true},
+        {"ColorSpace 2", 2, "", false, true},
+        {"uncalibrated with R98", 0xFFFF, std::string("R98\0", 4), false, false},
+        {"uncalibrated alone", 0xFFFF, "", false, false},
+        {"sRGB with R03", 1, std::string("R03\0", 4), false, false},
+        {"an embedded profile first", 0xFFFF, std::string("R03\0", 4), true, false},
+    };
+    for (bool bigEndian : {false, true}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << c.Name << (bigEndian ? ", big-endian" : ""));
+            JpegBuilder jpeg;
+            jpeg.Exif(ColourSpaceExif(bigEndian, c.ColourSpace, c.Index));
+            if (c.Embedded) jpeg.Icc(1, 1, embedded);
+            const ImageReadFixture read(jpeg.Finish());
+            EXPECT_EQ(read.Info.ColorSpace, c.ColourSpace);
+            EXPECT_EQ(read.Profile(), c.Adobe ? adobe : c.Embedded ? embedded : Bytes{});
+        }
+    }
+    // Chromaticities of a TIFF's own outrank the marker.
+    TiffBuilder tiff(false);
+    tiff.Entry(0x013F, 5, 6, Pattern(48, 1)).ExifEntry(0xA001, 3, 1, tiff.Order.U16(2));
+    const ImageReadFixture own(tiff.Build());
+    EXPECT_EQ(own.Info.Flags & (HasProfileData | HasProfileBuffer), 0u);
+}
+
+// A PNG: the signature, IHDR, then the chunks given, each with its CRC unless told otherwise.
+class PngBuilder {
+public:
+    PngBuilder() { Chunk("IHDR", Pattern(13, 1)); }
+    PngBuilder& Chunk(const std::string& type, const Bytes& data, bool goodCrc = true) {
+        const auto length = uint32_t(data.size());
+        Out = Concat(Out, ByteOrder{true}.U32(length));
+        const Bytes body = Concat(Text(type), data);
+        Out = Concat(Out, body);
+        uint32_t crc = 0xFFFFFFFF;
+        for (uint8_t b : body) {
+            crc ^= b;
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320 ^ (crc >> 1) : crc >> 1;
+        }
+        Out = Concat(Out, ByteOrder{true}.U32(~crc ^ (goodCrc ? 0 : 1)));
+        return *this;
+    }
+    PngBuilder& Codes(Bytes codes, bool goodCrc = true) { return Chunk("cICP", codes, goodCrc); }
+    PngBuilder& Data() { return Chunk("IDAT", Pattern(40, 2)); }
+    Bytes Finish() { return Concat(Chunk("IEND", {}).Out, {}); }
+    Bytes Out = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+};
+
+TEST(PNGInfo, CodePointsOutrankTheEngineAndExifTurnsThePicture) {
+    const Bytes p3 = CodePointProfile(12, 13);
+    const Bytes exif6 = OrientationExif(6, true);
+    struct Case {
+        const char* Name;
+        Bytes File;
+        Bytes Profile;
+        int32_t Orientation;
+    } cases[] = {
+        {"Display P3", PngBuilder().Codes({12, 13, 0, 1}).Data().Finish(), p3, 0},
+        {"PQ with its brightest light",
+         PngBuilder().Chunk("cLLI", Concat(ByteOrder{true}.U32(10000000), ByteOrder{true}.U32(0)))
+             .Codes({9, 16, 0, 1}).Data().Finish(),
+         CodePointProfile(9, 16, 1000), 0},
+        {"a wrong CRC", PngBuilder().Codes({12, 13, 0, 1}, false).Data().Finish(), {}, 0},
+        {"a matrix PNG cannot hold", PngBuilder().Codes({12, 13, 1, 1}).Data().Finish(), {}, 0},
+        {"a wrong length", PngBuilder().Codes({12, 13, 0, 1, 0}).Data().Finish(), {}, 0},
+        {"unknown code points", PngBuilder().Codes({2, 2, 0, 1}).Data().Finish(), {}, 0},
+        {"after the picture data", PngBuilder().Data().Codes({12, 13, 0, 1}).Finish(), {}, 0},
+        {"the first sound one counts",
+         PngBuilder().Codes({9, 13, 0, 1}, false).Codes({12, 13, 0, 1}).Codes({1, 13, 0, 1})
+             .Finish(), p3, 0},
+        {"eXIf before the data", PngBuilder().Chunk("eXIf", exif6).Data().Finish(), {}, 6},
+        {"eXIf after the data", PngBuilder().Data().Chunk("eXIf", exif6).Finish(), {}, 6},
+        {"eXIf with a wrong CRC", PngBuilder().Chunk("eXIf", exif6, false).Finish(), {}, 0},
+        {"eXIf after IEND", Concat(PngBuilder().Finish(), PngBuilder().Chunk("eXIf", exif6).Out),
+         {}, 0},
+        // Exif's colour markers say nothing about a PNG's colours.
+        {"eXIf with ColorSpace 2", PngBuilder().Chunk("eXIf", ColourSpaceExif(false, 2, "")).Finish(),
+         {}, 0},
+        {"a chunk past the end keeps what came before",
+         Concat(PngBuilder().Codes({12, 13, 0, 1}).Out, {0x7F, 0, 0, 0, 'e', 'X', 'I', 'f'}), p3, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        const ImageReadFixture read(c.File);
+        EXPECT_EQ(read.Profile(), c.Profile);
+        EXPECT_EQ(read.Info.Orientation, c.Orientation);
+        EXPECT_EQ((read.Info.Flags & HasOrientation) != 0, c.Orientation != 0);
+        EXPECT_EQ(read.Info.ColorSpace, 0);
+    }
+    // The engine reads the rest with cICP's profile already in the record, so it stores no
+    // iCCP profile of its own.
+    static uint32_t flagsSeen;
+    const ImageInfoEngine engine{[](ImageInfo* info, PNGSource*) {
+                                     flagsSeen = info->Flags;
+                                     return 1;
+                                 },
+                                 nullptr};
+    const ImageReadFixture both(PngBuilder().Codes({12, 13, 0, 1}).Chunk("iCCP", Pattern(30, 1))
+                                    .Data().Finish(), engine);
+    EXPECT_EQ(flagsSeen, uint32_t{HasProfileBuffer});
+}
+
+TEST(ImageInfo, OnlyFormatsWhoseDecodersLeaveThePictureAsStoredKeepTheOrientation) {
+    const struct {
+        ImageFormat Format;
+        bool Turns;
+    } rules[] = {{ImageFormat::JPEG, true},  {ImageFormat::PNG, true},    {ImageFormat::TIFF, true},
+                 {ImageFormat::WebP, true},  {ImageFormat::Other, true},  {ImageFormat::HEIF, false},
+                 {ImageFormat::JPEGXL, false}};
+    for (const auto& rule : rules) EXPECT_EQ(QorviTurns(rule.Format), rule.Turns);
+    // What the imaging component says of a format read here is dropped with the rest.
+    const ImageInfoEngine engine{nullptr, [](ImageInfo* info, const void*, int32_t) {
+                                     info->Orientation = 6;
+                                     info->Flags |= HasOrientation;
+                                     return 1;
+                                 }};
+    const ImageReadFixture jpegXL(Bytes{0xFF, 0x0A, 0, 0, 0, 0}, engine);
+    EXPECT_EQ(jpegXL.Info.Orientation, 0);
+    EXPECT_EQ(jpegXL.Info.Flags, 0u);
 }
 
 }  // namespace
