@@ -128,8 +128,11 @@ const void* EmbeddedProfile(const ImageInfo& image, uint32_t& size) {
     return nullptr;
 }
 
+// Spectral primaries lie on the edge x + y = 1 (P3's red: 0.68, 0.32), where the 32-bit build's
+// extended precision makes the sum of the two stored doubles come out a little above 1.
 bool Chromaticity(double x, double y) {
-    return std::isfinite(x) && std::isfinite(y) && x > 0 && y > 0 && x < 1 && y < 1 && x + y <= 1;
+    return std::isfinite(x) && std::isfinite(y) && x > 0 && y > 0 && x < 1 && y < 1 &&
+           x + y <= 1 + 1e-9;
 }
 
 // The white point, primaries and tone curve a picture's chromaticity fields describe, with the

@@ -39,12 +39,10 @@ struct NamedTransfer {
     double Gamma;
 };
 constexpr NamedTransfer TransferTable[] = {
-    {1, TransferCurve::BT709, 0},      {4, TransferCurve::Gamma, 2.2},
-    {5, TransferCurve::Gamma, 2.8},    {6, TransferCurve::BT709, 0},
-    {7, TransferCurve::SMPTE240M, 0},  {8, TransferCurve::Linear, 0},
-    {13, TransferCurve::SRGB, 0},      {14, TransferCurve::BT709, 0},
-    {15, TransferCurve::BT709, 0},     {16, TransferCurve::PQ, 0},
-    {18, TransferCurve::HLG, 0},
+    {1, TransferCurve::BT709, 0}, {4, TransferCurve::Gamma, 2.2},   {5, TransferCurve::Gamma, 2.8},
+    {6, TransferCurve::BT709, 0}, {7, TransferCurve::SMPTE240M, 0}, {8, TransferCurve::Linear, 0},
+    {13, TransferCurve::SRGB, 0}, {14, TransferCurve::BT709, 0},    {15, TransferCurve::BT709, 0},
+    {16, TransferCurve::PQ, 0},   {18, TransferCurve::HLG, 0},
 };
 
 // ---- Transfer functions
@@ -115,17 +113,18 @@ bool Invert(const Matrix& m, Matrix& out) {
 }
 
 // A chromaticity that a colour can have: x, y inside the triangle x >= 0, y > 0, x + y <= 1.
+// Spectral primaries lie on the triangle's edge (P3's and BT.2020's red: x + y = 1), where the
+// sum may come out a rounding above 1.
 bool Chromaticity(double x, double y) {
-    return std::isfinite(x) && std::isfinite(y) && x >= 0 && y > 0.001 && x + y <= 1;
+    return std::isfinite(x) && std::isfinite(y) && x >= 0 && y > 0.001 && x + y <= 1 + 1e-9;
 }
 
 Vector XYZ(double x, double y) { return {x / y, 1.0, (1 - x - y) / y}; }
 
 // The profile connection space's white (what Little CMS and ICC v4 take as D50).
 constexpr Vector D50 = {0.9642, 1.0, 0.8249};
-constexpr Matrix Bradford = {{{0.8951, 0.2664, -0.1614},
-                              {-0.7502, 1.7135, 0.0367},
-                              {0.0389, -0.0685, 1.0296}}};
+constexpr Matrix Bradford = {
+    {{0.8951, 0.2664, -0.1614}, {-0.7502, 1.7135, 0.0367}, {0.0389, -0.0685, 1.0296}}};
 
 // From `white` to D50, in the Bradford cone space.
 bool Adaptation(const Vector& white, Matrix& out) {
@@ -155,7 +154,9 @@ public:
     }
     void Signature(std::string_view four) { Bytes.insert(Bytes.end(), four.begin(), four.end()); }
     // s15Fixed16Number, rounded as Little CMS rounds.
-    void Fixed(double v) { U32(static_cast<uint32_t>(static_cast<int32_t>(std::floor(v * 65536 + 0.5)))); }
+    void Fixed(double v) {
+        U32(static_cast<uint32_t>(static_cast<int32_t>(std::floor(v * 65536 + 0.5))));
+    }
     void Zeros(size_t count) { Bytes.insert(Bytes.end(), count, 0); }
     void Align() { Zeros((4 - Bytes.size() % 4) % 4); }
     void Put(size_t at, uint32_t v) {
@@ -369,7 +370,8 @@ double CurveValue(const ColourNumbers& numbers, double signal) noexcept {
                                 : 10000.0;
         return ToneMapped(PQLight(s) / ReferenceWhite, peak / ReferenceWhite);
     }
-    case TransferCurve::HLG: return ToneMapped(HLGLight(s) / ReferenceWhite, HLGPeak / ReferenceWhite);
+    case TransferCurve::HLG:
+        return ToneMapped(HLGLight(s) / ReferenceWhite, HLGPeak / ReferenceWhite);
     }
     return s;
 }

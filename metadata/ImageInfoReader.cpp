@@ -503,7 +503,6 @@ bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcep
     return handled;
 }
 
-
 bool QorviTurns(ImageFormat format) noexcept {
     switch (format) {
     case ImageFormat::HEIF:    // irot and imir, applied by the decoder

@@ -203,6 +203,7 @@ Profiles RGBProfile(double wx, double wy, const double p[6], double gamma) {
 TEST(ColorEngine, TakesTheProfileThenChromaticitiesThenSRGB) {
     const double srgb[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
     const double wide[6] = {0.7347, 0.2653, 0.1152, 0.8264, 0.1566, 0.0177};
+    const double p3[6] = {0.68, 0.32, 0.265, 0.69, 0.15, 0.06};  // red on the diagram's edge
     const Bytes adobe = Profile(AdobeRGB);
     const Bytes cmyk = BuiltInCMYK();
     const Bytes junk(3000, 0x5A);
@@ -243,6 +244,7 @@ TEST(ColorEngine, TakesTheProfileThenChromaticitiesThenSRGB) {
          RGBProfile(0.3127, 0.3290, srgb, 1.0)},
         {"primaries without gamma: 2.2", withPrimaries({}, wide),
          RGBProfile(0.3127, 0.3290, wide, 2.2)},
+        {"spectral primaries", withPrimaries({}, p3), RGBProfile(0.3127, 0.3290, p3, 2.2)},
         {"a white point alone: sRGB's curve", withWhite({}, 0.3457, 0.3585),
          RGBProfile(0.3457, 0.3585, srgb, 0)},
         {"all three", withGamma(withWhite(withPrimaries({}, wide), 0.3457, 0.3585), 1.8),

@@ -83,8 +83,8 @@ double LargestDifference(cmsHPROFILE a, cmsHPROFILE b) {
     }
     double most = 0;
     for (size_t i = 0; i < in.size(); ++i)
-        most = std::max(most, 255 * std::abs(std::clamp(outA[i], 0.0, 1.0) -
-                                             std::clamp(outB[i], 0.0, 1.0)));
+        most = std::max(
+            most, 255 * std::abs(std::clamp(outA[i], 0.0, 1.0) - std::clamp(outB[i], 0.0, 1.0)));
     return most;
 }
 

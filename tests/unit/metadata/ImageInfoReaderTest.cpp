@@ -1,7 +1,7 @@
 // The metadata readers over byte streams built here: JPEG segments, TIFF directories in both byte
 // orders, PNG signatures, and the ways a hostile file can lie.
-#include "metadata/ImageInfoReader.h"
 #include "metadata/ColourProfiles.h"
+#include "metadata/ImageInfoReader.h"
 #include "tests/unit/metadata/ReadImage.h"
 
 #include <gtest/gtest.h>
@@ -592,8 +592,11 @@ TEST(PNGInfo, CodePointsOutrankTheEngineAndExifTurnsThePicture) {
     } cases[] = {
         {"Display P3", PngBuilder().Codes({12, 13, 0, 1}).Data().Finish(), p3, 0},
         {"PQ with its brightest light",
-         PngBuilder().Chunk("cLLI", Concat(ByteOrder{true}.U32(10000000), ByteOrder{true}.U32(0)))
-             .Codes({9, 16, 0, 1}).Data().Finish(),
+         PngBuilder()
+             .Chunk("cLLI", Concat(ByteOrder{true}.U32(10000000), ByteOrder{true}.U32(0)))
+             .Codes({9, 16, 0, 1})
+             .Data()
+             .Finish(),
          CodePointProfile(9, 16, 1000), 0},
         {"a wrong CRC", PngBuilder().Codes({12, 13, 0, 1}, false).Data().Finish(), {}, 0},
         {"a matrix PNG cannot hold", PngBuilder().Codes({12, 13, 1, 1}).Data().Finish(), {}, 0},
@@ -601,18 +604,27 @@ TEST(PNGInfo, CodePointsOutrankTheEngineAndExifTurnsThePicture) {
         {"unknown code points", PngBuilder().Codes({2, 2, 0, 1}).Data().Finish(), {}, 0},
         {"after the picture data", PngBuilder().Data().Codes({12, 13, 0, 1}).Finish(), {}, 0},
         {"the first sound one counts",
-         PngBuilder().Codes({9, 13, 0, 1}, false).Codes({12, 13, 0, 1}).Codes({1, 13, 0, 1})
-             .Finish(), p3, 0},
+         PngBuilder()
+             .Codes({9, 13, 0, 1}, false)
+             .Codes({12, 13, 0, 1})
+             .Codes({1, 13, 0, 1})
+             .Finish(),
+         p3, 0},
         {"eXIf before the data", PngBuilder().Chunk("eXIf", exif6).Data().Finish(), {}, 6},
         {"eXIf after the data", PngBuilder().Data().Chunk("eXIf", exif6).Finish(), {}, 6},
         {"eXIf with a wrong CRC", PngBuilder().Chunk("eXIf", exif6, false).Finish(), {}, 0},
-        {"eXIf after IEND", Concat(PngBuilder().Finish(), PngBuilder().Chunk("eXIf", exif6).Out),
-         {}, 0},
+        {"eXIf after IEND",
+         Concat(PngBuilder().Finish(), PngBuilder().Chunk("eXIf", exif6).Out),
+         {},
+         0},
         // Exif's colour markers say nothing about a PNG's colours.
-        {"eXIf with ColorSpace 2", PngBuilder().Chunk("eXIf", ColourSpaceExif(false, 2, "")).Finish(),
-         {}, 0},
+        {"eXIf with ColorSpace 2",
+         PngBuilder().Chunk("eXIf", ColourSpaceExif(false, 2, "")).Finish(),
+         {},
+         0},
         {"a chunk past the end keeps what came before",
-         Concat(PngBuilder().Codes({12, 13, 0, 1}).Out, {0x7F, 0, 0, 0, 'e', 'X', 'I', 'f'}), p3, 0},
+         Concat(PngBuilder().Codes({12, 13, 0, 1}).Out, {0x7F, 0, 0, 0, 'e', 'X', 'I', 'f'}), p3,
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -630,8 +642,8 @@ TEST(PNGInfo, CodePointsOutrankTheEngineAndExifTurnsThePicture) {
                                      return 1;
                                  },
                                  nullptr};
-    const ImageReadFixture both(PngBuilder().Codes({12, 13, 0, 1}).Chunk("iCCP", Pattern(30, 1))
-                                    .Data().Finish(), engine);
+    const ImageReadFixture both(
+        PngBuilder().Codes({12, 13, 0, 1}).Chunk("iCCP", Pattern(30, 1)).Data().Finish(), engine);
     EXPECT_EQ(flagsSeen, uint32_t{HasProfileBuffer});
 }
 
@@ -639,8 +651,9 @@ TEST(ImageInfo, OnlyFormatsWhoseDecodersLeaveThePictureAsStoredKeepTheOrientatio
     const struct {
         ImageFormat Format;
         bool Turns;
-    } rules[] = {{ImageFormat::JPEG, true},  {ImageFormat::PNG, true},    {ImageFormat::TIFF, true},
-                 {ImageFormat::WebP, true},  {ImageFormat::Other, true},  {ImageFormat::HEIF, false},
+    } rules[] = {{ImageFormat::JPEG, true},   {ImageFormat::PNG, true},
+                 {ImageFormat::TIFF, true},   {ImageFormat::WebP, true},
+                 {ImageFormat::Other, true},  {ImageFormat::HEIF, false},
                  {ImageFormat::JPEGXL, false}};
     for (const auto& rule : rules) EXPECT_EQ(QorviTurns(rule.Format), rule.Turns);
     // What the imaging component says of a format read here is dropped with the rest.
