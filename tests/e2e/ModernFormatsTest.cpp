@@ -27,8 +27,7 @@ public:
 
     // `file` as the host asks for it; the child hands over the picture of its decoded twin.
     Picture Get(const std::string& file) {
-        FixtureProbe(GetModuleHandleA(child_.c_str()))
-            .Configure("pixels", ImagePath(file + ".ppm").c_str());
+        HandOver(file);
         const std::string path = ImagePath(file);
         ReceivedBitmap received;
         const int result = plugin_.GetPicture(path.c_str(), 0, SusieInputFile, &received.info,
@@ -37,8 +36,24 @@ public:
             throw std::runtime_error(file + ": result " + std::to_string(result));
         return FromReceived(received);
     }
+    // The same for the file image `bytes` in memory, whatever they hold.
+    Picture GetFromMemory(const std::string& bytes, const std::string& file) {
+        HandOver(file);
+        ReceivedBitmap received;
+        const int result =
+            plugin_.GetPicture(bytes.data(), static_cast<long>(bytes.size()), SusieInputMemory,
+                               &received.info, &received.bits, nullptr, 0);
+        if (result != SusieSuccess)
+            throw std::runtime_error(file + " in memory: result " + std::to_string(result));
+        return FromReceived(received);
+    }
 
 private:
+    void HandOver(const std::string& file) {
+        FixtureProbe(GetModuleHandleA(child_.c_str()))
+            .Configure("pixels", ImagePath(file + ".ppm").c_str());
+    }
+
     TempPluginFolder folder_;
     PluginHost plugin_{folder_};  // unloaded before the folder goes
     std::string child_;
@@ -132,6 +147,31 @@ TEST(ModernFormats, EachPictureIsTurnedOnceByWhoeverTheFormatSays) {
         ASSERT_EQ(shown.width, 48);
         ASSERT_EQ(shown.height, 64);
         EXPECT_EQ(MaxDifference(shown, expected), 0);
+    }
+}
+
+// Cut short or with bytes overwritten anywhere, a file can only lose what it says: the picture is
+// shown, converted by what could still be read or not at all.
+TEST(ModernFormats, DamagedFilesShowThePictureAsDecodedOrAsDeclared) {
+    HandingViewer managed("MonitorProfileName=" + SRGBMonitor + "\n");
+    for (const char* file :
+         {"p3.heic", "p3.avif", "adobe.webp", "p3.jxl", "orient6.jxl", "p3.png"}) {
+        SCOPED_TRACE(file);
+        const std::string bytes = ReadWholeFile(ImagePath(file));
+        const Picture whole = managed.Get(file);
+        const Picture decoded = ReadPpm(std::string(file) + ".ppm");
+        const auto shownEither = [&](const std::string& damaged) {
+            const Picture shown = managed.GetFromMemory(damaged, file);
+            return shown.width == whole.width && shown.height == whole.height &&
+                   (MaxDifference(shown, whole) <= 1 || MaxDifference(shown, decoded) <= 1);
+        };
+        for (size_t step = 1; step <= 16; ++step) {
+            const size_t at = bytes.size() * step / 17;
+            EXPECT_TRUE(shownEither(bytes.substr(0, at))) << "cut at " << at;
+            std::string overwritten = bytes;
+            for (size_t i = at; i < at + 4 && i < bytes.size(); ++i) overwritten[i] = char(0xFF);
+            EXPECT_TRUE(shownEither(overwritten)) << "overwritten at " << at;
+        }
     }
 }
 
