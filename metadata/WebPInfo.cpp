@@ -72,12 +72,13 @@ bool ReadWebPInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
     try {
         while (position <= end && end - position >= ChunkHeaderBytes) {
             uint8_t fourCC[4];
-            reader.Seek(static_cast<int32_t>(position), 0);
+            reader.Seek(static_cast<int32_t>(static_cast<uint32_t>(position)), 0);
             reader.ReadBuffer(fourCC, sizeof fourCC);
             const uint32_t size = reader.ReadLong(false);
             const uint32_t payload = reader.Position;
             // A chunk running past the end is cut off: nothing after it can be found.
             if (size > end - payload) break;
+            // A file has one of each; a second is a writer's mistake, and the first stands.
             if (IsChunk(fourCC, "ICCP") && !profileSeen) {
                 profileSeen = true;
                 StoreProfile(reader, payload, size, info);
