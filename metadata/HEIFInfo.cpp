@@ -8,7 +8,7 @@
 //
 // Every walk here is linear in the size of what it walks: a box header is at least 8 bytes, an
 // association at least 1, no box is walked recursively, and the meta box is walked a bounded number
-// of times (MostDerivationSteps). No limit on counts is needed to bound the time a file can cost.
+// of times (MostItemsSearched). No limit on counts is needed to bound the time a file can cost.
 #include "metadata/ColourProfiles.h"
 #include "metadata/ImageInfoReader.h"
 
@@ -55,7 +55,7 @@ constexpr uint32_t MostProperties = 0x7FFF;
 // for in at most this many items: the primary item, the first it is derived from (through a dimg
 // reference), the first that one is derived from, and so on. A longer chain, or one that loops,
 // gives no colour.
-constexpr int MostDerivationSteps = 4;
+constexpr int MostItemsSearched = 4;
 
 struct Box {
     uint32_t Type = 0;
@@ -152,7 +152,7 @@ MetaBoxes FindMetaBoxes(TMemoryReader& reader, const Box& meta) {
     return found;
 }
 
-// Item ids are 16 bits wide in version 0 of pitm, ipma and iref, 32 bits in later versions.
+// Item ids are 16 bits wide in version 0 of pitm, ipma and iref, 32 bits in version 1.
 uint32_t ItemIdBytes(uint32_t version) { return version == 0 ? 2 : 4; }
 
 bool ReadPrimaryItem(TMemoryReader& reader, const Box& pitm, uint32_t& item) {
@@ -301,12 +301,12 @@ void ReadPrimaryColour(TMemoryReader& reader, ImageInfo& info) {
         return;
 
     ItemColour colour = ReadItemColour(reader, boxes.Properties, item);
-    for (int step = 1; step < MostDerivationSteps && !colour.HasColour() && boxes.HasReferences;
-         ++step) {
+    for (int searched = 1;
+         searched < MostItemsSearched && !colour.HasColour() && boxes.HasReferences; ++searched) {
         if (!FirstDerivedFrom(reader, boxes.References, item, item)) break;
         const ItemColour part = ReadItemColour(reader, boxes.Properties, item);
-        // The colour comes whole from one item; the light level is the derived item's if it
-        // gives one.
+        // The colour comes whole from one item; the light level is the primary item's when it
+        // gives one, else that of the item the colour comes from.
         colour.HasProfile = part.HasProfile;
         colour.ProfileOffset = part.ProfileOffset;
         colour.ProfileSize = part.ProfileSize;
@@ -341,7 +341,7 @@ bool ReadHEIFInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
     try {
         ReadPrimaryColour(reader, info);
     } catch (const EReadError&) {
-        // A box's content ended early: what was stored before stays.
+        // pitm too short for its item id: there is no primary item, and nothing was stored.
     }
     return true;
 }
