@@ -12,6 +12,7 @@
 #include "metadata/ColourProfiles.h"
 #include "metadata/ImageInfoReader.h"
 
+#include <algorithm>
 #include <bitset>
 #include <cstring>
 
@@ -328,13 +329,40 @@ void ReadPrimaryColour(TMemoryReader& reader, ImageInfo& info) {
     }
 }
 
+// The brands of still pictures and picture sequences in HEIF and AVIF files. Other files of the
+// same box structure (videos, camera raw files such as Canon's CR3) are not ours: their decoders
+// turn nothing by irot, and what the imaging component says of them stands.
+constexpr uint32_t PictureBrands[] = {BoxType("mif1"), BoxType("mif2"), BoxType("msf1"),
+                                      BoxType("heic"), BoxType("heix"), BoxType("heim"),
+                                      BoxType("heis"), BoxType("hevc"), BoxType("hevx"),
+                                      BoxType("avif"), BoxType("avis"), BoxType("avio")};
+
+bool IsPictureBrand(uint32_t brand) {
+    for (uint32_t picture : PictureBrands)
+        if (brand == picture) return true;
+    return false;
+}
+
+// Whether the file opens with an ftyp box naming a picture brand: the major brand, or one of the
+// compatible brands after the minor version, as far as the box and the file go.
+bool OpensWithPictureBrand(TMemoryReader& reader) {
+    reader.Seek(0, 0);
+    const uint32_t size = reader.ReadLong(true);
+    if (reader.ReadLong(true) != FileType || size < BoxHeaderBytes) return false;
+    const uint32_t end = std::min(size, reader.Size);
+    constexpr uint32_t BrandBytes = 4, MinorVersionBytes = 4;
+    if (end - reader.Position >= BrandBytes && IsPictureBrand(reader.ReadLong(true))) return true;
+    reader.Seek(MinorVersionBytes, 1);
+    while (reader.Position <= end && end - reader.Position >= BrandBytes)
+        if (IsPictureBrand(reader.ReadLong(true))) return true;
+    return false;
+}
+
 }  // namespace
 
 bool ReadHEIFInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
     try {
-        reader.Seek(0, 0);
-        const uint32_t size = reader.ReadLong(true);
-        if (reader.ReadLong(true) != FileType || size < BoxHeaderBytes) return false;
+        if (!OpensWithPictureBrand(reader)) return false;
     } catch (const EReadError&) {
         return false;  // fewer than 8 bytes: no ftyp box
     }

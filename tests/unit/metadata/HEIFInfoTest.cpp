@@ -278,13 +278,20 @@ TEST(HEIFInfo, BoxSizesAndOrder) {
     }
 }
 
-TEST(HEIFInfo, HandlesFilesThatOpenWithFtyp) {
+TEST(HEIFInfo, HandlesFilesThatOpenWithFtypOfAPictureBrand) {
     struct {
         Bytes File;
         bool Handled;
     } cases[] = {
         {Ftyp, true},
-        {Join({U32(8), Text("ftyp")}), true},
+        {Box("ftyp", Join({Text("heic"), U32(0)})), true},
+        {Box("ftyp", Join({Text("isom"), U32(0), Text("mp41msf1")})), true},
+        // Videos and camera raw files share the boxes, not the pictures' rules.
+        {Box("ftyp", Join({Text("crx "), U32(1), Text("crx isom")})), false},
+        {Box("ftyp", Join({Text("isom"), U32(512), Text("isomiso2avc1mp41")})), false},
+        // The brand list ends with the box, however long the file.
+        {Join({Box("ftyp", Join({Text("isom"), U32(0)})), Text("mif1")}), false},
+        {Join({U32(8), Text("ftyp")}), false},
         {Join({U32(7), Text("ftyp")}), false},
         {Join({U32(0), Text("ftyp")}), false},
         {Join({Mdat, Ftyp}), false},
@@ -298,8 +305,8 @@ TEST(HEIFInfo, HandlesFilesThatOpenWithFtyp) {
     }
 }
 
-// A file cut off at every byte: handled once ftyp's header is there, the profile once the whole
-// meta box is, nothing before.
+// A file cut off at every byte: handled once ftyp's major brand is there, the profile once the
+// whole meta box is, nothing before.
 TEST(HEIFInfo, TruncatedAtEveryByte) {
     const Bytes children =
         Join({Pitm(1), Iprp({Ispe, Colr("prof", Adobe)}, Ipma(0, false, {{1, {1, 2}}}))});
@@ -309,7 +316,7 @@ TEST(HEIFInfo, TruncatedAtEveryByte) {
         SCOPED_TRACE(size);
         TMemoryReader reader(file.data(), uint32_t(size));
         ImageInfo info{};
-        EXPECT_EQ(ReadHEIFInfo(reader, info), size >= 8);
+        EXPECT_EQ(ReadHEIFInfo(reader, info), size >= 12);  // the major brand read
         if (size >= metaEnd) {
             ASSERT_EQ(info.Flags, HasProfileData);
             EXPECT_EQ(Bytes(static_cast<const uint8_t*>(info.ProfileData),
