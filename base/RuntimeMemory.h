@@ -1,17 +1,19 @@
-// The C++ runtime that each of our libraries carries links in a reserve for exceptions thrown
-// when memory runs out: about 19 KiB from the process heap, taken when the library is loaded and
-// never given back. A host that loads and unloads a plug-in again and again would lose it every
-// time, so each library gives it back as the last thing of its unload.
+// The C++ runtime that each of our libraries carries keeps things for the whole process that a
+// library unloaded again and again would lose every time:
+//   - a reserve for exceptions thrown when memory runs out, about 19 KiB from the process heap,
+//     taken when the library is loaded;
+//   - a thread-local storage index, taken by its thread library the first time the library uses
+//     a thread, a lock or a thread_local. A process has 1088 of them: a host that loaded and
+//     unloaded such a library a few hundred times would find none left, and its next thread start
+//     or lock fails or hangs.
+// Each library gives both back as the last thing of its unload. Every TlsAlloc of the library goes
+// through RuntimeMemory.cpp, which notes the index (see there).
 #pragma once
-
-namespace __gnu_cxx {
-void __freeres() noexcept;  // libstdc++'s own release of what it keeps for the process
-}
 
 namespace qorvi {
 
-// Call only while the library is being unloaded (not at process exit): nothing of it may throw
-// afterwards.
-inline void ReleaseRuntimeMemory() noexcept { __gnu_cxx::__freeres(); }
+// Call only while the library is being unloaded (not at process exit): nothing of it may throw,
+// take a lock or start a thread afterwards.
+void ReleaseRuntimeMemory() noexcept;
 
 }  // namespace qorvi

@@ -16,9 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool handled = ReadWebPInfo(reader, info);
     fuzz::Check(handled == (size >= 12 && std::memcmp(data, "RIFF", 4) == 0 &&
                             std::memcmp(data + 8, "WEBP", 4) == 0));
-    // A WebP profile is never written here: only the ICCP chunk, in place.
-    fuzz::Check((info.Flags & HasProfileBuffer) == 0);
+    // The ICCP chunk stays in place; a written profile comes only from Exif's AdobeRGB markers.
     if (info.ProfileData != nullptr) fuzz::Check(info.ProfileSize >= 128);
+    if (info.ProfileBuffer != nullptr)
+        fuzz::Check(info.ColorSpace == 2 || info.ColorSpace == 0xFFFF);
     fuzz::CheckRecord(info, data, size);
     return 0;
 }
