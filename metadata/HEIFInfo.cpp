@@ -10,6 +10,7 @@
 // association at least 1, no box is walked recursively, and the meta box is walked a bounded number
 // of times (MostItemsSearched). No limit on counts is needed to bound the time a file can cost.
 #include "metadata/ColourProfiles.h"
+#include "metadata/FourCC.h"
 #include "metadata/ImageInfoReader.h"
 
 #include <algorithm>
@@ -19,24 +20,19 @@
 namespace qorvi {
 namespace {
 
-constexpr uint32_t BoxType(const char (&name)[5]) {
-    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
-           uint32_t(uint8_t(name[2])) << 8 | uint8_t(name[3]);
-}
-
-constexpr uint32_t FileType = BoxType("ftyp");
-constexpr uint32_t Meta = BoxType("meta");
-constexpr uint32_t PrimaryItem = BoxType("pitm");
-constexpr uint32_t ItemProperties = BoxType("iprp");
-constexpr uint32_t PropertyContainer = BoxType("ipco");
-constexpr uint32_t PropertyAssociation = BoxType("ipma");
-constexpr uint32_t ItemReference = BoxType("iref");
-constexpr uint32_t DerivedImage = BoxType("dimg");
-constexpr uint32_t Colour = BoxType("colr");
-constexpr uint32_t LightLevel = BoxType("clli");
-constexpr uint32_t Profile = BoxType("prof");
-constexpr uint32_t RestrictedProfile = BoxType("rICC");
-constexpr uint32_t CodePointColour = BoxType("nclx");
+constexpr uint32_t FileType = FourCC("ftyp");
+constexpr uint32_t Meta = FourCC("meta");
+constexpr uint32_t PrimaryItem = FourCC("pitm");
+constexpr uint32_t ItemProperties = FourCC("iprp");
+constexpr uint32_t PropertyContainer = FourCC("ipco");
+constexpr uint32_t PropertyAssociation = FourCC("ipma");
+constexpr uint32_t ItemReference = FourCC("iref");
+constexpr uint32_t DerivedImage = FourCC("dimg");
+constexpr uint32_t Colour = FourCC("colr");
+constexpr uint32_t LightLevel = FourCC("clli");
+constexpr uint32_t Profile = FourCC("prof");
+constexpr uint32_t RestrictedProfile = FourCC("rICC");
+constexpr uint32_t CodePointColour = FourCC("nclx");
 
 constexpr uint32_t BoxHeaderBytes = 8;
 constexpr uint32_t LargeBoxHeaderBytes = 16;
@@ -332,10 +328,9 @@ void ReadPrimaryColour(TMemoryReader& reader, ImageInfo& info) {
 // The brands of still pictures and picture sequences in HEIF and AVIF files. Other files of the
 // same box structure (videos, camera raw files such as Canon's CR3) are not ours: their decoders
 // turn nothing by irot, and what the imaging component says of them stands.
-constexpr uint32_t PictureBrands[] = {BoxType("mif1"), BoxType("mif2"), BoxType("msf1"),
-                                      BoxType("heic"), BoxType("heix"), BoxType("heim"),
-                                      BoxType("heis"), BoxType("hevc"), BoxType("hevx"),
-                                      BoxType("avif"), BoxType("avis"), BoxType("avio")};
+constexpr uint32_t PictureBrands[] = {
+    FourCC("mif1"), FourCC("mif2"), FourCC("msf1"), FourCC("heic"), FourCC("heix"), FourCC("heim"),
+    FourCC("heis"), FourCC("hevc"), FourCC("hevx"), FourCC("avif"), FourCC("avis"), FourCC("avio")};
 
 bool IsPictureBrand(uint32_t brand) {
     for (uint32_t picture : PictureBrands)

@@ -1,6 +1,7 @@
 #include "metadata/ImageInfoReader.h"
 
 #include "metadata/ColourProfiles.h"
+#include "metadata/FourCC.h"
 
 #include <array>
 #include <bit>
@@ -340,11 +341,6 @@ uint32_t ChunkCRC(const uint8_t* bytes, uint32_t count) {
     return crc ^ 0xFFFFFFFF;
 }
 
-constexpr uint32_t ChunkType(const char (&name)[5]) {
-    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
-           uint32_t(uint8_t(name[2])) << 8 | uint8_t(name[3]);
-}
-
 // PNG's chunks that the colour engine does not read: cICP (H.273 code points, which outrank
 // iCCP, sRGB, gAMA and cHRM) with cLLI's maximum content light level, both before the picture
 // data, and eXIf, whose orientation decoders do not apply, anywhere before IEND. A chunk with a
@@ -367,19 +363,19 @@ void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
         if (length > reader.Size - position - 12) break;
         const uint32_t data = position + 8;
         position = data + length + 4;
-        if (type == ChunkType("IEND")) break;
-        if (type == ChunkType("IDAT")) {
+        if (type == FourCC("IEND")) break;
+        if (type == FourCC("IDAT")) {
             beforePictureData = false;
             continue;
         }
-        const bool wanted = (type == ChunkType("cICP") && beforePictureData && !haveCodes) ||
-                            (type == ChunkType("cLLI") && beforePictureData && !haveLight) ||
-                            (type == ChunkType("eXIf") && !haveExif);
+        const bool wanted = (type == FourCC("cICP") && beforePictureData && !haveCodes) ||
+                            (type == FourCC("cLLI") && beforePictureData && !haveLight) ||
+                            (type == FourCC("eXIf") && !haveExif);
         if (!wanted) continue;
         reader.Seek(static_cast<int32_t>(data + length), 0);
         if (reader.ReadLong(true) != ChunkCRC(reader.Memory + data - 4, length + 4)) continue;
         const uint8_t* bytes = reader.Memory + data;
-        if (type == ChunkType("cICP")) {
+        if (type == FourCC("cICP")) {
             // PNG holds R, G, B samples: matrix 0, full range.
             if (length != 4 || bytes[2] != 0 || bytes[3] > 1) continue;
             codes.Primaries = bytes[0];
@@ -387,7 +383,7 @@ void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
             codes.Matrix = bytes[2];
             codes.FullRange = bytes[3] == 1;
             haveCodes = true;
-        } else if (type == ChunkType("cLLI")) {
+        } else if (type == FourCC("cLLI")) {
             if (length != 8) continue;
             const uint32_t maximum = uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 |
                                      uint32_t{bytes[2]} << 8 | bytes[3];

@@ -3,6 +3,7 @@
 // split anywhere, in its jxlp boxes; the bytes are taken in place, one at a time, so a header cut
 // across parts reads as one and nothing is copied.
 #include "metadata/ColourProfiles.h"
+#include "metadata/FourCC.h"
 #include "metadata/ImageInfoReader.h"
 
 #include <cmath>
@@ -15,12 +16,8 @@ constexpr uint8_t CodestreamSignature[] = {0xFF, 0x0A};
 // The container's first box, whole: size 12, type "JXL " and four signature bytes.
 constexpr uint8_t ContainerSignature[] = {0, 0, 0, 12, 'J', 'X', 'L', ' ', 0x0D, 0x0A, 0x87, 0x0A};
 
-constexpr uint32_t BoxType(const char (&name)[5]) {
-    return uint32_t(uint8_t(name[0])) << 24 | uint32_t(uint8_t(name[1])) << 16 |
-           uint32_t(uint8_t(name[2])) << 8 | uint8_t(name[3]);
-}
-constexpr uint32_t WholeCodestreamBox = BoxType("jxlc");
-constexpr uint32_t CodestreamPartBox = BoxType("jxlp");
+constexpr uint32_t WholeCodestreamBox = FourCC("jxlc");
+constexpr uint32_t CodestreamPartBox = FourCC("jxlp");
 // A jxlp payload opens with the part's index; the top bit marks the last part.
 constexpr uint32_t LastPartBit = 0x80000000;
 
