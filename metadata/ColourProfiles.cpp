@@ -317,12 +317,23 @@ std::vector<uint8_t> WriteProfile(const ColourNumbers& n, const Matrix& colorant
     return std::move(out.Bytes);
 }
 
+const NamedPrimaries* FindPrimaries(uint16_t code) {
+    for (const NamedPrimaries& p : PrimariesTable)
+        if (p.Code == code) return &p;
+    return nullptr;
+}
+
 }  // namespace
 
+bool PrimariesFromCode(uint16_t code, double (&primaries)[6]) noexcept {
+    const NamedPrimaries* named = FindPrimaries(code);
+    if (named == nullptr) return false;
+    std::copy(std::begin(named->Primaries), std::end(named->Primaries), primaries);
+    return true;
+}
+
 bool NumbersFromCodePoints(const CodePoints& codes, ColourNumbers& numbers) noexcept {
-    const NamedPrimaries* primaries = nullptr;
-    for (const NamedPrimaries& p : PrimariesTable)
-        if (p.Code == codes.Primaries) primaries = &p;
+    const NamedPrimaries* primaries = FindPrimaries(codes.Primaries);
     const NamedTransfer* transfer = nullptr;
     for (const NamedTransfer& t : TransferTable)
         if (t.Code == codes.Transfer) transfer = &t;

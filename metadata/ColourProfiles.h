@@ -51,6 +51,10 @@ inline constexpr double ReferenceWhite = 203;
 // 13 to 16 and 18. False (and `numbers` untouched) for any other value of either.
 bool NumbersFromCodePoints(const CodePoints& codes, ColourNumbers& numbers) noexcept;
 
+// The chromaticities of the primaries alone (red x, y, green x, y, blue x, y) an H.273 code
+// point names, as NumbersFromCodePoints takes them; false for one qorvi does not know.
+bool PrimariesFromCode(uint16_t code, double (&primaries)[6]) noexcept;
+
 // AdobeRGB (1998): what Exif's ColorSpace 2, or 0xFFFF with the interoperability index "R03",
 // says.
 ColourNumbers AdobeRGBNumbers() noexcept;

@@ -65,7 +65,7 @@ struct Box {
 // the parent, which ends the parent's walk. Size 0 runs to the parent's end.
 bool ReadBox(TMemoryReader& reader, uint32_t position, uint32_t end, Box& box) {
     if (position > end || end - position < BoxHeaderBytes) return false;
-    reader.Seek(static_cast<int32_t>(position), 0);
+    reader.SeekTo(position);
     uint64_t size = reader.ReadLong(true);
     box.Type = reader.ReadLong(true);
     uint32_t header = BoxHeaderBytes;
@@ -100,7 +100,7 @@ bool FindBox(TMemoryReader& reader, uint32_t begin, uint32_t end, uint32_t type,
 class BoxContent {
 public:
     BoxContent(TMemoryReader& reader, const Box& box) : Reader(reader), End(box.End) {
-        reader.Seek(static_cast<int32_t>(box.Begin), 0);
+        reader.SeekTo(box.Begin);
     }
     uint32_t Remaining() const { return End - Reader.Position; }
     // A value of 1 to 4 bytes.

@@ -47,14 +47,6 @@ constexpr uint16_t AsciiType = 2;
 constexpr uint16_t GammaTag = 0xA500;
 constexpr uint16_t UndefinedType = 7;
 
-// Seeks to a position formed in 64 bits. Offsets in a file are relative to a base and can be
-// anything; past the image the walk is over, so a sum that would wrap round to an earlier
-// offset never sends it backwards.
-void SeekTo(TMemoryReader& reader, uint64_t position) {
-    if (position > reader.Size) throw EReadError();
-    reader.Seek(static_cast<int32_t>(static_cast<uint32_t>(position)), 0);
-}
-
 // Whether the next bytes are `text` (with its NUL); the position does not move.
 bool NextBytesAre(TMemoryReader& reader, const char* text, uint32_t count) {
     char bytes[sizeof IccIdentifier];
@@ -99,7 +91,7 @@ bool FindJPEGSegments(TMemoryReader& reader, JPEGSegments& found) {
                 found.HasExif = true;
                 found.ExifBase = payload + ExifHeaderBytes;
             }
-            SeekTo(reader, uint64_t{payload} + length - 2);
+            reader.SeekTo(uint64_t{payload} + length - 2);
             marker = reader.ReadWord(true);
         }
     } catch (const EReadError&) {
@@ -121,7 +113,7 @@ void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& inf
     unsigned expected = 0;
     uint64_t total = 0;
     try {
-        SeekTo(reader, firstMarker);
+        reader.SeekTo(firstMarker);
         uint16_t marker = reader.ReadWord(true);
         while (IsSegmentMarker(marker)) {
             const uint16_t length = reader.ReadWord(true);
@@ -146,7 +138,7 @@ void ReadJPEGProfile(TMemoryReader& reader, uint32_t firstMarker, ImageInfo& inf
                     total += size;
                 }
             }
-            SeekTo(reader, uint64_t{payload} + length - 2);
+            reader.SeekTo(uint64_t{payload} + length - 2);
             marker = reader.ReadWord(true);
         }
     } catch (const EReadError&) {
@@ -184,7 +176,7 @@ uint16_t ReadEntryType(TMemoryReader& reader, bool bigEndian, uint32_t expected)
 template <size_t N>
 std::array<double, N> ReadReals(TMemoryReader& reader, uint32_t base, bool bigEndian) {
     const uint16_t type = ReadEntryType(reader, bigEndian, N);
-    SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+    reader.SeekTo(uint64_t{base} + reader.ReadLong(bigEndian));
     std::array<double, N> values;
     for (double& value : values) value = ReadTIFFReal(reader, type, bigEndian);
     return values;
@@ -201,7 +193,7 @@ bool AnyNonZero(const std::array<double, N>& values) {
 // its four bytes held in the entry itself).
 bool ReadInteroperabilityIndex(TMemoryReader& reader, uint32_t base, bool bigEndian) {
     const uint16_t type = ReadEntryType(reader, bigEndian, 1);
-    SeekTo(reader, uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
+    reader.SeekTo(uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
     const uint16_t entries = reader.ReadWord(bigEndian);
     for (unsigned i = 0; i < entries; ++i) {
         const uint32_t entry = reader.Position;
@@ -212,7 +204,7 @@ bool ReadInteroperabilityIndex(TMemoryReader& reader, uint32_t base, bool bigEnd
             reader.ReadBuffer(index, sizeof index);
             return std::memcmp(index, "R03", 4) == 0;
         }
-        SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+        reader.SeekTo(uint64_t{entry} + TIFFEntryBytes);
     }
     return false;
 }
@@ -225,7 +217,7 @@ struct ExifFindings {
 void ReadExifDirectory(TMemoryReader& reader, uint32_t base, bool bigEndian, ImageInfo& info,
                        ExifFindings& findings) {
     const uint16_t type = ReadEntryType(reader, bigEndian, 1);
-    SeekTo(reader, uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
+    reader.SeekTo(uint64_t{base} + static_cast<uint32_t>(ReadTIFFValue(reader, type, bigEndian)));
     const uint16_t entries = reader.ReadWord(bigEndian);
     for (unsigned i = 0; i < entries; ++i) {
         const uint32_t entry = reader.Position;
@@ -242,11 +234,11 @@ void ReadExifDirectory(TMemoryReader& reader, uint32_t base, bool bigEndian, Ima
             info.Flags |= HasColorSpace;
         } else if (tag == GammaTag) {
             const uint16_t valueType = ReadEntryType(reader, bigEndian, 1);
-            SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+            reader.SeekTo(uint64_t{base} + reader.ReadLong(bigEndian));
             info.Gamma = ReadTIFFReal(reader, valueType, bigEndian);
             if (info.Gamma != 0) info.Flags |= HasGamma;
         }
-        SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+        reader.SeekTo(uint64_t{entry} + TIFFEntryBytes);
     }
 }
 
@@ -356,7 +348,7 @@ void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
     double peakLuminance = 0;
     uint32_t position = SignatureBytes;
     while (reader.Size - position >= 12) {
-        reader.Seek(static_cast<int32_t>(position), 0);
+        reader.SeekTo(position);
         const uint32_t length = reader.ReadLong(true);
         const uint32_t type = reader.ReadLong(true);
         // Length, type, data and CRC must lie inside the file.
@@ -372,7 +364,7 @@ void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
                             (type == FourCC("cLLI") && beforePictureData && !haveLight) ||
                             (type == FourCC("eXIf") && !haveExif);
         if (!wanted) continue;
-        reader.Seek(static_cast<int32_t>(data + length), 0);
+        reader.SeekTo(data + length);
         if (reader.ReadLong(true) != ChunkCRC(reader.Memory + data - 4, length + 4)) continue;
         const uint8_t* bytes = reader.Memory + data;
         if (type == FourCC("cICP")) {
@@ -437,12 +429,12 @@ void StoreExifAdobeRGB(const ExifFindings& findings, ImageInfo& info) {
 
 bool WalkTIFF(TMemoryReader& reader, uint32_t base, ImageInfo& info, ExifFindings& findings) {
     try {
-        SeekTo(reader, base);
+        reader.SeekTo(base);
         const uint16_t order = reader.ReadWord(false);
         if (order != LittleEndianTIFF && order != BigEndianTIFF) return false;
         const bool bigEndian = order == BigEndianTIFF;
         if (reader.ReadWord(bigEndian) != TIFFMagic) return false;
-        SeekTo(reader, uint64_t{base} + reader.ReadLong(bigEndian));
+        reader.SeekTo(uint64_t{base} + reader.ReadLong(bigEndian));
         // Only this directory and the Exif directory are read: no chain to follow, so no loop.
         const uint16_t entries = reader.ReadWord(bigEndian);
         for (unsigned i = 0; i < entries; ++i) {
@@ -481,7 +473,7 @@ bool WalkTIFF(TMemoryReader& reader, uint32_t base, ImageInfo& info, ExifFinding
                 break;
             default: break;
             }
-            SeekTo(reader, uint64_t{entry} + TIFFEntryBytes);
+            reader.SeekTo(uint64_t{entry} + TIFFEntryBytes);
         }
     } catch (const EReadError&) {
         return false;

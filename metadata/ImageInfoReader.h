@@ -57,6 +57,10 @@ public:
     // Origin 0: from the start, 1: from Position, 2: from Size. Any other origin does nothing.
     // Positions before the start wrap to huge unsigned offsets, so the next read fails.
     void Seek(int32_t offset, int origin);
+    // To a position formed in 64 bits (a base plus an offset the file gives, which can be
+    // anything); past the end it throws EReadError, so a sum that would wrap round to an earlier
+    // offset never sends a walk backwards.
+    void SeekTo(uint64_t position);
 
     const uint8_t* Memory;
     uint32_t Position = 0;

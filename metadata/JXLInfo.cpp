@@ -21,12 +21,6 @@ constexpr uint32_t CodestreamPartBox = FourCC("jxlp");
 // A jxlp payload opens with the part's index; the top bit marks the last part.
 constexpr uint32_t LastPartBit = 0x80000000;
 
-// Seeks to a position formed in 64 bits; one past the image fails the next read.
-void SeekTo(TMemoryReader& reader, uint64_t position) {
-    if (position > reader.Size) throw EReadError();
-    reader.Seek(static_cast<int32_t>(static_cast<uint32_t>(position)), 0);
-}
-
 struct Box {
     uint32_t Type;
     uint64_t Payload;  // offset of the payload in the file image
@@ -38,7 +32,7 @@ struct Box {
 // is cut there: a file cut off in transfer still has the boxes before the cut, whole.
 bool ReadBox(TMemoryReader& reader, uint64_t at, Box& box) {
     if (at >= reader.Size) return false;
-    SeekTo(reader, at);
+    reader.SeekTo(at);
     uint64_t size = reader.ReadLong(true);
     box.Type = reader.ReadLong(true);
     if (size == 1) {
@@ -69,7 +63,7 @@ public:
 
     uint8_t Next() {
         while (Position == PieceEnd) NextPiece();
-        SeekTo(Reader, Position++);
+        Reader.SeekTo(Position++);
         uint8_t byte;
         Reader.ReadBuffer(&byte, 1);
         return byte;
@@ -287,23 +281,22 @@ bool ReadColourEncoding(BitReader& bits, ColourNumbers& numbers) {
     default: throw EReadError();
     }
 
-    static constexpr double SRGBPrimaries[6] = {0.64, 0.33, 0.30, 0.60, 0.15, 0.06};
-    static constexpr double BT2100Primaries[6] = {0.708, 0.292, 0.170, 0.797, 0.131, 0.046};
-    static constexpr double P3Primaries[6] = {0.680, 0.320, 0.265, 0.690, 0.150, 0.060};
-    const double* primaries = SRGBPrimaries;  // neutral pixels of a grey picture need none
+    // The same primaries by their H.273 code points (P3's with its white point coded apart).
+    constexpr uint16_t SRGBCode = 1, BT2100Code = 9, P3Code = 12;
+    uint16_t primaries = SRGBCode;  // neutral pixels of a grey picture need none
     if (space != ColourSpace::Grey) {
         switch (bits.Enum()) {
         case Primaries::SRGB: break;
         case Primaries::Custom:
             for (int i = 0; i < 3; ++i) CustomXY(bits, numbers.Primaries + 2 * i);
-            primaries = nullptr;
+            primaries = 0;
             break;
-        case Primaries::BT2100: primaries = BT2100Primaries; break;
-        case Primaries::P3: primaries = P3Primaries; break;
+        case Primaries::BT2100: primaries = BT2100Code; break;
+        case Primaries::P3: primaries = P3Code; break;
         default: throw EReadError();
         }
     }
-    if (primaries != nullptr) std::memcpy(numbers.Primaries, primaries, sizeof SRGBPrimaries);
+    if (primaries != 0) PrimariesFromCode(primaries, numbers.Primaries);
 
     bool known = true;
     if (bits.Bool()) {

@@ -34,6 +34,11 @@ uint32_t TMemoryReader::ReadLong(bool bigEndian) {
     return uint32_t{b[3]} << 24 | uint32_t{b[2]} << 16 | uint32_t{b[1]} << 8 | b[0];
 }
 
+void TMemoryReader::SeekTo(uint64_t position) {
+    if (position > Size) throw EReadError();
+    Position = static_cast<uint32_t>(position);
+}
+
 void TMemoryReader::Seek(int32_t offset, int origin) {
     // Unsigned arithmetic: the wrap-around is the point (see the header).
     switch (origin) {

@@ -34,7 +34,7 @@ void ReadExif(TMemoryReader& reader, uint32_t payload, uint32_t size, ImageInfo&
     uint32_t base = payload;
     if (size >= ExifIdentifierBytes) {
         char identifier[ExifIdentifierBytes];
-        reader.Seek(static_cast<int32_t>(payload), 0);
+        reader.SeekTo(payload);
         reader.ReadBuffer(identifier, sizeof identifier);
         if (std::memcmp(identifier, ExifIdentifier, sizeof identifier) == 0)
             base += ExifIdentifierBytes;
@@ -72,7 +72,7 @@ bool ReadWebPInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
     try {
         while (position <= end && end - position >= ChunkHeaderBytes) {
             uint8_t fourCC[4];
-            reader.Seek(static_cast<int32_t>(static_cast<uint32_t>(position)), 0);
+            reader.SeekTo(position);
             reader.ReadBuffer(fourCC, sizeof fourCC);
             const uint32_t size = reader.ReadLong(false);
             const uint32_t payload = reader.Position;

@@ -74,6 +74,13 @@ TEST(MemoryReader, SeekOutsideTheImageMakesTheNextReadFail) {
     reader.Seek(3, 0);
     reader.Seek(99, 7);  // an unknown origin leaves the position alone
     EXPECT_EQ(reader.Position, 3u);
+
+    // A 64-bit position: the end itself is a place, anything past it (a wrapped sum too) is not.
+    reader.SeekTo(image.size());
+    EXPECT_EQ(reader.Position, image.size());
+    EXPECT_THROW(reader.SeekTo(image.size() + 1), EReadError);
+    EXPECT_THROW(reader.SeekTo(uint64_t{1} << 32), EReadError);
+    EXPECT_EQ(reader.Position, image.size());
 }
 
 TEST(MemoryReader, EmptyImageReadsNothing) {
