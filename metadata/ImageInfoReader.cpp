@@ -317,6 +317,68 @@ bool ReadJPEGInfo(TMemoryReader& reader, ImageInfo& info) noexcept {
 
 namespace {
 
+// Cameras set to AdobeRGB that embed no profile say so in Exif: ColorSpace 0xFFFF (uncalibrated)
+// with the interoperability index "R03" (the camera file system's rule), or ColorSpace 2.
+void StoreExifAdobeRGB(const ExifFindings& findings, ImageInfo& info) {
+    if ((info.Flags & HasColorSpace) == 0 || (info.Flags & HasPrimaries) != 0) return;
+    if (info.ColorSpace == 2 || (info.ColorSpace == 0xFFFF && findings.AdobeInteroperability))
+        StoreNumberedProfile(AdobeRGBNumbers(), info);
+}
+
+bool WalkTIFF(TMemoryReader& reader, uint32_t base, ImageInfo& info, ExifFindings& findings) {
+    try {
+        reader.SeekTo(base);
+        const uint16_t order = reader.ReadWord(false);
+        if (order != LittleEndianTIFF && order != BigEndianTIFF) return false;
+        const bool bigEndian = order == BigEndianTIFF;
+        if (reader.ReadWord(bigEndian) != TIFFMagic) return false;
+        reader.SeekTo(uint64_t{base} + reader.ReadLong(bigEndian));
+        // Only this directory and the Exif directory are read: no chain to follow, so no loop.
+        const uint16_t entries = reader.ReadWord(bigEndian);
+        for (unsigned i = 0; i < entries; ++i) {
+            const uint32_t entry = reader.Position;
+            switch (reader.ReadWord(bigEndian)) {
+            case OrientationTag: {
+                const uint16_t type = ReadEntryType(reader, bigEndian, 1);
+                info.Orientation = ReadTIFFValue(reader, type, bigEndian);
+                info.Flags |= HasOrientation;
+                break;
+            }
+            case WhitePointTag: {
+                const auto point = ReadReals<2>(reader, base, bigEndian);
+                info.WhitePointX = point[0];
+                info.WhitePointY = point[1];
+                if (AnyNonZero(point)) info.Flags |= HasWhitePoint;
+                break;
+            }
+            case PrimaryChromaticitiesTag: {
+                const auto primaries = ReadReals<6>(reader, base, bigEndian);
+                info.RedX = primaries[0];
+                info.RedY = primaries[1];
+                info.GreenX = primaries[2];
+                info.GreenY = primaries[3];
+                info.BlueX = primaries[4];
+                info.BlueY = primaries[5];
+                if (AnyNonZero(primaries)) info.Flags |= HasPrimaries;
+                break;
+            }
+            case ExifDirectoryTag:
+                ReadExifDirectory(reader, base, bigEndian, info, findings);
+                break;
+            case InterColorProfileTag:
+                // Inside a JPEG's Exif data the offset would not be the profile's.
+                if (base == 0) ReadInterColorProfile(reader, bigEndian, info);
+                break;
+            default: break;
+            }
+            reader.SeekTo(uint64_t{entry} + TIFFEntryBytes);
+        }
+    } catch (const EReadError&) {
+        return false;
+    }
+    return true;
+}
+
 // The CRC every PNG chunk ends with (ISO 3309, as zlib's crc32), over type and data.
 uint32_t ChunkCRC(const uint8_t* bytes, uint32_t count) {
     static const auto table = [] {
@@ -383,10 +445,11 @@ void ReadPNGChunks(TMemoryReader& reader, ImageInfo& info) {
             haveLight = true;
         } else {
             haveExif = true;
-            // Only the orientation: a PNG's colours are what its own chunks say.
+            // Only the orientation: a PNG's colours are what its own chunks say, so Exif's
+            // colour markers are not looked at.
             ImageInfo exif{};
-            ReadTIFFInfo(reader, data, exif);
-            FreeProfileBuffer(exif.ProfileBuffer);
+            ExifFindings unused;
+            WalkTIFF(reader, data, exif, unused);
             if (exif.Flags & HasOrientation) {
                 info.Orientation = exif.Orientation;
                 info.Flags |= HasOrientation;
@@ -416,72 +479,6 @@ bool ReadPNGInfo(TMemoryReader& reader, ImageInfo& info, const ImageInfoEngine& 
     PNGSource source{reader.Memory, 0, static_cast<int32_t>(reader.Size)};
     return engine.ReadPNGColorManageInfo(&info, &source) != 0;
 }
-
-namespace {
-
-// Cameras set to AdobeRGB that embed no profile say so in Exif: ColorSpace 0xFFFF (uncalibrated)
-// with the interoperability index "R03" (the camera file system's rule), or ColorSpace 2.
-void StoreExifAdobeRGB(const ExifFindings& findings, ImageInfo& info) {
-    if ((info.Flags & HasColorSpace) == 0 || (info.Flags & HasPrimaries) != 0) return;
-    if (info.ColorSpace == 2 || (info.ColorSpace == 0xFFFF && findings.AdobeInteroperability))
-        StoreNumberedProfile(AdobeRGBNumbers(), info);
-}
-
-bool WalkTIFF(TMemoryReader& reader, uint32_t base, ImageInfo& info, ExifFindings& findings) {
-    try {
-        reader.SeekTo(base);
-        const uint16_t order = reader.ReadWord(false);
-        if (order != LittleEndianTIFF && order != BigEndianTIFF) return false;
-        const bool bigEndian = order == BigEndianTIFF;
-        if (reader.ReadWord(bigEndian) != TIFFMagic) return false;
-        reader.SeekTo(uint64_t{base} + reader.ReadLong(bigEndian));
-        // Only this directory and the Exif directory are read: no chain to follow, so no loop.
-        const uint16_t entries = reader.ReadWord(bigEndian);
-        for (unsigned i = 0; i < entries; ++i) {
-            const uint32_t entry = reader.Position;
-            switch (reader.ReadWord(bigEndian)) {
-            case OrientationTag: {
-                const uint16_t type = ReadEntryType(reader, bigEndian, 1);
-                info.Orientation = ReadTIFFValue(reader, type, bigEndian);
-                info.Flags |= HasOrientation;
-                break;
-            }
-            case WhitePointTag: {
-                const auto point = ReadReals<2>(reader, base, bigEndian);
-                info.WhitePointX = point[0];
-                info.WhitePointY = point[1];
-                if (AnyNonZero(point)) info.Flags |= HasWhitePoint;
-                break;
-            }
-            case PrimaryChromaticitiesTag: {
-                const auto primaries = ReadReals<6>(reader, base, bigEndian);
-                info.RedX = primaries[0];
-                info.RedY = primaries[1];
-                info.GreenX = primaries[2];
-                info.GreenY = primaries[3];
-                info.BlueX = primaries[4];
-                info.BlueY = primaries[5];
-                if (AnyNonZero(primaries)) info.Flags |= HasPrimaries;
-                break;
-            }
-            case ExifDirectoryTag:
-                ReadExifDirectory(reader, base, bigEndian, info, findings);
-                break;
-            case InterColorProfileTag:
-                // Inside a JPEG's Exif data the offset would not be the profile's.
-                if (base == 0) ReadInterColorProfile(reader, bigEndian, info);
-                break;
-            default: break;
-            }
-            reader.SeekTo(uint64_t{entry} + TIFFEntryBytes);
-        }
-    } catch (const EReadError&) {
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool ReadTIFFInfo(TMemoryReader& reader, uint32_t base, ImageInfo& info) noexcept {
     ExifFindings findings;
