@@ -14,6 +14,7 @@
 namespace qorvi {
 namespace {
 
+#ifndef _WIN64
 // Laid out so that the address on the chain is the address of the whole frame: the handler
 // receives it back as its establisher frame and finds the jump buffer and the code beside it.
 struct GuardFrame {
@@ -50,15 +51,77 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record,
     __builtin_longjmp(frame->jump, 1);
 }
 
-// The C++ part of the guard, apart from the function that holds the setjmp buffer.
-__attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexcept {
-    try {
-        body(context);
-    } catch (...) {
-        return GuardCxxExceptionCode;
+#else
+// x64 finds handlers through the unwind tables, not through a chain: the frame that catches is
+// QorviGuardedInvoke below, written in assembly so that its unwind information and its handler are
+// exactly what we say. Its frame keeps the GuardState pointer 32 bytes above the establisher frame
+// (its stack pointer after the prologue), over the callee's home area.
+struct GuardState {
+    DWORD code;
+    void* gccException;  // a GCC exception object the guard took, to be released after
+};
+
+// GCC's exception object on x64 (unwind-generic.h, SEH targets): private_[1] and [2] are the frame
+// and address _Unwind_Resume goes on to once a cleanup in a frame between has run.
+struct GccUnwindException {
+    uint64_t exceptionClass;
+    void (*cleanup)(int reason, GccUnwindException* exception);
+    uintptr_t privateWords[6];
+};
+constexpr DWORD GccThrowCode = 0x20474343;    // GCC's RaiseException code for a C++ throw
+constexpr int GccForeignExceptionCaught = 1;  // _URC_FOREIGN_EXCEPTION_CAUGHT
+
+extern "C" int QorviGuardedInvoke(GuardedBody body, void* context, GuardState* state);
+extern "C" char QorviGuardResume[];
+asm(R"(
+    .text
+    .globl QorviGuardedInvoke
+    .globl QorviGuardResume
+    .def QorviGuardedInvoke; .scl 2; .type 32; .endef
+    .seh_proc QorviGuardedInvoke
+    .seh_handler QorviGuardHandler, @except
+QorviGuardedInvoke:
+    pushq %rbp
+    .seh_pushreg %rbp
+    subq $48, %rsp
+    .seh_stackalloc 48
+    .seh_endprologue
+    movq %r8, 32(%rsp)
+    movq %rcx, %rax
+    movq %rdx, %rcx
+    call *%rax
+    xorl %eax, %eax
+QorviGuardResume:
+    addq $48, %rsp
+    popq %rbp
+    ret
+    .seh_endproc
+)");
+
+// The first pass found no handler in the child's frames: take the fault. RtlUnwindEx calls the
+// unwind handlers of every frame above ours (the child's destructors and finally blocks), then
+// resumes QorviGuardedInvoke at QorviGuardResume with its stack and registers as they were at the
+// call, and 1 in eax.
+extern "C" EXCEPTION_DISPOSITION QorviGuardHandler(EXCEPTION_RECORD* record, void* establisherFrame,
+                                                   CONTEXT* context,
+                                                   DISPATCHER_CONTEXT* dispatcher) {
+    if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND))
+        return ExceptionContinueSearch;
+    GuardState* state = *reinterpret_cast<GuardState**>(static_cast<char*>(establisherFrame) + 32);
+    state->code = record->ExceptionCode;
+    if (record->ExceptionCode == GccThrowCode && record->NumberParameters >= 1) {
+        // A GCC-built module's C++ exception that nothing above caught: a cleanup between it and
+        // us ends in _Unwind_Resume, which goes on to where the exception says; make that here.
+        auto* exception = reinterpret_cast<GccUnwindException*>(record->ExceptionInformation[0]);
+        exception->privateWords[1] = reinterpret_cast<uintptr_t>(establisherFrame);
+        exception->privateWords[2] = reinterpret_cast<uintptr_t>(QorviGuardResume);
+        state->gccException = exception;
     }
-    return 0;
+    RtlUnwindEx(establisherFrame, QorviGuardResume, record, reinterpret_cast<void*>(1), context,
+                dispatcher->HistoryTable);
+    return ExceptionContinueSearch;  // not reached
 }
+#endif
 
 // A stack overflow uses up the guard page at the bottom of the thread's committed stack; without
 // it the next overflow would find no guard and end the process. Puts the guard back on the
@@ -90,6 +153,19 @@ void RearmStackGuard() noexcept {
         at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
     }
 }
+
+// The C++ part of the guard on x86, apart from the function that holds the setjmp buffer. (On
+// x64 a C++ exception is a structured exception like any other, taken by the guard's handler.)
+#ifndef _WIN64
+__attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexcept {
+    try {
+        body(context);
+    } catch (...) {
+        return GuardCxxExceptionCode;
+    }
+    return 0;
+}
+#endif
 
 // How deep this thread is inside guarded calls.
 thread_local int tGuardDepth = 0;
@@ -141,6 +217,11 @@ void ClearFloatingPointStatus() noexcept {
     // A child may leave x87 or SSE exception flags set; a later unmasked check in our own code
     // would then fault on the child's account.
     _clearfp();
+#ifdef _WIN64
+    // The 64-bit runtime's _clearfp looks at SSE only; the x87 unit is still there and a child
+    // may have used it.
+    asm volatile("fnclex");
+#endif
     if (GetCpuFeatures() & CpuSSE) {
         unsigned csr;
         asm volatile("stmxcsr %0" : "=m"(csr));
@@ -149,6 +230,7 @@ void ClearFloatingPointStatus() noexcept {
     }
 }
 
+#ifndef _WIN64
 __attribute__((noinline)) GuardResult RunGuarded(GuardedBody body, void* context) noexcept {
     GuardFrame frame;
     // Accessed through a volatile pointer: after the long jump the compiler must not trust any
@@ -177,5 +259,23 @@ __attribute__((noinline)) GuardResult RunGuarded(GuardedBody body, void* context
     if (self->code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
     return GuardResult{false, self->code};
 }
+
+#else
+GuardResult RunGuarded(GuardedBody body, void* context) noexcept {
+    InstallAbortBridge();
+    GuardState state{0, nullptr};
+    const int depth = tGuardDepth;
+    tGuardDepth = depth + 1;
+    const int faulted = QorviGuardedInvoke(body, context, &state);
+    tGuardDepth = depth;
+    if (!faulted) return GuardResult{true, 0};
+
+    ClearFloatingPointStatus();
+    if (state.code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
+    auto* exception = static_cast<GccUnwindException*>(state.gccException);
+    if (exception && exception->cleanup) exception->cleanup(GccForeignExceptionCaught, exception);
+    return GuardResult{false, state.code};
+}
+#endif
 
 }  // namespace qorvi

@@ -17,12 +17,52 @@ struct TWorkerSlot {
     UniqueHandle DoneEvent;  // once on starting, once per job, and once more on leaving
 };
 
+// A worker's last act signals its DoneEvent and ends the thread without returning into this
+// library: once the event is set the thread runs only system code, so whoever waited for it may
+// unload us at once, even under the loader lock, where the thread's own end has to wait.
 namespace {
 
-// Signals `event` and ends the calling thread without returning into this library: SetEvent
-// returns straight into ExitThread(0). Once the event is set the thread runs only system code,
-// so whoever waited for it may unload us at once, even under the loader lock, where the thread's
-// own end has to wait.
+// Runs one worker until the group lets it go; returns the event to signal last (the group closes
+// it after that signal).
+HANDLE RunWorker(TWorkerSlot& slot) {
+    SetEvent(slot.DoneEvent.get());  // running: the group may now be ended under the loader lock
+    for (;;) {
+        WaitForSingleObject(slot.StartEvent.get(), INFINITE);
+        if (!slot.Running.load(std::memory_order_acquire)) break;
+        slot.Proc(slot.Index, slot.Count, slot.Data);
+        SetEvent(slot.DoneEvent.get());
+    }
+    return slot.DoneEvent.get();
+}
+
+}  // namespace
+
+#ifdef _WIN64
+// The thread's entry: SetEvent is reached by a tail jump, so it returns straight into the system
+// code that started the thread, which ends it. The stack is as the system gave it, aligned.
+extern "C" HANDLE QorviRunWorker(void* slot) { return RunWorker(*static_cast<TWorkerSlot*>(slot)); }
+extern "C" DWORD WINAPI QorviWorkerEntry(void* slot);
+asm(R"(
+    .text
+    .globl QorviWorkerEntry
+    .def QorviWorkerEntry; .scl 2; .type 32; .endef
+    .seh_proc QorviWorkerEntry
+QorviWorkerEntry:
+    subq $40, %rsp
+    .seh_stackalloc 40
+    .seh_endprologue
+    call QorviRunWorker
+    addq $40, %rsp
+    movq %rax, %rcx
+    rex.W jmp *__imp_SetEvent(%rip)
+    .seh_endproc
+)");
+namespace {
+LPTHREAD_START_ROUTINE WorkerEntry() { return &QorviWorkerEntry; }
+}  // namespace
+#else
+namespace {
+// SetEvent returns straight into ExitThread(0).
 [[noreturn]] void SignalAndExitThread(HANDLE event) {
     void* const exitThread = reinterpret_cast<void*>(&ExitThread);
     void* const setEvent = reinterpret_cast<void*>(&SetEvent);
@@ -38,34 +78,22 @@ namespace {
     __builtin_unreachable();
 }
 
+// Reached from the system with its stack alignment: jobs may use SSE.
+__attribute__((force_align_arg_pointer)) DWORD WINAPI ExecuteWorker(void* slot) {
+    SignalAndExitThread(RunWorker(*static_cast<TWorkerSlot*>(slot)));
+}
+LPTHREAD_START_ROUTINE WorkerEntry() { return &ExecuteWorker; }
 }  // namespace
+#endif
 
-// The code of one worker: it lives in its slot, which the group keeps until the last signal.
-class TWorkerThread {
-public:
-    // False when the thread cannot be had.
-    static bool Start(TWorkerSlot& slot) {
-        // The thread's own handle is not needed: its slot's events say all there is to know.
-        const UniqueHandle thread(CreateThread(nullptr, 0, &Execute, &slot, 0, nullptr));
-        return static_cast<bool>(thread);
-    }
-
-private:
-    // Reached from the system with its stack alignment: jobs may use SSE.
-    __attribute__((force_align_arg_pointer)) static DWORD WINAPI Execute(void* parameter) {
-        TWorkerSlot& slot = *static_cast<TWorkerSlot*>(parameter);
-        SetEvent(
-            slot.DoneEvent.get());  // running: the group may now be ended under the loader lock
-        for (;;) {
-            WaitForSingleObject(slot.StartEvent.get(), INFINITE);
-            if (!slot.Running.load(std::memory_order_acquire)) break;
-            slot.Proc(slot.Index, slot.Count, slot.Data);
-            SetEvent(slot.DoneEvent.get());
-        }
-        // The group closes the event, after this signal.
-        SignalAndExitThread(slot.DoneEvent.get());
-    }
-};
+namespace {
+// False when the thread cannot be had.
+bool StartWorker(TWorkerSlot& slot) {
+    // The thread's own handle is not needed: its slot's events say all there is to know.
+    const UniqueHandle thread(CreateThread(nullptr, 0, WorkerEntry(), &slot, 0, nullptr));
+    return static_cast<bool>(thread);
+}
+}  // namespace
 
 TMultiThread::TMultiThread(int32_t count, CallingThread caller) {
     const int32_t threads = caller == CallingThread::Works ? count - 1 : count;
@@ -76,7 +104,7 @@ TMultiThread::TMultiThread(int32_t count, CallingThread caller) {
         TWorkerSlot& slot = *Slots[started];
         slot.StartEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
         slot.DoneEvent.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
-        if (!slot.StartEvent || !slot.DoneEvent || !TWorkerThread::Start(slot)) break;
+        if (!slot.StartEvent || !slot.DoneEvent || !StartWorker(slot)) break;
     }
     Slots.resize(started);
     for (auto& slot : Slots) WaitForSingleObject(slot->DoneEvent.get(), INFINITE);

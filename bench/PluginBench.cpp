@@ -57,7 +57,7 @@ const char MonitorProfile[] = "Z:\\usr\\share\\color\\icc\\colord\\sRGB.icc";
 constexpr double PictureTargetPercent = 40;
 constexpr double PreviewTargetPercent = 5;
 
-int __stdcall IdleProgress(int, int, long) { return 0; }
+int __stdcall IdleProgress(int, int, SusieLength) { return 0; }
 
 std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -194,7 +194,7 @@ double TimeCall(Series& series, const Workload& work, Bitmap* keep = nullptr) {
     if (!proc) throw std::runtime_error(std::string(series.configuration) + " lacks the export");
     const bool file = series.input == Input::File;
     const LPCSTR buf = file ? work.path.c_str() : work.bytes.data();
-    const long len = file ? 0 : long(work.bytes.size());
+    const SusieLength len = file ? 0 : long(work.bytes.size());
     HLOCAL info = nullptr, bits = nullptr;
     const auto start = std::chrono::steady_clock::now();
     const int result =

@@ -19,6 +19,7 @@
 #include <new>
 
 using qorvi::PictureInfo;
+using qorvi::SusieLength;
 using qorvi::SusieProgressCallback;
 namespace wicdec = qorvi::wicdec;
 
@@ -70,7 +71,7 @@ int NoThrow(Body body) {
 
 WORD Density(double dpi) { return WORD(std::lround(dpi)); }  // UsableDpi bounds it below 65536
 
-int ReadPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+int ReadPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
     if (!lpInfo) return qorvi::SusieInternalError;
     wicdec::Input input;
     if (int code = wicdec::LoadInput(buf, len, flag, input)) return code;
@@ -86,8 +87,8 @@ int ReadPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
     return qorvi::SusieSuccess;
 }
 
-int ReadPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                SusieProgressCallback progress, long lData) {
+int ReadPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                SusieProgressCallback progress, SusieLength lData) {
     constexpr int Aborted = 1;
     if (!pHBInfo || !pHBm) return qorvi::SusieInternalError;
     if (progress && progress(0, 1, lData)) return Aborted;
@@ -122,9 +123,9 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     return int(length);
 }
 
-int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
+int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead dw) {
     uint8_t head[wicdec::SignatureBytes];
-    if (dw & 0xFFFF0000u)  // a pointer to at least the first 2 KiB of the file
+    if (dw >> 16)  // a pointer to at least the first 2 KiB of the file
         return wicdec::DetectFormat(reinterpret_cast<const void*>(dw), sizeof head) !=
                wicdec::ImageFormat::Unknown;
     DWORD got = 0;
@@ -133,16 +134,16 @@ int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
     return wicdec::DetectFormat(head, got) != wicdec::ImageFormat::Unknown;
 }
 
-int __stdcall IsSupported2(const void* data, DWORD size) {
+int __stdcall IsSupported2(const void* data, qorvi::SusieLength size) {
     return wicdec::DetectFormat(data, size) != wicdec::ImageFormat::Unknown;
 }
 
-int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
     return NoThrow([&] { return ReadPictureInfo(buf, len, flag, lpInfo); });
 }
 
-int __stdcall GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                         SusieProgressCallback lpPrgressCallback, long lData) {
+int __stdcall GetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                         SusieProgressCallback lpPrgressCallback, SusieLength lData) {
     return NoThrow(
         [&] { return ReadPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData); });
 }

@@ -88,7 +88,7 @@ constexpr uint64_t ScratchBytes = uint64_t(4) << 20;
 
 }  // namespace
 
-int LoadInput(const char* buf, long len, unsigned flag, Input& input) {
+int LoadInput(const char* buf, intptr_t len, unsigned flag, Input& input) {
     input = Input();
     if ((flag & SusieInputMask) != SusieInputFile) {
         // A null or empty block holds no signature.

@@ -35,7 +35,7 @@ struct Input {
 };
 // `flag` & 7 == 0: `buf` is an ANSI file name and `len` the picture's offset in it; otherwise `buf`
 // points at the picture in memory and `len` is its size. Other flag bits are ignored.
-int LoadInput(const char* buf, long len, unsigned flag, Input& input);
+int LoadInput(const char* buf, intptr_t len, unsigned flag, Input& input);
 
 struct DecodedPicture {
     uint32_t width = 0;

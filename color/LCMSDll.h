@@ -25,6 +25,14 @@ struct LCMSEntryPoints {
     IsProfileProc IsCMYKProfile = nullptr;
 };
 
+// The engine lies beside the plug-in under the plug-in's name with this ending instead of its
+// extension: qorvi.spi's is qorvi.dll, qorvi.sph's qorvi64.dll, so both can share one folder.
+#ifdef _WIN64
+inline constexpr char EngineNameEnding[] = "64.dll";
+#else
+inline constexpr char EngineNameEnding[] = ".dll";
+#endif
+
 // The bound engine: all null when it is not loaded.
 extern LCMSEntryPoints LCMSDll;
 

@@ -1,10 +1,17 @@
 // The host interface of import plug-ins ("00IN"), as both sides of it see it: the result codes,
 // the picture-information record and the entry-point types. qorvi.spi exports these functions to
 // its host and calls the same functions in its child plug-ins.
+//
+// The 64-bit interface (qorvi.sph and its children *.sph) is the same with pointer-sized values
+// where the 32-bit one passes a `long` that may hold a pointer or a size: the input length and
+// the progress callback's datum are LONG_PTR, IsSupported's second argument is pointer-sized,
+// and the information record gets two padding bytes after colorDepth. In the 32-bit build every
+// such type is exactly what it always was.
 #pragma once
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace qorvi {
@@ -28,6 +35,22 @@ constexpr unsigned SusieInputMemory = 1;
 // read that much from it whatever the file's size.
 constexpr unsigned SusieHeadBytes = 2048;
 
+// The extension of the plug-ins this build is and loads, and its own file name.
+#ifdef _WIN64
+inline constexpr char PluginExtension[] = ".sph";
+inline constexpr char OwnPluginFileName[] = "qorvi.sph";
+#else
+inline constexpr char PluginExtension[] = ".spi";
+inline constexpr char OwnPluginFileName[] = "qorvi.spi";
+#endif
+
+// A length, offset or datum that may hold a pointer: `long` in the 32-bit interface (the same
+// size as LONG_PTR there), LONG_PTR in the 64-bit one.
+using SusieLength = LONG_PTR;
+// IsSupported's second argument: a file handle when no bit above the low 16 is set, else a
+// pointer to the file's head (DWORD in the 32-bit interface, pointer-sized in the 64-bit one).
+using SusieHandleOrHead = ULONG_PTR;
+
 #pragma pack(push, 1)
 struct PictureInfo {
     long left;
@@ -37,25 +60,33 @@ struct PictureInfo {
     WORD x_density;
     WORD y_density;
     short colorDepth;
+#ifdef _WIN64
+    char padding[2];  // the 64-bit interface keeps hInfo at offset 24
+#endif
     HLOCAL hInfo;
 };
 #pragma pack(pop)
+#ifdef _WIN64
+static_assert(sizeof(PictureInfo) == 32 && offsetof(PictureInfo, hInfo) == 24,
+              "the 64-bit interface pads PictureInfo before hInfo");
+#else
 static_assert(sizeof(PictureInfo) == 26, "the host interface packs PictureInfo to bytes");
+#endif
 
-using SusieProgressCallback = int(__stdcall*)(int nNum, int nDenom, long lData);
+using SusieProgressCallback = int(__stdcall*)(int nNum, int nDenom, SusieLength lData);
 
 using GetPluginInfoProc = int(__stdcall*)(int infono, LPSTR buf, int buflen);
-using IsSupportedProc = int(__stdcall*)(LPCSTR filename, DWORD dw);
-using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag,
+using IsSupportedProc = int(__stdcall*)(LPCSTR filename, SusieHandleOrHead dw);
+using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned flag,
                                            PictureInfo* lpInfo);
-using GetPictureProc = int(__stdcall*)(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
-                                       HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
-                                       long lData);
+using GetPictureProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned flag,
+                                       HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                       SusieProgressCallback lpPrgressCallback, SusieLength lData);
 using GetPreviewProc = GetPictureProc;
 using ConfigurationDlgProc = int(__stdcall*)(HWND parent, int fnc);
 // Extensions some children export.
 using UseCMYKColorSpaceProc = int(__stdcall*)(BOOL value);
-using IsSupported2Proc = int(__stdcall*)(const void* data, DWORD size);
+using IsSupported2Proc = int(__stdcall*)(const void* data, SusieLength size);
 
 // An entry point of `module` by name; null when it has none.
 template <class Proc>

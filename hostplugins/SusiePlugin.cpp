@@ -133,7 +133,7 @@ void TSusiePlugin::Unload() {
     module_.reset();
 }
 
-bool TSusiePlugin::CallIsSupported(const std::string& fileName, DWORD value) {
+bool TSusiePlugin::CallIsSupported(const std::string& fileName, SusieHandleOrHead value) {
     IsSupportedProc entry = IsSupported;
     if (entry == nullptr) return false;
     // The host interface's way of saying "no file name, look at dw": a null pointer.
@@ -145,32 +145,32 @@ bool TSusiePlugin::CallIsSupported(const std::string& fileName, DWORD value) {
     return result != 0;
 }
 
-bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* data, DWORD size) {
+bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* data, size_t size) {
     IsSupported2Proc entry = IsSupported2;
     if (entry == nullptr) {
         // Children without the extension are asked the classic way, the data pointer standing
         // in for the 32-bit value; CallIsSupported takes the lock, once.
-        return CallIsSupported(fileName, static_cast<DWORD>(reinterpret_cast<uintptr_t>(data)));
+        return CallIsSupported(fileName, reinterpret_cast<SusieHandleOrHead>(data));
     }
     CriticalSectionGuard guard(Lock, LockCalls());
     int result = 0;
-    auto call = [&] { result = entry(data, size); };
+    auto call = [&] { result = entry(data, static_cast<SusieLength>(size)); };
     if (!RunGuarded(call).completed) return false;
     return result != 0;
 }
 
-int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
     return CallForResult(Lock, LockCalls(), GetPictureInfo, buf, len, flag, lpInfo);
 }
 
-int TSusiePlugin::CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 SusieProgressCallback progress, long lData) {
+int TSusiePlugin::CallGetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 SusieProgressCallback progress, SusieLength lData) {
     return CallForResult(Lock, LockCalls(), GetPicture, buf, len, flag, pHBInfo, pHBm, progress,
                          lData);
 }
 
-int TSusiePlugin::CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 SusieProgressCallback progress, long lData) {
+int TSusiePlugin::CallGetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                 SusieProgressCallback progress, SusieLength lData) {
     return CallForResult(Lock, LockCalls(), GetPreview, buf, len, flag, pHBInfo, pHBm, progress,
                          lData);
 }

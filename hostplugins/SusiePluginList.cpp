@@ -18,8 +18,8 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 // The system's own file name; a child of that name would be ourselves.
-const std::string OwnFileName = "qorvi.spi";
-const std::string ChildExtension = ".spi";
+const std::string OwnFileName = OwnPluginFileName;
+const std::string ChildExtension = PluginExtension;
 
 constexpr DWORD NotAChildFile =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
@@ -77,7 +77,7 @@ void TSusiePluginList::LoadDirectory(const std::string& folder) {
     if (!EndsWithPathDelimiter(base, SystemLeadByte)) base.push_back('\\');
 
     WIN32_FIND_DATAA found;
-    UniqueFind find(FindFirstFileA((base + "*.spi").c_str(), &found));
+    UniqueFind find(FindFirstFileA((base + "*" + ChildExtension).c_str(), &found));
     if (!find) return;
     do {
         if (found.dwFileAttributes & NotAChildFile) continue;
@@ -130,13 +130,13 @@ TSusiePlugin* TSusiePluginList::FindFirst(const std::string& fileName, Accepts a
     return nullptr;
 }
 
-TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, DWORD value) {
+TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, SusieHandleOrHead value) {
     return FindFirst(fileName,
                      [&](TSusiePlugin& child) { return child.CallIsSupported(fileName, value); });
 }
 
 TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, const void* data,
-                                                   DWORD size) {
+                                                   size_t size) {
     return FindFirst(fileName, [&](TSusiePlugin& child) {
         return child.CallIsSupported2(fileName, data, size);
     });

@@ -50,13 +50,13 @@ public:
     // Frees the library and returns the object to its new state (Lock stays usable).
     void Unload();
 
-    bool CallIsSupported(const std::string& fileName, DWORD value);
-    bool CallIsSupported2(const std::string& fileName, const void* data, DWORD size);
-    int CallGetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo);
-    int CallGetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                       SusieProgressCallback progress, long lData);
-    int CallGetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                       SusieProgressCallback progress, long lData);
+    bool CallIsSupported(const std::string& fileName, SusieHandleOrHead value);
+    bool CallIsSupported2(const std::string& fileName, const void* data, size_t size);
+    int CallGetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo);
+    int CallGetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                       SusieProgressCallback progress, SusieLength lData);
+    int CallGetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                       SusieProgressCallback progress, SusieLength lData);
     int CallConfigurationDlg(HWND parent, int fnc);
     void CallUseCMYKColorSpace(int32_t value);
     // GetPluginInfo(infono) into a cleared buffer of `bufferSize` bytes, telling the child one
@@ -98,13 +98,13 @@ public:
     void Delete(int index);
     void Move(int from, int to);
 
-    // Loads every "*.spi" of `folder` (ordinary files only), skipping "qorvi.spi" and names
-    // already in the list.
+    // Loads every "*.spi" of `folder` ("*.sph" in the 64-bit build; ordinary files only),
+    // skipping our own name ("qorvi.spi", "qorvi.sph") and names already in the list.
     void LoadDirectory(const std::string& folder);
     int IndexOfFileName(const std::string& name) const;
     int IndexOfExtension(const std::string& ext) const;
-    TSusiePlugin* FindSupporting(const std::string& fileName, DWORD value);
-    TSusiePlugin* FindSupportingData(const std::string& fileName, const void* data, DWORD size);
+    TSusiePlugin* FindSupporting(const std::string& fileName, SusieHandleOrHead value);
+    TSusiePlugin* FindSupportingData(const std::string& fileName, const void* data, size_t size);
 
     void BuildFormatLists();
     std::string GetPattern(int index) const;

@@ -17,7 +17,7 @@ void* AllocateInputBlock(uint32_t size) {
 
 }  // namespace
 
-int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input) {
+int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input) {
     input.Reader.reset();
     input.InputBlock.reset();
 

@@ -36,7 +36,7 @@ struct InputImage {
 // Returns 0 with `input` filled, or 6 (the file cannot be opened or read completely) or 4 (no
 // block for the file, an empty file included) with `input` empty. An offset outside the file
 // gives a reader over nothing rather than one that reads outside the block.
-int LoadInputImage(LPCSTR buf, long len, unsigned flag, InputImage& input);
+int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input);
 
 // The head of a file as children are shown it: HeadBytes from the handle's position on, zero
 // after the file's end.

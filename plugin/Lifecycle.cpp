@@ -83,7 +83,7 @@ void InitializePlugin(HMODULE module) {
     state.Settings.Publish(PluginOption);
     const TPluginOption& settings = PluginOption;
 
-    const std::string enginePath = ChangeFileExtension(path, ".dll", SystemLeadByte);
+    const std::string enginePath = ChangeFileExtension(path, EngineNameEnding, SystemLeadByte);
     if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
     WriteCMSInfoIntents(state, settings);
 

@@ -40,7 +40,7 @@ std::string InformationText(int infono) {
 // What a host call on this thread is doing while qorvi is inside it: null when there is none.
 struct HostCall {
     SusieProgressCallback progress = nullptr;  // the host's, for a picture request
-    long lData = 0;
+    SusieLength lData = 0;
 };
 thread_local const HostCall* tHostCall = nullptr;
 
@@ -66,7 +66,7 @@ private:
 // callback works with its windows, and one called from a decoder's own thread while the
 // viewer's thread waits for that decoder could deadlock the viewer or break its window state.
 // Calls from elsewhere, or without a host callback, are answered "go on".
-int __stdcall ForwardProgress(int num, int denom, long) {
+int __stdcall ForwardProgress(int num, int denom, SusieLength) {
     const HostCall* call = tHostCall;
     if (call == nullptr || call->progress == nullptr) return 0;
     return call->progress(num, denom, call->lData);
@@ -106,7 +106,7 @@ int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool previe
                     RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
     const auto size = static_cast<long>(image.Size);
-    const long lData = tHostCall != nullptr ? tHostCall->lData : 0;
+    const SusieLength lData = tHostCall != nullptr ? tHostCall->lData : 0;
     if (preview) {
         const int result = child.CallGetPreview(data, size, SusieInputMemory, &blocks.Info,
                                                 &blocks.Bits, ForwardProgress, lData);
@@ -118,7 +118,7 @@ int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool previe
 }
 
 // GetPicture and GetPreview up to the final blocks in `blocks`: input, child, pipeline.
-int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag, bool preview,
+int MakePicture(PluginState* state, LPCSTR buf, SusieLength len, unsigned flag, bool preview,
                 RequestBlocks& blocks) {
     // The settings this request runs with, whatever the settings dialog does meanwhile.
     const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
@@ -137,8 +137,8 @@ int MakePicture(PluginState* state, LPCSTR buf, long len, unsigned flag, bool pr
 // GetPicture and GetPreview. After any result but 0 both host variables hold null and nothing
 // the request allocated is alive: viewers free nothing after a failed request, and some free
 // whatever non-null handles they get back.
-int RequestPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                   SusieProgressCallback progress, long lData, bool preview) {
+int RequestPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+                   SusieProgressCallback progress, SusieLength lData, bool preview) {
     EnsureStarted();
     // Nowhere to put a picture: no child is asked to decode one.
     if (pHBInfo == nullptr || pHBm == nullptr) return SusieInternalError;
@@ -225,7 +225,7 @@ extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     return length;
 }
 
-extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
+extern "C" int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead dw) {
     EnsureStarted();
     if (!Plugin || !Plugin->PluginList || HostCallScope::Nested()) return 0;
     const HostCall call;
@@ -236,8 +236,8 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
         // some take only memory: they are all shown one head, read once, at the position the
         // host left, which is then put back. A handle that cannot be read so goes on as it came.
         FileHead head;
-        if ((dw & 0xFFFF0000u) == 0 && ReadFileHead(reinterpret_cast<HANDLE>(uintptr_t(dw)), head))
-            dw = static_cast<DWORD>(reinterpret_cast<uintptr_t>(head.data()));
+        if ((dw >> 16) == 0 && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
+            dw = reinterpret_cast<qorvi::SusieHandleOrHead>(head.data());
         return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) !=
                nullptr;
     } catch (...) {
@@ -245,7 +245,7 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, DWORD dw) {
     }
 }
 
-extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, PictureInfo* lpInfo) {
+extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
     EnsureStarted();
     PluginState* state = Plugin.get();
     if (HostCallScope::Nested()) return SusieUnsupported;
@@ -280,15 +280,15 @@ extern "C" int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, Pic
     }
 }
 
-extern "C" int __stdcall GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
+extern "C" int __stdcall GetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
                                     HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
-                                    long lData) {
+                                    SusieLength lData) {
     return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
 }
 
-extern "C" int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo,
+extern "C" int __stdcall GetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
                                     HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
-                                    long lData) {
+                                    SusieLength lData) {
     return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 

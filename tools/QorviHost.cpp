@@ -259,7 +259,7 @@ struct Outcome {
     std::string infoText;
 };
 
-int __stdcall CountProgress(int, int, long lData) {
+int __stdcall CountProgress(int, int, SusieLength lData) {
     InterlockedIncrement(reinterpret_cast<volatile LONG*>(lData));
     return 0;  // go on
 }

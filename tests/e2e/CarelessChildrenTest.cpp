@@ -253,7 +253,7 @@ struct ProgressCalls {
     DWORD thread = GetCurrentThreadId();
 };
 
-int __stdcall CountProgress(int, int, long lData) {
+int __stdcall CountProgress(int, int, SusieLength lData) {
     auto& calls = *reinterpret_cast<ProgressCalls*>(lData);
     InterlockedIncrement(reinterpret_cast<volatile LONG*>(&calls.total));
     if (GetCurrentThreadId() != calls.thread)

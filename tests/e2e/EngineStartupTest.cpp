@@ -123,13 +123,15 @@ TEST_F(EngineStartup, TheRealEngineLoadsAndUnloadsRepeatedly) {
     for (int round = 0; round < 3; ++round) {
         ThreadWatch threads;
         plugin.Load();
-        EXPECT_NE(GetModuleHandleA((folder.Path() + "\\qorvi.dll").c_str()), nullptr);
+        EXPECT_NE(GetModuleHandleA((folder.Path() + test::ForBuild("\\qorvi.dll")).c_str()),
+                  nullptr);
         EXPECT_EQ(Decode(false), SusieSuccess);
         threads.TakeStarted();  // the engine's workers, started by the transform
         plugin.Unload();
         // The workers hold the engine until they have left its code.
         EXPECT_TRUE(threads.AllEnded(10000));
-        EXPECT_EQ(GetModuleHandleA((folder.Path() + "\\qorvi.dll").c_str()), nullptr);
+        EXPECT_EQ(GetModuleHandleA((folder.Path() + test::ForBuild("\\qorvi.dll")).c_str()),
+                  nullptr);
     }
 }
 

@@ -41,8 +41,8 @@ public:
         HandOver(file);
         ReceivedBitmap received;
         const int result =
-            plugin_.GetPicture(bytes.data(), static_cast<long>(bytes.size()), SusieInputMemory,
-                               &received.info, &received.bits, nullptr, 0);
+            plugin_.GetPicture(bytes.data(), static_cast<SusieLength>(bytes.size()),
+                               SusieInputMemory, &received.info, &received.bits, nullptr, 0);
         if (result != SusieSuccess)
             throw std::runtime_error(file + " in memory: result " + std::to_string(result));
         return FromReceived(received);

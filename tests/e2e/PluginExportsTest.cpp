@@ -17,7 +17,7 @@ namespace {
 
 constexpr int NoChildAccepts = SusieUnsupported;
 
-int __stdcall StopAtOnce(int, int, long) { return 1; }
+int __stdcall StopAtOnce(int, int, SusieLength) { return 1; }
 
 class PluginExports : public ::testing::Test {
 protected:
@@ -29,20 +29,20 @@ protected:
     }
 
     // GetPicture or GetPreview through the host's two handle variables.
-    int Picture(bool preview, LPCSTR buf, long len, unsigned flag, ReceivedBitmap& out) {
+    int Picture(bool preview, LPCSTR buf, SusieLength len, unsigned flag, ReceivedBitmap& out) {
         auto call = preview ? plugin.GetPreview : plugin.GetPicture;
         return call(buf, len, flag, &out.info, &out.bits, nullptr, 0);
     }
-    int Picture(bool preview, LPCSTR buf, long len, unsigned flag) {
+    int Picture(bool preview, LPCSTR buf, SusieLength len, unsigned flag) {
         ReceivedBitmap out;
         return Picture(preview, buf, len, flag, out);
     }
-    int Info(LPCSTR buf, long len, unsigned flag, PictureInfo* info = nullptr) {
+    int Info(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* info = nullptr) {
         PictureInfo local{};
         return plugin.GetPictureInfo(buf, len, flag, info != nullptr ? info : &local);
     }
     // The same answer from all three picture requests.
-    void ExpectFromAllThree(LPCSTR buf, long len, unsigned flag, int expected) {
+    void ExpectFromAllThree(LPCSTR buf, SusieLength len, unsigned flag, int expected) {
         EXPECT_EQ(Info(buf, len, flag), expected) << "GetPictureInfo";
         EXPECT_EQ(Picture(false, buf, len, flag), expected) << "GetPicture";
         EXPECT_EQ(Picture(true, buf, len, flag), expected) << "GetPreview";
@@ -65,7 +65,7 @@ TEST_F(PluginExports, InputFailuresGiveTheirCodesFromEveryPictureRequest) {
     ExpectFromAllThree(empty.c_str(), 0, SusieInputFile, SusieOutOfMemory);
     ExpectFromAllThree(missing.c_str(), 0, SusieInputFile, SusieReadError);
     const std::string junk = "not a picture";
-    ExpectFromAllThree(junk.data(), static_cast<long>(junk.size()), SusieInputMemory,
+    ExpectFromAllThree(junk.data(), static_cast<SusieLength>(junk.size()), SusieInputMemory,
                        NoChildAccepts);
 }
 
@@ -85,7 +85,7 @@ TEST_F(PluginExports, FileInputAtAnOffsetIsDecodedFromMemory) {
             EXPECT_EQ(out.Header().biHeight, 5);
             // The child sees the image in memory, starting at the offset.
             EXPECT_EQ(probe.LastFlag(), SusieInputMemory);
-            EXPECT_EQ(probe.LastLength(), static_cast<long>(image.size()));
+            EXPECT_EQ(probe.LastLength(), static_cast<SusieLength>(image.size()));
         }
         // GetPictureInfo passes the host's arguments on: the child opens the file itself.
         PictureInfo info{};
@@ -104,17 +104,20 @@ TEST_F(PluginExports, MemoryInputOfEveryKindIsHandedOnAsMemory) {
     const std::string image = QvtImage(30, 20);
     for (unsigned flag : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 0x101u, 0x80000007u}) {
         ReceivedBitmap picture;
-        ASSERT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), flag, picture),
-                  SusieSuccess)
+        ASSERT_EQ(
+            Picture(false, image.data(), static_cast<SusieLength>(image.size()), flag, picture),
+            SusieSuccess)
             << flag;
         EXPECT_EQ(probe.LastFlag(), SusieInputMemory) << "flag bits reach the child: " << flag;
         EXPECT_EQ(picture.Header().biWidth, 30);
-        EXPECT_EQ(Picture(true, image.data(), static_cast<long>(image.size()), flag), SusieSuccess);
+        EXPECT_EQ(Picture(true, image.data(), static_cast<SusieLength>(image.size()), flag),
+                  SusieSuccess);
         // GetPictureInfo hands the host's own flag on. This child describes only kind 1; for
         // the other kinds its bitmap of the image in memory tells the size.
         const int decodes = probe.CallCount("GetPicture");
         PictureInfo info{};
-        EXPECT_EQ(Info(image.data(), static_cast<long>(image.size()), flag, &info), SusieSuccess);
+        EXPECT_EQ(Info(image.data(), static_cast<SusieLength>(image.size()), flag, &info),
+                  SusieSuccess);
         EXPECT_EQ(info.height, 20);
         const bool described = (flag & SusieInputMask) == SusieInputMemory;
         EXPECT_EQ(probe.LastFlag(), described ? flag : SusieInputMemory);
@@ -127,8 +130,9 @@ TEST_F(PluginExports, PicturesArriveAsTheChildDecodedThem) {
     plugin.Load();
     const std::string image = QvtImage(3, 2);
     ReceivedBitmap out;
-    ASSERT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory, out),
-              SusieSuccess);
+    ASSERT_EQ(
+        Picture(false, image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory, out),
+        SusieSuccess);
     const BITMAPINFOHEADER header = out.Header();
     EXPECT_EQ(header.biBitCount, 24);
     const std::string bits = out.Bits();
@@ -145,7 +149,7 @@ TEST_F(PluginExports, TopDownBitmapsArriveBottomUpAndShortOnesFail) {
     const std::string child = folder.AddChild("fixture.spi", "fixture.spi", "", "bitmap=topdown");
     plugin.Load();
     const std::string image = QvtImage(3, 2);
-    const long size = static_cast<long>(image.size());
+    const long size = static_cast<SusieLength>(image.size());
     for (bool preview : {false, true}) {
         ReceivedBitmap out;
         ASSERT_EQ(Picture(preview, image.data(), size, SusieInputMemory, out), SusieSuccess);
@@ -194,7 +198,7 @@ TEST_F(PluginExports, PreviewFallsBackToGetPictureOnAChildWithoutIt) {
     const std::string full = folder.AddChild("fixture.spi", "withpreview.spi", "", "accept=none");
     plugin.Load();
     const std::string image = QvtImage(8, 8);
-    const auto size = static_cast<long>(image.size());
+    const auto size = static_cast<SusieLength>(image.size());
     FixtureProbe noPreview = Probe(plain);
     FixtureProbe withPreview = Probe(full);
     ReceivedBitmap out;
@@ -226,7 +230,7 @@ TEST_F(PluginExports, AFaultingChildGivesInternalErrorAndTheNextRequestWorks) {
                                               "fault=GetPicture:access;GetPreview:cxx");
     plugin.Load();
     const std::string image = QvtImage(4, 4);
-    const auto size = static_cast<long>(image.size());
+    const auto size = static_cast<SusieLength>(image.size());
     ReceivedBitmap failed;
     EXPECT_EQ(Picture(false, image.data(), size, SusieInputMemory, failed), SusieInternalError);
     EXPECT_EQ(Picture(true, image.data(), size, SusieInputMemory), SusieInternalError);
@@ -243,12 +247,12 @@ TEST_F(PluginExports, AChildsOwnCodesPassThrough) {
     // The fixture answers a picture shorter than its header announces with 8, and a progress
     // callback that asks to stop with 1.
     const std::string cut = QvtImageTruncated(10, 10, 20);
-    EXPECT_EQ(Picture(false, cut.data(), static_cast<long>(cut.size()), SusieInputMemory),
+    EXPECT_EQ(Picture(false, cut.data(), static_cast<SusieLength>(cut.size()), SusieInputMemory),
               SusieInternalError);
     const std::string image = QvtImage(10, 10);
     ReceivedBitmap out;
-    EXPECT_EQ(plugin.GetPicture(image.data(), static_cast<long>(image.size()), SusieInputMemory,
-                                &out.info, &out.bits, StopAtOnce, 0),
+    EXPECT_EQ(plugin.GetPicture(image.data(), static_cast<SusieLength>(image.size()),
+                                SusieInputMemory, &out.info, &out.bits, StopAtOnce, 0),
               1);
     EXPECT_EQ(out.info, nullptr);
 }
@@ -305,7 +309,7 @@ TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
     const std::string path = AddPicture("x.qvt", image);
     EXPECT_EQ(plugin.IsSupported(path.c_str(), 0x10000), 0);
     ExpectFromAllThree(path.c_str(), 0, SusieInputFile, SusieSuccess);
-    ExpectFromAllThree(image.data(), static_cast<long>(image.size()), SusieInputMemory,
+    ExpectFromAllThree(image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory,
                        SusieSuccess);
     for (const std::string& line : log.Lines()) {
         if (line.rfind("off.spi ", 0) == 0) {
@@ -323,11 +327,11 @@ TEST_F(PluginExports, IsSupportedAsksTheChildrenWithTheHostsValue) {
     plugin.Load();
     std::string head = QvtImage(2, 2);
     head.resize(SusieHeadBytes, '\0');
-    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(head.data())), 1);
-    EXPECT_EQ(Probe(child).LastValue(), reinterpret_cast<DWORD>(head.data()));
+    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<SusieHandleOrHead>(head.data())), 1);
+    EXPECT_EQ(Probe(child).LastValue(), reinterpret_cast<SusieHandleOrHead>(head.data()));
     const std::string other(SusieHeadBytes, 'z');
-    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<DWORD>(other.data())), 0);
-    EXPECT_EQ(plugin.IsSupported(nullptr, reinterpret_cast<DWORD>(head.data())), 1);
+    EXPECT_EQ(plugin.IsSupported("a.qvt", reinterpret_cast<SusieHandleOrHead>(other.data())), 0);
+    EXPECT_EQ(plugin.IsSupported(nullptr, reinterpret_cast<SusieHandleOrHead>(head.data())), 1);
 }
 
 TEST_F(PluginExports, StartUpReadsTheFolderAndItsSettings) {
@@ -346,7 +350,7 @@ TEST_F(PluginExports, StartUpReadsTheFolderAndItsSettings) {
     // by this plug-in's pipeline, so GetPicture's size is the child's.
     const std::string image = QvtImage(400, 200);
     PictureInfo info{};
-    ASSERT_EQ(Info(image.data(), static_cast<long>(image.size()), SusieInputMemory, &info),
+    ASSERT_EQ(Info(image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory, &info),
               SusieSuccess);
     EXPECT_EQ(info.width, 100);
     EXPECT_EQ(info.height, 50);
@@ -358,7 +362,7 @@ TEST_F(PluginExports, ColourManagementIsOnByDefault) {
     EXPECT_EQ(Probe(main).LastCMYK(), -1);
     const std::string image = QvtImage(4000, 30);
     PictureInfo info{};
-    ASSERT_EQ(Info(image.data(), static_cast<long>(image.size()), SusieInputMemory, &info),
+    ASSERT_EQ(Info(image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory, &info),
               SusieSuccess);
     EXPECT_EQ(info.width, 4000) << "no output box unless LimitedOutputSize is set";
 }
@@ -374,8 +378,9 @@ TEST_F(PluginExports, UnloadingReleasesTheChildrenAndReloadingStartsAfresh) {
         plugin.Load();
         ASSERT_NE(GetModuleHandleA(child.c_str()), nullptr);
         const std::string image = QvtImage(2, 2);
-        EXPECT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory),
-                  SusieSuccess);
+        EXPECT_EQ(
+            Picture(false, image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory),
+            SusieSuccess);
         plugin.Unload();
         EXPECT_EQ(GetModuleHandleA(child.c_str()), nullptr) << "round " << round;
     }
@@ -389,9 +394,10 @@ TEST_F(PluginExports, LoadingRequestingAndUnloadingStartNoThread) {
     plugin.Load();
     EXPECT_EQ(ThreadCount(), before);
     const std::string image = QvtImage(32, 32);
-    EXPECT_EQ(Picture(false, image.data(), static_cast<long>(image.size()), SusieInputMemory),
-              SusieSuccess);
-    EXPECT_EQ(Picture(true, image.data(), static_cast<long>(image.size()), SusieInputMemory),
+    EXPECT_EQ(
+        Picture(false, image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory),
+        SusieSuccess);
+    EXPECT_EQ(Picture(true, image.data(), static_cast<SusieLength>(image.size()), SusieInputMemory),
               SusieSuccess);
     plugin.Unload();
     EXPECT_EQ(ThreadCount(), before);
@@ -431,8 +437,8 @@ TEST_F(PluginExports, RequestsFromManyThreadsAtOnce) {
                 ReceivedBitmap out;
                 const bool memory = (i + t) % 2 == 0;
                 const int result =
-                    memory ? Picture(i % 3 == 0, image.data(), static_cast<long>(image.size()),
-                                     SusieInputMemory, out)
+                    memory ? Picture(i % 3 == 0, image.data(),
+                                     static_cast<SusieLength>(image.size()), SusieInputMemory, out)
                            : Picture(i % 3 == 0, path.c_str(), 0, SusieInputFile, out);
                 if (result != SusieSuccess || out.Bits() != reference) ++mismatches[t];
             }
@@ -451,7 +457,7 @@ TEST_F(PluginExports, RequestsLeaveNoMemoryBehind) {
     const std::string image = QvtImage(256, 256);  // about 192 KiB
     const std::string path = AddPicture("m.qvt", image);
     const std::string unknown = AddPicture("u.qvt", std::string(image.size(), 'u'));
-    const auto size = static_cast<long>(image.size());
+    const auto size = static_cast<SusieLength>(image.size());
     auto requests = [&](int count) {
         for (int i = 0; i < count; ++i) {
             ASSERT_EQ(Info(path.c_str(), 0, SusieInputFile), SusieSuccess);

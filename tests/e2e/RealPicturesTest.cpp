@@ -49,12 +49,13 @@ TEST_F(RealPictures, DecodeWithTheirSizeAndDepthFromFileAndMemory) {
         ASSERT_EQ(plugin.GetPictureInfo(path.c_str(), 0, SusieInputFile, &info), SusieSuccess);
         EXPECT_EQ(info.width, 64);
         EXPECT_EQ(info.height, 48);
-        EXPECT_EQ(plugin.IsSupported(path.c_str(), reinterpret_cast<DWORD>(bytes.data())), 1);
+        EXPECT_EQ(
+            plugin.IsSupported(path.c_str(), reinterpret_cast<SusieHandleOrHead>(bytes.data())), 1);
 
         for (bool memory : {false, true}) {
             ReceivedBitmap out;
             const int result =
-                memory ? plugin.GetPicture(bytes.data(), static_cast<long>(bytes.size()),
+                memory ? plugin.GetPicture(bytes.data(), static_cast<SusieLength>(bytes.size()),
                                            SusieInputMemory, &out.info, &out.bits, nullptr, 0)
                        : plugin.GetPicture(path.c_str(), 0, SusieInputFile, &out.info, &out.bits,
                                            nullptr, 0);
@@ -98,8 +99,8 @@ TEST_F(RealPictures, CorruptPicturesFailWithoutHarm) {
             const std::string head = bytes.substr(0, cut);
             ReceivedBitmap out;
             const int result =
-                plugin.GetPicture(head.data(), static_cast<long>(head.size()), SusieInputMemory,
-                                  &out.info, &out.bits, nullptr, 0);
+                plugin.GetPicture(head.data(), static_cast<SusieLength>(head.size()),
+                                  SusieInputMemory, &out.info, &out.bits, nullptr, 0);
             // A decoder may show what it could read of a cut picture; it must not crash or
             // report success without a picture.
             if (result == SusieSuccess) {

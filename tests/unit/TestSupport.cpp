@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <stdexcept>
 
 namespace qorvi::test {
@@ -93,10 +94,53 @@ std::string QvtHeader(uint32_t width, uint32_t height) {
 
 }  // namespace
 
+namespace {
+
+struct NamePair {
+    const char* tests;
+    const char* build;
+};
+#ifdef _WIN64
+constexpr NamePair BuildNames[] = {
+    {"qorvi.dll", "qorvi64.dll"}, {"qorvi-host.exe", "qorvi-host64.exe"}, {".spi", ".sph"}};
+#else
+constexpr NamePair BuildNames[] = {{"", ""}};
+#endif
+
+std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
+    if (from.empty()) return text;
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+bool IsSettingsText(const std::string& path) {
+    for (const char* ending : {".ini", ".cfg"}) {
+        const size_t length = std::strlen(ending);
+        if (path.size() >= length && _stricmp(path.c_str() + path.size() - length, ending) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string ForBuild(std::string text) {
+    for (const NamePair& names : BuildNames)
+        text = ReplaceAll(std::move(text), names.tests, names.build);
+    return text;
+}
+
+std::string FromBuild(std::string text) {
+    for (const NamePair& names : BuildNames)
+        text = ReplaceAll(std::move(text), names.build, names.tests);
+    return text;
+}
+
 std::string FixturePath(const std::string& file) { return BuiltPath("fixtures\\" + file); }
 
 std::string BuiltPath(const std::string& file) {
-    std::string path = ExecutableFolder() + "\\" + file;
+    std::string path = ExecutableFolder() + "\\" + ForBuild(file);
     if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
         throw std::runtime_error("not built: " + path);
     return path;
@@ -190,7 +234,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 std::string TempPluginFolder::AddChild(const std::string& fixtureFile, const std::string& asName,
                                        const std::string& subfolder, const std::string& config) {
     const std::string target = AddBuilt("fixtures\\" + fixtureFile, asName, subfolder);
-    if (!config.empty()) WriteWholeFile(target + ".cfg", config);
+    if (!config.empty()) WriteWholeFile(target + ".cfg", ForBuild(config));
     return target;
 }
 
@@ -198,7 +242,7 @@ std::string TempPluginFolder::AddBuilt(const std::string& builtFile, const std::
                                        const std::string& subfolder) {
     const std::string folder = Join(path_, subfolder);
     CreateFolders(folder);
-    const std::string target = folder + "\\" + asName;
+    const std::string target = folder + "\\" + ForBuild(asName);
     if (!CopyFileA(BuiltPath(builtFile).c_str(), target.c_str(), FALSE))
         throw std::runtime_error("cannot copy " + builtFile + " to " + target);
     return target;
@@ -206,9 +250,9 @@ std::string TempPluginFolder::AddBuilt(const std::string& builtFile, const std::
 
 std::string TempPluginFolder::AddFile(const std::string& relativePath, const std::string& contents,
                                       DWORD attributes) {
-    const std::string target = Join(path_, relativePath);
+    const std::string target = Join(path_, ForBuild(relativePath));
     CreateParentFolders(target);
-    WriteWholeFile(target, contents);
+    WriteWholeFile(target, IsSettingsText(target) ? ForBuild(contents) : contents);
     if (attributes != 0 && !SetFileAttributesA(target.c_str(), attributes))
         throw std::runtime_error("cannot set the attributes of " + target);
     return target;
@@ -239,7 +283,9 @@ FixtureLog::~FixtureLog() {
     DeleteFileA(path_.c_str());
 }
 
-std::vector<std::string> FixtureLog::Lines() const { return SplitLines(ReadWholeFile(path_)); }
+std::vector<std::string> FixtureLog::Lines() const {
+    return SplitLines(FromBuild(ReadWholeFile(path_)));
+}
 
 void FixtureLog::Clear() const { WriteWholeFile(path_, ""); }
 
@@ -296,11 +342,11 @@ int FixtureProbe::CallCount(const char* entry) const {
 unsigned FixtureProbe::LastFlag() const {
     return As<unsigned(__stdcall*)()>(Need("FixtureLastFlag"))();
 }
-long FixtureProbe::LastLength() const {
-    return As<long(__stdcall*)()>(Need("FixtureLastLength"))();
+SusieLength FixtureProbe::LastLength() const {
+    return As<SusieLength(__stdcall*)()>(Need("FixtureLastLength"))();
 }
-DWORD FixtureProbe::LastValue() const {
-    return As<DWORD(__stdcall*)()>(Need("FixtureLastValue"))();
+ULONG_PTR FixtureProbe::LastValue() const {
+    return As<ULONG_PTR(__stdcall*)()>(Need("FixtureLastValue"))();
 }
 bool FixtureProbe::LastNameWasNull() const {
     return As<int(__stdcall*)()>(Need("FixtureLastNameWasNull"))() != 0;

@@ -11,6 +11,8 @@
 // before the TempPluginFolder that holds their files.
 #pragma once
 
+#include "hostplugins/SusieInterface.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -18,6 +20,16 @@
 #include <vector>
 
 namespace qorvi::test {
+
+// The tests name files as the 32-bit build does ("a.spi", "qorvi.spi", "qorvi.dll",
+// "qorvi-host.exe"). In the 64-bit build ForBuild gives the names it uses instead ("a.sph",
+// "qorvi.sph", "qorvi64.dll", "qorvi-host64.exe") and FromBuild turns them back. The helpers below
+// apply ForBuild to every file name they are given and to the settings and fixture configuration
+// files they write, and FixtureLog gives its lines back through FromBuild, so a test reads the
+// same in both builds; a test that reads a name back from the plug-in itself compares it with
+// ForBuild of what it expects.
+std::string ForBuild(std::string text);
+std::string FromBuild(std::string text);
 
 // Full Windows path of a built fixture, e.g. FixturePath("fixture.spi").
 std::string FixturePath(const std::string& file);
@@ -119,8 +131,8 @@ public:
     // Calls of the entry point since load or Reset; -1 for a name the fixture does not know.
     int CallCount(const char* entry) const;
     unsigned LastFlag() const;
-    long LastLength() const;
-    DWORD LastValue() const;
+    qorvi::SusieLength LastLength() const;
+    ULONG_PTR LastValue() const;
     bool LastNameWasNull() const;
     int LastCMYK() const;
     int MaxInside() const;

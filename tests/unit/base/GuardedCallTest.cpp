@@ -16,11 +16,16 @@ namespace qorvi {
 namespace {
 
 // The head of this thread's exception chain, the first field of its thread information block.
+// x64 has no chain (handlers are found through the unwind tables): there it is always null.
 EXCEPTION_REGISTRATION_RECORD* ChainHead() {
+#ifdef _WIN64
+    return nullptr;
+#else
     EXCEPTION_REGISTRATION_RECORD* head;
     static_assert(offsetof(NT_TIB, ExceptionList) == 0);
     asm volatile("movl %%fs:0, %0" : "=r"(head));
     return head;
+#endif
 }
 
 // Faults as children raise them. Each is reached through volatile data so the compiler keeps
@@ -279,6 +284,7 @@ struct ProbeCounts {
     int unwound;
 };
 
+#ifndef _WIN64
 struct ProbeFrame {
     EXCEPTION_REGISTRATION_RECORD record;
     ProbeCounts* counts;
@@ -302,6 +308,40 @@ __attribute__((noinline)) void FaultUnderOwnFrame(ProbeCounts* counts) {
     asm volatile("movl %0, %%fs:0" : : "r"(&probe.record) : "memory");
     WriteToNoAccessPage();
 }
+#else
+// On x64 the frame's handler is named in its unwind information, for both passes; the frame
+// keeps the counts 32 bytes above its stack pointer.
+extern "C" EXCEPTION_DISPOSITION DecliningHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*,
+                                                  void*) {
+    ProbeCounts* counts = *reinterpret_cast<ProbeCounts**>(static_cast<char*>(frame) + 32);
+    if (record->ExceptionFlags & EXCEPTION_UNWINDING)
+        ++counts->unwound;
+    else
+        ++counts->dispatched;
+    return ExceptionContinueSearch;
+}
+extern "C" void CallUnderDecliningFrame(ProbeCounts* counts, void (*body)());
+asm(R"(
+    .text
+    .def CallUnderDecliningFrame; .scl 2; .type 32; .endef
+    .seh_proc CallUnderDecliningFrame
+    .seh_handler DecliningHandler, @except, @unwind
+CallUnderDecliningFrame:
+    subq $56, %rsp
+    .seh_stackalloc 56
+    .seh_endprologue
+    movq %rcx, 32(%rsp)
+    call *%rdx
+    nop
+    addq $56, %rsp
+    ret
+    .seh_endproc
+)");
+
+void FaultUnderOwnFrame(ProbeCounts* counts) {
+    CallUnderDecliningFrame(counts, [] { WriteToNoAccessPage(); });
+}
+#endif
 
 TEST(GuardedCall, FramesRegisteredAboveTheGuardAreUnwound) {
     QORVI_SKIP_WHEN_EMULATED("processor faults arrive with other codes");

@@ -165,7 +165,8 @@ public:
             buf_ = file_->Path().c_str(), len_ = offset, flag_ = SusieInputFile | 0x100;
         }
     }
-    int GetPicture(Bitmap* bitmap, SusieProgressCallback progress = nullptr, long lData = 0) const {
+    int GetPicture(Bitmap* bitmap, SusieProgressCallback progress = nullptr,
+                   SusieLength lData = 0) const {
         HLOCAL info = reinterpret_cast<HLOCAL>(0x1111), bits = reinterpret_cast<HLOCAL>(0x2222);
         int result = Child::Get().GetPicture(buf_, len_, flag_, &info, &bits, progress, lData);
         if (result == SusieSuccess) {
@@ -360,7 +361,7 @@ TEST(WicDecSupport, IsSupportedFromHandleAndHead) {
                                     OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file);
         const auto handle = reinterpret_cast<ULONG_PTR>(file.get());
-        ASSERT_EQ(handle & 0xFFFF0000u, 0u) << "a handle this large would read as a pointer";
+        ASSERT_EQ(handle >> 16, 0u) << "a handle this large would read as a pointer";
         EXPECT_EQ(child.IsSupported(path.c_str(), DWORD(handle)) != 0, expected != 0);
         // The host's file position is left where it was.
         EXPECT_EQ(SetFilePointer(file.get(), 0, nullptr, FILE_CURRENT), 0u);
@@ -497,7 +498,7 @@ TEST(WicDecRobust, EmptyMissingAndUnknownInputs) {
     struct Case {
         const char* name;
         const char* buf;
-        long len;
+        SusieLength len;
         unsigned flag;
         int result;
     };
@@ -566,7 +567,7 @@ struct ProgressLog {
     std::vector<std::pair<int, int>> calls;
     int abortAt = -1;  // the call (0 first) that answers nonzero
 };
-int __stdcall RecordProgress(int num, int denom, long lData) {
+int __stdcall RecordProgress(int num, int denom, SusieLength lData) {
     auto* log = reinterpret_cast<ProgressLog*>(lData);
     log->calls.emplace_back(num, denom);
     return int(log->calls.size()) - 1 == log->abortAt;
@@ -583,7 +584,7 @@ TEST(WicDecProgress, CallbackBracketsDecodingAndCanAbort) {
         SCOPED_TRACE(c.abortAt);
         ProgressLog log;
         log.abortAt = c.abortAt;
-        EXPECT_EQ(request.GetPicture(nullptr, RecordProgress, reinterpret_cast<long>(&log)),
+        EXPECT_EQ(request.GetPicture(nullptr, RecordProgress, reinterpret_cast<SusieLength>(&log)),
                   c.result);
         ASSERT_EQ(log.calls.size(), c.calls);
         EXPECT_EQ(log.calls[0], std::make_pair(0, 1));

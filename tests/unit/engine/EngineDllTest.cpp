@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(EngineDll, BindsEveryEntryPoint) {
-    const HMODULE module = GetModuleHandleA("qorvi.dll");
+    const HMODULE module = GetModuleHandleA(test::ForBuild("qorvi.dll").c_str());
     ASSERT_NE(module, nullptr);
     for (const char* name : EngineExports)
         EXPECT_NE(reinterpret_cast<void*>(GetProcAddress(module, name)), nullptr) << name;

@@ -23,6 +23,13 @@ int ThreadsOfThisProcess() {
     return count;
 }
 
+// The fixture's export as the compiler names it: x86 decorates stdcall names, x64 does not.
+#ifdef _WIN64
+constexpr const char* StdcallName = "ResizeWithThreads";
+#else
+constexpr const char* StdcallName = "ResizeWithThreads@4";
+#endif
+
 // Unloading ends the group from under the loader lock: the workers must let the unload finish,
 // then end without running any more of the unloaded library (which would crash this process).
 TEST(ThreadGroupUnload, EndsTheWorkersWithoutDeadlockOrCodeLeftRunning) {
@@ -32,8 +39,8 @@ TEST(ThreadGroupUnload, EndsTheWorkersWithoutDeadlockOrCodeLeftRunning) {
         HMODULE library = LoadLibraryA(test::FixturePath("resizer_user.dll").c_str());
         ASSERT_NE(library, nullptr);
         using Resize = int(__stdcall*)(int);
-        auto resize = reinterpret_cast<Resize>(
-            reinterpret_cast<void*>(GetProcAddress(library, "ResizeWithThreads@4")));
+        auto resize =
+            reinterpret_cast<Resize>(reinterpret_cast<void*>(GetProcAddress(library, StdcallName)));
         ASSERT_NE(resize, nullptr);
         EXPECT_EQ(resize(4), 4);
         EXPECT_EQ(resize(4), 4);  // the group is made once

@@ -220,7 +220,7 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
     struct Case {
         const char* what;
         std::string input;  // memory block, or a file name when `flag` is 0
-        long len;           // -1: the input's size
+        SusieLength len;    // -1: the input's size
         unsigned flag;
         int picture;  // GetPicture's code
         int info;     // GetPictureInfo's code
@@ -246,7 +246,7 @@ TEST(Fixture, BadInputGivesACodeNeverACrash) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        const long len = c.len == -1 ? long(c.input.size()) : c.len;
+        const SusieLength len = c.len == -1 ? long(c.input.size()) : c.len;
         Picture picture;
         EXPECT_EQ(
             getPicture(c.input.c_str(), len, c.flag, &picture.info, &picture.bits, nullptr, 0),
@@ -273,7 +273,7 @@ struct ProgressLog {
     int lastDenom = -1;
     int stopAt = -1;  // the call number that asks to stop
 };
-int __stdcall Progress(int num, int denom, long lData) {
+int __stdcall Progress(int num, int denom, SusieLength lData) {
     auto* log = reinterpret_cast<ProgressLog*>(lData);
     log->lastNum = num;
     log->lastDenom = denom;
@@ -291,7 +291,7 @@ TEST(Fixture, ReportsProgressAndStopsWhenAsked) {
         log.stopAt = stopAt;
         Picture picture;
         int code = getPicture(image.data(), long(image.size()), 1, &picture.info, &picture.bits,
-                              Progress, reinterpret_cast<long>(&log));
+                              Progress, reinterpret_cast<SusieLength>(&log));
         EXPECT_EQ(code, stopAt == -1 ? SusieSuccess : 1);
         EXPECT_EQ(picture.info != nullptr, stopAt == -1);
         EXPECT_EQ(log.calls, stopAt == 1 ? 1 : 2);

@@ -25,14 +25,15 @@ using Names = std::vector<std::string>;
 Names Layout(const TSusiePluginList& list) {
     Names layout;
     for (int i = 0; i < list.Count(); ++i) {
-        layout.push_back(list.Items(i)->FileName + (list.Items(i)->Enabled ? "=1" : "=0"));
+        layout.push_back(test::FromBuild(list.Items(i)->FileName) +
+                         (list.Items(i)->Enabled ? "=1" : "=0"));
     }
     return layout;
 }
 
 Names FileNames(const TSusiePluginList& list, int from, int to) {
     Names names;
-    for (int i = from; i < to; ++i) names.push_back(list.Items(i)->FileName);
+    for (int i = from; i < to; ++i) names.push_back(test::FromBuild(list.Items(i)->FileName));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -201,9 +202,9 @@ TEST_F(SusiePluginListFolder, MainFolderFirstThenSpiAllEnabled) {
 
 TEST_F(SusiePluginListFolder, StoredOrderOverDiscoveredChildren) {
     LoadInOrder({{"a.spi", ""}, {"b.spi", ""}, {"c.spi", ""}});
-    list_.ApplyOrderString("\"b.spi=0\",\"a.spi=1\"");
+    list_.ApplyOrderString(test::ForBuild("\"b.spi=0\",\"a.spi=1\""));
     EXPECT_EQ(Layout(list_), (Names{"b.spi=0", "a.spi=1", "c.spi=1"}));
-    EXPECT_EQ(list_.GetOrderString(), "\"b.spi=0\",\"a.spi=1\",\"c.spi=1\"");
+    EXPECT_EQ(test::FromBuild(list_.GetOrderString()), "\"b.spi=0\",\"a.spi=1\",\"c.spi=1\"");
 }
 
 TEST_F(SusiePluginListFolder, PassesOverWhatIsNoChild) {
@@ -233,10 +234,10 @@ TEST_F(SusiePluginListFolder, PassesOverWhatIsNoChild) {
 TEST_F(SusiePluginListFolder, RenamedHostNeverLoadsItself) {
     folder_.AddChild("selfhost.spi", "viewer-colour.spi");
     folder_.AddChild("fixture.spi", "child.spi");
-    SelfHost host(folder_.Path() + "\\viewer-colour.spi");
+    SelfHost host(folder_.Path() + test::ForBuild("\\viewer-colour.spi"));
     std::string names;
     EXPECT_EQ(host.LoadFolder(folder_.Path(), &names), 1);
-    EXPECT_EQ(names, "child.spi");
+    EXPECT_EQ(names, test::ForBuild("child.spi"));
     // The host lets go of its copy of child.spi before the folder is removed.
     host.LoadFolder(folder_.Path() + "\\none");
 }
@@ -250,11 +251,11 @@ TEST_F(SusiePluginListFolder, SameNameInBothFoldersLoadsOnceFromMain) {
 
     ASSERT_EQ(list_.Count(), 3);
     EXPECT_EQ(FileNames(list_, 0, 2), (Names{"Y.spi", "x.spi"}));
-    EXPECT_EQ(list_.Items(list_.IndexOfFileName("x.spi"))->FormatList, "*.main");
-    EXPECT_EQ(list_.Items(list_.IndexOfFileName("Y.spi"))->FormatList, "*.main");
-    EXPECT_EQ(list_.Items(2)->FileName, "y.spi");
+    EXPECT_EQ(list_.Items(list_.IndexOfFileName(test::ForBuild("x.spi")))->FormatList, "*.main");
+    EXPECT_EQ(list_.Items(list_.IndexOfFileName(test::ForBuild("Y.spi")))->FormatList, "*.main");
+    EXPECT_EQ(list_.Items(2)->FileName, test::ForBuild("y.spi"));
     EXPECT_EQ(list_.Items(2)->FormatList, "*.sub");
-    EXPECT_EQ(list_.IndexOfFileName("X.spi"), -1);
+    EXPECT_EQ(list_.IndexOfFileName(test::ForBuild("X.spi")), -1);
 }
 
 TEST_F(SusiePluginListFolder, MissingFolderAddsNothing) {
@@ -326,8 +327,7 @@ TEST_F(SusiePluginListFolder, MemoryRequestSkipsTheGuess) {
                  {"c.spi", ""}});
     const std::string data = test::QvtImage(2, 2);
     log_.Clear();
-    EXPECT_EQ(list_.FindSupportingData("", data.data(), static_cast<DWORD>(data.size())),
-              list_.Items(2));
+    EXPECT_EQ(list_.FindSupportingData("", data.data(), data.size()), list_.Items(2));
     EXPECT_EQ(RequestLines(log_),
               (Names{"a.spi IsSupported2", "b.spi IsSupported2", "c.spi IsSupported2"}));
 }
@@ -335,11 +335,10 @@ TEST_F(SusiePluginListFolder, MemoryRequestSkipsTheGuess) {
 TEST_F(SusiePluginListFolder, MemoryRequestToChildWithoutIsSupported2) {
     LoadInOrder({{"plain.spi", ""}}, "fixture.spi");
     const std::string data = test::QvtImage(1, 1);
-    EXPECT_EQ(list_.FindSupportingData("", data.data(), static_cast<DWORD>(data.size())),
-              list_.Items(0));
+    EXPECT_EQ(list_.FindSupportingData("", data.data(), data.size()), list_.Items(0));
     const FixtureProbe probe = Probe(list_, 0);
     EXPECT_TRUE(probe.LastNameWasNull());
-    EXPECT_EQ(probe.LastValue(), reinterpret_cast<DWORD>(data.data()));
+    EXPECT_EQ(probe.LastValue(), reinterpret_cast<ULONG_PTR>(data.data()));
 }
 
 TEST_F(SusiePluginListFolder, DisabledChildIsNeverAskedNorAdvertised) {
@@ -352,8 +351,7 @@ TEST_F(SusiePluginListFolder, DisabledChildIsNeverAskedNorAdvertised) {
     EXPECT_EQ(list_.FindSupporting("photo.jpg", 0), list_.Items(1));
     EXPECT_EQ(list_.FindSupportingData("photo.jpg", data.data(), static_cast<DWORD>(data.size())),
               list_.Items(1));
-    EXPECT_EQ(list_.FindSupportingData("", data.data(), static_cast<DWORD>(data.size())),
-              list_.Items(1));
+    EXPECT_EQ(list_.FindSupportingData("", data.data(), data.size()), list_.Items(1));
     list_.BuildFormatLists();
     list_.SetUseCMYKColorSpace(-1);
     for (const std::string& line : log_.Lines()) {

@@ -81,7 +81,7 @@ TEST(LoadInputImage, MemoryInputOfEveryKindReadsTheHostsBlock) {
     const std::string image = Pattern(HeadBytes + 10);
     for (unsigned flag : {1u, 2u, 3u, 4u, 5u, 6u, 7u, 0x101u, 0xFFFFFFF9u}) {
         InputImage input;
-        ASSERT_EQ(LoadInputImage(image.data(), static_cast<long>(image.size()), flag, input),
+        ASSERT_EQ(LoadInputImage(image.data(), static_cast<SusieLength>(image.size()), flag, input),
                   SusieSuccess);
         // Neither copied nor owned: the reader is the host's own block.
         EXPECT_EQ(input.Reader->Memory, reinterpret_cast<const uint8_t*>(image.data())) << flag;

@@ -112,7 +112,7 @@ TEST_F(SettingsDialog, OKRunsTheSettingsDependentStepsAgainOnTheLiveObjects) {
     }
     // The children hear that colour management is off; the new order stays.
     EXPECT_EQ(test::FixtureProbe(GetModuleHandleA(first.c_str())).LastCMYK(), 0);
-    EXPECT_EQ(Plugin->PluginList->Items(1)->FileName, "a.spi");
+    EXPECT_EQ(Plugin->PluginList->Items(1)->FileName, test::ForBuild("a.spi"));
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include <cstring>
 #include <string>
 
+using qorvi::SusieLength;
+
 namespace {
 
 constexpr char Magic[4] = {'O', 'D', 'D', '1'};
@@ -24,7 +26,7 @@ constexpr unsigned char Palette[4][4] = {
 volatile LONG Calls = 0;
 
 // The mode byte of the request's input, or 0 when it is not ours.
-char Mode(LPCSTR buf, long len, unsigned flag) {
+char Mode(LPCSTR buf, SusieLength len, unsigned flag) {
     char head[5] = {};
     if (!buf) return 0;
     if ((flag & qorvi::SusieInputMask) == qorvi::SusieInputMemory) {
@@ -63,7 +65,7 @@ BITMAPINFOHEADER Header(LONG width, LONG height, WORD bits, DWORD compression,
     return header;
 }
 
-int Decode(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm) {
+int Decode(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm) {
     const LONG call = InterlockedIncrement(&Calls);
     switch (Mode(buf, len, flag)) {
     case 'n':
@@ -126,11 +128,12 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     return lstrlenA(buf);
 }
 
-int __stdcall IsSupported(LPCSTR, DWORD dw) {
-    return (dw & 0xFFFF0000u) && std::memcmp(reinterpret_cast<const void*>(dw), Magic, 4) == 0;
+int __stdcall IsSupported(LPCSTR, qorvi::SusieHandleOrHead dw) {
+    return (dw >> 16) != 0 && std::memcmp(reinterpret_cast<const void*>(dw), Magic, 4) == 0;
 }
 
-int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, qorvi::PictureInfo* lpInfo) {
+int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
+                             qorvi::PictureInfo* lpInfo) {
     if (!lpInfo || !Mode(buf, len, flag)) return qorvi::SusieUnsupported;
     *lpInfo = qorvi::PictureInfo{};
     lpInfo->width = 1;
@@ -139,12 +142,12 @@ int __stdcall GetPictureInfo(LPCSTR buf, long len, unsigned flag, qorvi::Picture
     return qorvi::SusieSuccess;
 }
 
-int __stdcall GetPicture(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+int __stdcall GetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                          qorvi::SusieProgressCallback, long) {
     return Decode(buf, len, flag, pHBInfo, pHBm);
 }
 
-int __stdcall GetPreview(LPCSTR buf, long len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+int __stdcall GetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                          qorvi::SusieProgressCallback, long) {
     return Decode(buf, len, flag, pHBInfo, pHBm);
 }
