@@ -78,6 +78,7 @@ void InitializePlugin(HMODULE module) {
     std::string orderString;
     ReadHostSettings(ini, PluginOption, orderString);
     if (!orderString.empty()) state.PluginList->ApplyOrderString(orderString);
+    state.StartupOrder = orderString;
     state.PluginList->BuildFormatLists();
     ReadSizeLists(ini, PluginOption);
     state.Settings.Publish(PluginOption);

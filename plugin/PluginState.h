@@ -39,6 +39,9 @@ struct PluginState {
     std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
     // qorvi.ini beside the library, where a confirmed settings dialog writes.
     std::string SettingsFile;
+    // The order string start-up read from it: what a confirmed dialog merges into a section
+    // that stores none of its own (SaveSettings).
+    std::string StartupOrder;
     // What requests read: published at start-up and by a confirmed settings dialog.
     SettingsHolder Settings;
 };

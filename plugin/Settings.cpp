@@ -1,12 +1,14 @@
 #include "plugin/Settings.h"
 
 #include "base/WinText.h"
+#include "hostplugins/OrderString.h"
 #include "plugin/OptionValues.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 #include <vector>
 
 namespace qorvi {
@@ -82,6 +84,15 @@ std::string ReadValue(const std::string& ini, const std::string& section, const 
         if (length < size - 1 || size >= bufferLimit) return std::string(buffer.data(), length);
         buffer.assign(static_cast<size_t>(size) * 2, '\0');
     }
+}
+
+// The "SPIOrder" that `section` holds now, or `fallback` when it holds none. A value read from
+// the file ends at its line, so only the default can be a line break.
+std::string StoredOrderOr(const std::string& ini, const std::string& section,
+                          const std::string& fallback) {
+    const std::string absent = "\n";
+    std::string stored = ReadValue(ini, section, OrderKey, absent, OrderBufferLimit);
+    return stored == absent ? fallback : WrapOrderString(std::move(stored));
 }
 
 void WriteValue(const std::string& ini, const std::string& section, const char* key,
@@ -184,9 +195,14 @@ void LoadSettings(const std::string& ini, TPluginOption& option, std::string& or
 }
 
 void SaveSettings(const std::string& ini, const TPluginOption& option,
-                  const std::string& orderString, bool writeDefault) {
-    if (writeDefault) WritePluginOption(ini, DefaultSectionName, option, orderString);
-    WritePluginOption(ini, HostSectionName(), option, orderString);
+                  const std::string& orderString, const std::string& startupOrder,
+                  bool writeDefault) {
+    auto write = [&](const std::string& section) {
+        const std::string stored = StoredOrderOr(ini, section, startupOrder);
+        WritePluginOption(ini, section, option, MergeOrderStrings(stored, orderString));
+    };
+    if (writeDefault) write(DefaultSectionName);
+    write(HostSectionName());
     WriteSizeLists(ini, option);
 }
 

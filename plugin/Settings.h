@@ -127,7 +127,13 @@ void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string
 void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
 // What a confirmed settings dialog writes: "Default" when `writeDefault`, then the host's
 // section, then the size lists. Throws SettingsWriteError; the writes before it remain.
+// `orderString` is the order of the children loaded now. A 32-bit and a 64-bit build may share
+// the file, each loading only its own children, so each section gets `orderString` merged
+// (MergeOrderStrings) with the "SPIOrder" that section holds when it is written, read again
+// since the other build may have written it meanwhile; a section that holds none merges with
+// `startupOrder`, the order string start-up read (ReadHostSettings).
 void SaveSettings(const std::string& ini, const TPluginOption& option,
-                  const std::string& orderString, bool writeDefault);
+                  const std::string& orderString, const std::string& startupOrder,
+                  bool writeDefault);
 
 }  // namespace qorvi

@@ -576,7 +576,7 @@ void TConfigurationForm::bntOkClick() {
 
     try {
         SaveSettings(iniPath_, PluginOption, Plugin->PluginList->GetOrderString(),
-                     Checked(chbDefault));
+                     Plugin->StartupOrder, Checked(chbDefault));
     } catch (const SettingsWriteError& error) {
         MessageBoxW(window_, error.message().c_str(), L"qorvi", MB_OK | MB_ICONERROR);
     }

@@ -6,7 +6,8 @@
 // steps after OK). Its rows and the plug-in list stay in step while it is open: row i is child
 // i, the order buttons move both, and a row's check box sets that child's Enabled at once.
 // PluginOption changes only when OK is pressed; a write error is shown, and the dialog still
-// closes with OK. Every handler runs on the thread that shows the form.
+// closes with OK. The order OK writes keeps the stored entries of children not loaded now
+// (SaveSettings). Every handler runs on the thread that shows the form.
 //
 // The controls are data (resources/ConfigurationForm.inc, FormDefinition.h); texts are wide
 // strings shown through the W functions, so they read right on a Windows of any language.

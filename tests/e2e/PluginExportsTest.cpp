@@ -1,6 +1,7 @@
 // qorvi.spi end to end with fixture children: the exports' codes, input kinds, the choice of
 // child, start-up from the folder and its qorvi.ini, and what a request leaves behind.
 #include "tests/e2e/PluginHost.h"
+#include "tests/unit/SettingsDialogDriver.h"
 
 #include <gtest/gtest.h>
 
@@ -320,6 +321,42 @@ TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
     char pattern[64] = {};
     EXPECT_EQ(plugin.GetPluginInfo(2, pattern, sizeof pattern), 5);
     EXPECT_EQ(plugin.GetPluginInfo(4, pattern, sizeof pattern), 0);
+}
+
+// Needs a display, as the dialog does. A 64-bit build in the same folder loads only its "*.sph"
+// children and keeps their order in the same file: OK here must not drop it.
+TEST_F(PluginExports, OrderConfirmedInTheDialogKeepsChildrenNotLoaded) {
+    if (!CanShowWindows()) {
+        if (std::getenv("QORVI_UI_TESTS") != nullptr) FAIL() << "no display in the UI test run";
+        GTEST_SKIP() << "no display";
+    }
+    folder.AddChild("fixture.spi", "a.spi");
+    folder.AddChild("fixture.spi", "b.spi");
+    folder.AddChild("fixture_engine.dll", "qorvi.dll");  // no start-up warning
+    const std::string ini =
+        folder.AddFile("qorvi.ini", "[Default]\nSPIOrder=\"a.spi=1\",\"x.sph=0\",\"b.spi=1\"\n");
+    plugin.Load();
+    // The other build confirms its dialog while this one runs.
+    WritePrivateProfileStringA("Default", "SPIOrder",
+                               "\"y.sph=1\",\"a.spi=1\",\"x.sph=0\",\"b.spi=1\"", ini.c_str());
+    int result = -2;
+    {
+        OpenDialog dialog([&](HWND owner) { result = plugin.ConfigurationDlg(owner, 1); });
+        ASSERT_NE(dialog.Dialog(), nullptr);
+        dialog.SelectRow(1);
+        dialog.Click(form::btnUp);
+        dialog.Click(form::chbDefault);
+        dialog.Close(form::bntOk);
+    }
+    EXPECT_EQ(result, SusieSuccess);
+    auto storedOrder = [&](const char* section) {
+        char value[256] = {};
+        GetPrivateProfileStringA(section, "SPIOrder", "", value, sizeof value, ini.c_str());
+        return '"' + std::string(value) + '"';  // the reader strips the enclosing pair
+    };
+    // The host's section held no order and keeps what start-up read; "Default" what it holds now.
+    EXPECT_EQ(storedOrder("e2e_tests"), "\"b.spi=1\",\"a.spi=1\",\"x.sph=0\"");
+    EXPECT_EQ(storedOrder("Default"), "\"y.sph=1\",\"b.spi=1\",\"a.spi=1\",\"x.sph=0\"");
 }
 
 TEST_F(PluginExports, IsSupportedAsksTheChildrenWithTheHostsValue) {

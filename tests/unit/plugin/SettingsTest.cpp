@@ -9,6 +9,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qorvi {
@@ -259,7 +260,7 @@ TEST_F(SettingsFile, SaveThenLoadRoundTripsEveryField) {
         std::string ini = NewPath();
         const TPluginOption saved = EveryFieldChanged();
         const std::string savedOrder = "\"a.spi=0\",\"b.spi=1\"";
-        SaveSettings(ini, saved, savedOrder, writeDefault);
+        SaveSettings(ini, saved, savedOrder, "", writeDefault);
 
         TPluginOption loaded = DefaultPluginOption();
         std::string order;
@@ -276,6 +277,39 @@ TEST_F(SettingsFile, SaveThenLoadRoundTripsEveryField) {
     }
 }
 
+// Another build sharing the file may have written a section since start-up: each section is
+// merged with what it holds when written, and only one that holds no order takes start-up's.
+TEST_F(SettingsFile, SaveMergesEachSectionWithItsStoredOrder) {
+    struct Case {
+        const char* name;
+        const char* content;
+        const char* defaultOrder;
+        const char* hostOrder;
+    };
+    const Case cases[] = {
+        {"each its own",
+         "[Default]\r\nSPIOrder=\"a.spi=0\",\"d.sph=1\"\r\n"
+         "[plugin_tests]\r\nSPIOrder=\"h.sph=0\",\"a.spi=0\"\r\n",
+         "\"a.spi=1\",\"d.sph=1\"", "\"h.sph=0\",\"a.spi=1\""},
+        {"none in the host's", "[Default]\r\nSPIOrder=\"a.spi=0\",\"d.sph=1\"\r\n",
+         "\"a.spi=1\",\"d.sph=1\"", "\"s.sph=1\",\"a.spi=1\""},
+        {"an empty one is one", "[Default]\r\nSPIOrder=\r\n[plugin_tests]\r\nSPIOrder=\r\n",
+         "\"a.spi=1\"", "\"a.spi=1\""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string ini = WriteIni(c.content);
+        SaveSettings(ini, TPluginOption{}, "\"a.spi=1\"", "\"s.sph=1\",\"a.spi=0\"", true);
+        for (const auto& [section, expected] :
+             {std::pair{DefaultSectionName, c.defaultOrder}, std::pair{OwnSection, c.hostOrder}}) {
+            TPluginOption option;
+            std::string order;
+            ReadPluginOption(ini, section, option, order);
+            EXPECT_EQ(order, expected) << section;
+        }
+    }
+}
+
 TEST_F(SettingsFile, FailedWriteThrowsNamingTheFile) {
     const std::string ini = folder_ + "\\no such folder\\qorvi.ini";
     try {
@@ -287,7 +321,7 @@ TEST_F(SettingsFile, FailedWriteThrowsNamingTheFile) {
         EXPECT_EQ(error.message(), widePath + L" に書き込めません");
         EXPECT_NE(std::string(error.what()).find(ini), std::string::npos);
     }
-    EXPECT_THROW(SaveSettings(ini, TPluginOption{}, "", true), SettingsWriteError);
+    EXPECT_THROW(SaveSettings(ini, TPluginOption{}, "", "", true), SettingsWriteError);
     EXPECT_THROW(WriteSizeLists(ini, TPluginOption{}), std::runtime_error);
 }
 
