@@ -79,9 +79,9 @@ using GetPluginInfoProc = int(__stdcall*)(int infono, LPSTR buf, int buflen);
 using IsSupportedProc = int(__stdcall*)(LPCSTR filename, SusieHandleOrHead dw);
 using GetPictureInfoProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned flag,
                                            PictureInfo* lpInfo);
-using GetPictureProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned flag,
-                                       HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                       SusieProgressCallback lpPrgressCallback, SusieLength lData);
+using GetPictureProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                                       HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
+                                       SusieLength lData);
 using GetPreviewProc = GetPictureProc;
 using ConfigurationDlgProc = int(__stdcall*)(HWND parent, int fnc);
 // Extensions some children export.

@@ -159,18 +159,19 @@ bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* dat
     return result != 0;
 }
 
-int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
+int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
+                                     PictureInfo* lpInfo) {
     return CallForResult(Lock, LockCalls(), GetPictureInfo, buf, len, flag, lpInfo);
 }
 
-int TSusiePlugin::CallGetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 SusieProgressCallback progress, SusieLength lData) {
+int TSusiePlugin::CallGetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                                 HLOCAL* pHBm, SusieProgressCallback progress, SusieLength lData) {
     return CallForResult(Lock, LockCalls(), GetPicture, buf, len, flag, pHBInfo, pHBm, progress,
                          lData);
 }
 
-int TSusiePlugin::CallGetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                 SusieProgressCallback progress, SusieLength lData) {
+int TSusiePlugin::CallGetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                                 HLOCAL* pHBm, SusieProgressCallback progress, SusieLength lData) {
     return CallForResult(Lock, LockCalls(), GetPreview, buf, len, flag, pHBInfo, pHBm, progress,
                          lData);
 }

@@ -130,7 +130,8 @@ TSusiePlugin* TSusiePluginList::FindFirst(const std::string& fileName, Accepts a
     return nullptr;
 }
 
-TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName, SusieHandleOrHead value) {
+TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName,
+                                               SusieHandleOrHead value) {
     return FindFirst(fileName,
                      [&](TSusiePlugin& child) { return child.CallIsSupported(fileName, value); });
 }

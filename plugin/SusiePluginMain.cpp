@@ -245,7 +245,8 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead d
     }
 }
 
-extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
+extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
+                                        PictureInfo* lpInfo) {
     EnsureStarted();
     PluginState* state = Plugin.get();
     if (HostCallScope::Nested()) return SusieUnsupported;

@@ -90,10 +90,13 @@ bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryRe
 extern "C" {
 int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen);
 int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead dw);
-int __stdcall GetPictureInfo(LPCSTR buf, qorvi::SusieLength len, unsigned flag, qorvi::PictureInfo* lpInfo);
-int __stdcall GetPicture(LPCSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                         qorvi::SusieProgressCallback lpPrgressCallback, qorvi::SusieLength lData);
-int __stdcall GetPreview(LPCSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
-                         qorvi::SusieProgressCallback lpPrgressCallback, qorvi::SusieLength lData);
+int __stdcall GetPictureInfo(LPCSTR buf, qorvi::SusieLength len, unsigned flag,
+                             qorvi::PictureInfo* lpInfo);
+int __stdcall GetPicture(LPCSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                         HLOCAL* pHBm, qorvi::SusieProgressCallback lpPrgressCallback,
+                         qorvi::SusieLength lData);
+int __stdcall GetPreview(LPCSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                         HLOCAL* pHBm, qorvi::SusieProgressCallback lpPrgressCallback,
+                         qorvi::SusieLength lData);
 int __stdcall ConfigurationDlg(HWND parent, int fnc);
 }
