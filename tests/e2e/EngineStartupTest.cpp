@@ -158,7 +158,7 @@ TEST_F(EngineStartup, AMissingEngineIsReportedOnceWithItsFileName) {
     watcher.join();
     plugin.Unload();
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, L"qorvi.dllのLoadに失敗しました");
+    EXPECT_EQ(shown[0].text, test::ForBuild(std::wstring(L"qorvi.dll")) + L"のLoadに失敗しました");
 }
 
 }  // namespace

@@ -323,8 +323,9 @@ TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
     EXPECT_EQ(plugin.GetPluginInfo(4, pattern, sizeof pattern), 0);
 }
 
-// Needs a display, as the dialog does. A 64-bit build in the same folder loads only its "*.sph"
-// children and keeps their order in the same file: OK here must not drop it.
+// Needs a display, as the dialog does. The other build in the same folder loads only its own kind
+// of children ("*.sph" beside qorvi.spi, "*.spi" beside qorvi.sph) and keeps their order in the
+// same file: OK here must not drop it.
 TEST_F(PluginExports, OrderConfirmedInTheDialogKeepsChildrenNotLoaded) {
     if (!CanShowWindows()) {
         if (std::getenv("QORVI_UI_TESTS") != nullptr) FAIL() << "no display in the UI test run";
@@ -333,12 +334,18 @@ TEST_F(PluginExports, OrderConfirmedInTheDialogKeepsChildrenNotLoaded) {
     folder.AddChild("fixture.spi", "a.spi");
     folder.AddChild("fixture.spi", "b.spi");
     folder.AddChild("fixture_engine.dll", "qorvi.dll");  // no start-up warning
-    const std::string ini =
-        folder.AddFile("qorvi.ini", "[Default]\nSPIOrder=\"a.spi=1\",\"x.sph=0\",\"b.spi=1\"\n");
+    const std::string other = ForBuild(".spi") == ".spi" ? ".sph" : ".spi";
+    auto entry = [](const std::string& name, int flag) {
+        return '"' + name + '=' + std::to_string(flag) + '"';
+    };
+    const std::string a = entry(ForBuild("a.spi"), 1), b = entry(ForBuild("b.spi"), 1);
+    const std::string x = entry("x" + other, 0), y = entry("y" + other, 1);
+    const std::string ini = folder.Path() + "\\qorvi.ini";
+    WritePrivateProfileStringA("Default", "SPIOrder", (a + ',' + x + ',' + b).c_str(), ini.c_str());
     plugin.Load();
     // The other build confirms its dialog while this one runs.
-    WritePrivateProfileStringA("Default", "SPIOrder",
-                               "\"y.sph=1\",\"a.spi=1\",\"x.sph=0\",\"b.spi=1\"", ini.c_str());
+    WritePrivateProfileStringA("Default", "SPIOrder", (y + ',' + a + ',' + x + ',' + b).c_str(),
+                               ini.c_str());
     int result = -2;
     {
         OpenDialog dialog([&](HWND owner) { result = plugin.ConfigurationDlg(owner, 1); });
@@ -355,8 +362,8 @@ TEST_F(PluginExports, OrderConfirmedInTheDialogKeepsChildrenNotLoaded) {
         return '"' + std::string(value) + '"';  // the reader strips the enclosing pair
     };
     // The host's section held no order and keeps what start-up read; "Default" what it holds now.
-    EXPECT_EQ(storedOrder("e2e_tests"), "\"b.spi=1\",\"a.spi=1\",\"x.sph=0\"");
-    EXPECT_EQ(storedOrder("Default"), "\"y.sph=1\",\"b.spi=1\",\"a.spi=1\",\"x.sph=0\"");
+    EXPECT_EQ(storedOrder("e2e_tests"), b + ',' + a + ',' + x);
+    EXPECT_EQ(storedOrder("Default"), y + ',' + b + ',' + a + ',' + x);
 }
 
 TEST_F(PluginExports, IsSupportedAsksTheChildrenWithTheHostsValue) {

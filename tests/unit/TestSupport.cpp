@@ -137,6 +137,17 @@ std::string FromBuild(std::string text) {
     return text;
 }
 
+// The names are ASCII: each character maps to itself.
+std::wstring ForBuild(const std::wstring& text) {
+    const std::string narrow = ForBuild(std::string(text.begin(), text.end()));
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
+std::wstring FromBuild(const std::wstring& text) {
+    const std::string narrow = FromBuild(std::string(text.begin(), text.end()));
+    return std::wstring(narrow.begin(), narrow.end());
+}
+
 std::string FixturePath(const std::string& file) { return BuiltPath("fixtures\\" + file); }
 
 std::string BuiltPath(const std::string& file) {

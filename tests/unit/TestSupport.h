@@ -30,6 +30,8 @@ namespace qorvi::test {
 // ForBuild of what it expects.
 std::string ForBuild(std::string text);
 std::string FromBuild(std::string text);
+std::wstring ForBuild(const std::wstring& text);
+std::wstring FromBuild(const std::wstring& text);
 
 // Full Windows path of a built fixture, e.g. FixturePath("fixture.spi").
 std::string FixturePath(const std::string& file);

@@ -21,6 +21,13 @@ namespace {
 using namespace form;
 using test::OpenDialog;
 
+// The dialog's rows with the children's names as the 32-bit build gives them.
+std::vector<std::wstring> RowsOf(const OpenDialog& dialog) {
+    std::vector<std::wstring> rows = dialog.Rows();
+    for (std::wstring& row : rows) row = test::FromBuild(row);
+    return rows;
+}
+
 // What the form thread's dialog is shown with.
 std::string formColorFolder;
 std::string formIni;
@@ -63,7 +70,7 @@ protected:
         Plugin->PluginList = std::make_unique<TSusiePluginList>();
         Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
         ASSERT_EQ(Plugin->PluginList->Count(), 2);
-        Plugin->PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\"");
+        Plugin->PluginList->ApplyOrderString(test::ForBuild("\"a.spi=1\",\"b.spi=1\""));
         Plugin->PictureResizer = std::make_unique<TResizer>(1);
         Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
         formColorFolder = colors.AddFolder("color") + "\\";
@@ -240,12 +247,12 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
 TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBack) {
     folder.AddChild("fixture.spi", "c.spi");
     Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
-    Plugin->PluginList->ApplyOrderString("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\"");
+    Plugin->PluginList->ApplyOrderString(test::ForBuild("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\""));
     {
         OpenDialog dialog(RunDialog);
         ASSERT_NE(dialog.Dialog(), nullptr);
-        EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"b.spi qvt [x]",
-                                                            L"c.spi qvt [x]"}));
+        EXPECT_EQ(RowsOf(dialog), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"b.spi qvt [x]",
+                                                             L"c.spi qvt [x]"}));
         dialog.CheckRow(0, false);
         EXPECT_FALSE(Plugin->PluginList->Items(0)->Enabled);  // at once, while the dialog is open
         dialog.Close(btnCancel);
@@ -258,18 +265,20 @@ TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBac
     // Moving a row moves its child, and every tick stays with its own child.
     dialog.SelectRow(1);
     dialog.Click(btnUp);
-    EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"b.spi qvt [x]", L"a.spi qvt,qv1 [x]",
-                                                        L"c.spi qvt [ ]"}));
-    EXPECT_EQ(Plugin->PluginList->GetOrderString(), "\"b.spi=1\",\"a.spi=1\",\"c.spi=0\"");
+    EXPECT_EQ(RowsOf(dialog), (std::vector<std::wstring>{L"b.spi qvt [x]", L"a.spi qvt,qv1 [x]",
+                                                         L"c.spi qvt [ ]"}));
+    EXPECT_EQ(test::FromBuild(Plugin->PluginList->GetOrderString()),
+              "\"b.spi=1\",\"a.spi=1\",\"c.spi=0\"");
     dialog.Click(btnUp);                                            // at the top: nothing happens
     for (int press = 0; press < 3; ++press) dialog.Click(btnDown);  // the last one at the bottom
-    EXPECT_EQ(dialog.Rows(), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"c.spi qvt [ ]",
-                                                        L"b.spi qvt [x]"}));
+    EXPECT_EQ(RowsOf(dialog), (std::vector<std::wstring>{L"a.spi qvt,qv1 [x]", L"c.spi qvt [ ]",
+                                                         L"b.spi qvt [x]"}));
     dialog.Click(chbDefault);
     dialog.Close(bntOk);
 
     const std::string written = ReadIni(formIni);
-    EXPECT_NE(written.find("SPIOrder=\"a.spi=1\",\"c.spi=0\",\"b.spi=1\""), std::string::npos)
+    EXPECT_NE(test::FromBuild(written).find("SPIOrder=\"a.spi=1\",\"c.spi=0\",\"b.spi=1\""),
+              std::string::npos)
         << written;
     // With "デフォルト" ticked the settings go to "Default" as well.
     EXPECT_EQ(IniValue(formIni, "Default", "SPIOrder"),
@@ -292,7 +301,8 @@ TEST_F(ConfigurationForm, InformationOfAChildWithoutSettingsIsItsOwnBox) {
     dialog.SelectRow(1);
     EXPECT_FALSE(dialog.Enabled(btnConfig));
     dialog.StartClick(btnInfo);
-    const test::ShownBox box = test::DismissBox(L"b.spi", dialog.Dialog());
+    const test::ShownBox box =
+        test::DismissBox(test::ForBuild(std::wstring(L"b.spi")), dialog.Dialog());
     EXPECT_TRUE(box.found);
     EXPECT_EQ(box.text, L"child b, no settings");
 }
