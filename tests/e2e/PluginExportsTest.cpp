@@ -323,6 +323,30 @@ TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
     EXPECT_EQ(plugin.GetPluginInfo(4, pattern, sizeof pattern), 0);
 }
 
+// Both builds can share one folder: each loads the children and the engine of its own kind only,
+// although the other kind here is this build's own code under the other build's names.
+TEST_F(PluginExports, EachBuildLoadsOnlyItsOwnKindFromASharedFolder) {
+    const bool wide = ForBuild(".spi") != ".spi";
+    const std::string otherChild = wide ? ".spi" : ".sph";
+    const std::string otherEngine = wide ? "qorvi.dll" : "qorvi64.dll";
+    const std::string mine = folder.AddChild("fixture.spi", "mine.spi");
+    const std::string mineInSpi = folder.AddChild("fixture.spi", "nested.spi", "SPI");
+    const std::string engine = folder.AddChild("fixture_engine.dll", "qorvi.dll");
+    std::vector<std::string> others;
+    for (const std::string& name :
+         {"theirs" + otherChild, "SPI\\nested" + otherChild, otherEngine}) {
+        others.push_back(folder.Path() + "\\" + name);
+        const std::string source =
+            FixturePath(name == otherEngine ? "fixture_engine.dll" : "fixture.spi");
+        ASSERT_TRUE(CopyFileA(source.c_str(), others.back().c_str(), FALSE)) << name;
+    }
+    plugin.Load();
+    for (const std::string& path : {mine, mineInSpi, engine})
+        EXPECT_NE(GetModuleHandleA(path.c_str()), nullptr) << path;
+    for (const std::string& path : others)
+        EXPECT_EQ(GetModuleHandleA(path.c_str()), nullptr) << path;
+}
+
 // Needs a display, as the dialog does. The other build in the same folder loads only its own kind
 // of children ("*.sph" beside qorvi.spi, "*.spi" beside qorvi.sph) and keeps their order in the
 // same file: OK here must not drop it.
