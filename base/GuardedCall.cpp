@@ -123,17 +123,37 @@ extern "C" EXCEPTION_DISPOSITION QorviGuardHandler(EXCEPTION_RECORD* record, voi
 }
 #endif
 
+#ifdef _WIN64
+// x64 dispatches a stack overflow on the overflowing stack itself, and the unwind back to the
+// guard's frame needs a few KB more there (contexts of the dispatcher and of RtlUnwindEx, the
+// child's cleanups): without room the process ends. The thread's stack guarantee is that room:
+// the overflow is raised while this much is still free below. Raised, never lowered, for the
+// calling thread.
+constexpr ULONG StackGuarantee = 64 * 1024;
+
+ULONG CurrentStackGuarantee() noexcept {
+    ULONG size = 0;  // 0 asks and changes nothing
+    return SetThreadStackGuarantee(&size) ? size : 0;
+}
+#endif
+
 // A stack overflow uses up the guard page at the bottom of the thread's committed stack; without
-// it the next overflow would find no guard and end the process. Puts the guard back on the
-// lowest accessible page, as the C runtime's _resetstkoflw does. The stack's reservation starts
-// with pages no one may touch (reserved on Windows, no-access under Wine); the first committed,
-// accessible page above them is where the guard belongs.
+// it the next overflow would find no guard and end the process. Puts the guard back, as the C
+// runtime's _resetstkoflw does. The stack's reservation starts with pages no one may touch
+// (reserved on Windows, no-access under Wine); the guard belongs on the first committed,
+// accessible page above them, or (x64) above the thread's stack guarantee, which must stay free
+// for the next overflow's dispatch.
 void RearmStackGuard() noexcept {
     SYSTEM_INFO system;
     GetSystemInfo(&system);
     const uintptr_t page = system.dwPageSize;
     volatile char probe = 0;
     const uintptr_t stackPointer = reinterpret_cast<uintptr_t>(&probe);
+#ifdef _WIN64
+    const uintptr_t reserve = (CurrentStackGuarantee() + page - 1) / page * page;
+#else
+    const uintptr_t reserve = 0;
+#endif
 
     MEMORY_BASIC_INFORMATION region;
     if (VirtualQuery(const_cast<char*>(&probe), &region, sizeof region) == 0) return;
@@ -142,17 +162,30 @@ void RearmStackGuard() noexcept {
         if (VirtualQuery(reinterpret_cast<void*>(at), &region, sizeof region) == 0) return;
         const bool accessible = region.State == MEM_COMMIT && (region.Protect & PAGE_NOACCESS) == 0;
         if (accessible) {
-            if (region.Protect & PAGE_GUARD) return;  // still armed
+            const uintptr_t guard = at + reserve;
             // Never guard the pages we stand on: keep the guard well below the stack pointer.
-            if (at + 2 * page > stackPointer) return;
+            if (guard + 2 * page > stackPointer) return;
+            if (VirtualQuery(reinterpret_cast<void*>(guard), &region, sizeof region) == 0) return;
+            // Not committed yet: the stack's own guard lies above and comes down by itself.
+            if (region.State != MEM_COMMIT || (region.Protect & PAGE_GUARD)) return;
             DWORD previous = 0;
-            VirtualProtect(reinterpret_cast<void*>(at), page, PAGE_READWRITE | PAGE_GUARD,
+            VirtualProtect(reinterpret_cast<void*>(guard), page, PAGE_READWRITE | PAGE_GUARD,
                            &previous);
             return;
         }
         at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
     }
 }
+
+#ifdef _WIN64
+// Raises the calling thread's guarantee and, on a stack committed that far already (a main
+// thread's often is), puts a guard above it, so that the first overflow comes with the room too.
+void EnsureStackGuarantee() noexcept {
+    if (CurrentStackGuarantee() >= StackGuarantee) return;
+    ULONG size = StackGuarantee;
+    if (SetThreadStackGuarantee(&size)) RearmStackGuard();
+}
+#endif
 
 // The C++ part of the guard on x86, apart from the function that holds the setjmp buffer. (On
 // x64 a C++ exception is a structured exception like any other, taken by the guard's handler.)
@@ -263,6 +296,7 @@ __attribute__((noinline)) GuardResult RunGuarded(GuardedBody body, void* context
 #else
 GuardResult RunGuarded(GuardedBody body, void* context) noexcept {
     InstallAbortBridge();
+    EnsureStackGuarantee();
     GuardState state{0, nullptr};
     const int depth = tGuardDepth;
     tGuardDepth = depth + 1;

@@ -112,8 +112,8 @@ TEST_F(Load, UnloadingWithEveryWorkerRunningEndsThemAll) {
     EXPECT_GE(threads.TakeStarted(), 1);
     plugin.Unload();
     EXPECT_TRUE(threads.AllEnded(10000));
-    EXPECT_EQ(GetModuleHandleA((folder.Path() + "\\qorvi.dll").c_str()), nullptr);
-    EXPECT_EQ(GetModuleHandleA((folder.Path() + "\\wicdec.spi").c_str()), nullptr);
+    EXPECT_EQ(GetModuleHandleA((folder.Path() + ForBuild("\\qorvi.dll")).c_str()), nullptr);
+    EXPECT_EQ(GetModuleHandleA((folder.Path() + ForBuild("\\wicdec.spi")).c_str()), nullptr);
 }
 
 // Each library's C++ runtime keeps a reserve on the process heap and a thread-local storage index:

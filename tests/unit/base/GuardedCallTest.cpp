@@ -162,7 +162,7 @@ TEST(GuardedCall, UnloadedModuleTakesItsAbortHandlerAlong) {
         test::TempPluginFolder folder;
         folder.AddChild("selfhost.spi", "host.spi");
         folder.AddChild("fixture.spi", "child.spi", "children");
-        test::SelfHost host(folder.Path() + "\\host.spi");
+        test::SelfHost host(folder.Path() + test::ForBuild("\\host.spi"));
         // Its guard runs (loading the child), so its handler goes in; then its list lets go of
         // the child, and the host is unloaded.
         ASSERT_EQ(host.LoadFolder(folder.Path() + "\\children"), 1);
