@@ -3,6 +3,7 @@
 #include "base/GuardedCall.h"
 
 #include "base/ProcessorFeatures.h"
+#include "base/ThreadValue.h"
 
 #include <float.h>
 
@@ -201,7 +202,7 @@ __attribute__((noinline)) DWORD CallBody(GuardedBody body, void* context) noexce
 #endif
 
 // How deep this thread is inside guarded calls.
-thread_local int tGuardDepth = 0;
+ThreadValue<int> tGuardDepth;
 
 using SignalHandler = void(__cdecl*)(int);
 SignalHandler gAbortHandlerBefore = SIG_DFL;
@@ -213,7 +214,7 @@ SignalHandler gAbortHandlerBefore = SIG_DFL;
 // like any other fault. Outside a guarded call abort behaves as it did before we came.
 void __cdecl AbortInsideGuard(int signal) {
     std::signal(SIGABRT, AbortInsideGuard);  // the runtime resets the action before calling us
-    if (tGuardDepth > 0) RaiseException(GuardAbortCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+    if (tGuardDepth.get() > 0) RaiseException(GuardAbortCode, EXCEPTION_NONCONTINUABLE, 0, nullptr);
 
     const SignalHandler before = gAbortHandlerBefore;
     if (before == SIG_IGN) return;
@@ -273,20 +274,20 @@ __attribute__((noinline)) GuardResult RunGuarded(GuardedBody body, void* context
     self->record.Next = ChainHead();
     self->record.Handler = reinterpret_cast<PEXCEPTION_ROUTINE>(&GuardHandler);
     InstallAbortBridge();
-    const int depth = tGuardDepth;
+    const int depth = tGuardDepth.get();
 
     if (__builtin_setjmp(self->jump) == 0) {
         SetChainHead(&self->record);
-        tGuardDepth = depth + 1;
+        tGuardDepth.set(depth + 1);
         DWORD cxxCode = CallBody(body, context);
-        tGuardDepth = depth;
+        tGuardDepth.set(depth);
         SetChainHead(self->record.Next);
         if (cxxCode != 0) return GuardResult{false, cxxCode};
         return GuardResult{true, 0};
     }
 
     // Resumed by the handler: RtlUnwind left our record at the head of the chain.
-    tGuardDepth = depth;
+    tGuardDepth.set(depth);
     SetChainHead(self->record.Next);
     ClearFloatingPointStatus();
     if (self->code == EXCEPTION_STACK_OVERFLOW) RearmStackGuard();
@@ -298,10 +299,10 @@ GuardResult RunGuarded(GuardedBody body, void* context) noexcept {
     InstallAbortBridge();
     EnsureStackGuarantee();
     GuardState state{0, nullptr};
-    const int depth = tGuardDepth;
-    tGuardDepth = depth + 1;
+    const int depth = tGuardDepth.get();
+    tGuardDepth.set(depth + 1);
     const int faulted = QorviGuardedInvoke(body, context, &state);
-    tGuardDepth = depth;
+    tGuardDepth.set(depth);
     if (!faulted) return GuardResult{true, 0};
 
     ClearFloatingPointStatus();

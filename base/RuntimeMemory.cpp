@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <cxxabi.h>
+
 #include <atomic>
 
 namespace __gnu_cxx {
@@ -10,8 +12,7 @@ void __freeres() noexcept;  // libstdc++'s own release of what it keeps for the 
 
 namespace {
 
-// The indexes this library took. Its runtime takes one; the room is for a future runtime that
-// takes a few more.
+// The indexes this library took: its runtime takes one, each ThreadValue one more.
 constexpr int MostIndexes = 8;
 std::atomic<DWORD> TakenIndexes[MostIndexes];
 std::atomic<int> TakenCount{0};
@@ -50,6 +51,50 @@ extern "C" {
 extern TlsAllocProc const ImportedTlsAlloc asm(QORVI_TLSALLOC_IMPORT);
 TlsAllocProc const ImportedTlsAlloc = NotedTlsAlloc;
 }
+
+// The guards of function-local statics. The runtime's own take a lock and a condition of its thread
+// library, and that library keeps a record of every thread that waits on a guard's once-only
+// set-up: all three are allocated at their first use and never given back, so every load lost
+// them. These take a slim lock and a condition variable of the system, which need neither. The
+// guard's first byte says "done" (the compiler's inline check reads it), the second "running".
+namespace {
+SRWLOCK GuardLock = SRWLOCK_INIT;
+CONDITION_VARIABLE GuardDone = CONDITION_VARIABLE_INIT;
+}  // namespace
+
+extern "C" {
+
+int __cxa_guard_acquire(__cxxabiv1::__guard* guard) {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    if (__atomic_load_n(&bytes[0], __ATOMIC_ACQUIRE) != 0) return 0;
+    AcquireSRWLockExclusive(&GuardLock);
+    // Another thread is running the initialisation: wait for it to finish or to give up.
+    while (bytes[0] == 0 && bytes[1] != 0)
+        SleepConditionVariableSRW(&GuardDone, &GuardLock, INFINITE, 0);
+    const bool ours = bytes[0] == 0;
+    if (ours) bytes[1] = 1;
+    ReleaseSRWLockExclusive(&GuardLock);
+    return ours ? 1 : 0;
+}
+
+void __cxa_guard_release(__cxxabiv1::__guard* guard) noexcept {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    AcquireSRWLockExclusive(&GuardLock);
+    bytes[1] = 0;
+    __atomic_store_n(&bytes[0], 1, __ATOMIC_RELEASE);
+    ReleaseSRWLockExclusive(&GuardLock);
+    WakeAllConditionVariable(&GuardDone);
+}
+
+void __cxa_guard_abort(__cxxabiv1::__guard* guard) noexcept {
+    auto* bytes = reinterpret_cast<unsigned char*>(guard);
+    AcquireSRWLockExclusive(&GuardLock);
+    bytes[1] = 0;
+    ReleaseSRWLockExclusive(&GuardLock);
+    WakeAllConditionVariable(&GuardDone);
+}
+
+}  // extern "C"
 
 namespace qorvi {
 

@@ -1,5 +1,6 @@
 #include "engine/ColorEngine.h"
 
+#include "base/Mutex.h"
 #include "engine/MatrixShaper.h"
 
 #include <lcms2.h>
@@ -7,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cfenv>
 #include <cmath>
 #include <cstdio>
@@ -48,12 +50,29 @@ struct CurveDeleter {
 };
 using UniqueCurve = std::unique_ptr<cmsToneCurve, CurveDeleter>;
 
-UniqueProfile OpenProfile(const void* bytes, uint32_t size) {
-    if (bytes == nullptr || size == 0 || size > LargestProfile) return nullptr;
-    return UniqueProfile(cmsOpenProfileFromMem(bytes, size));
+// Little CMS's context of this engine, made at first use: everything the engine builds belongs
+// to it, and its plug-in (the matrix-shaper kernel) is registered there. Little CMS's global
+// context would do as well but keeps what a plug-in registers for ever: a library loaded and
+// unloaded again and again would lose that every time. ReleaseEngine deletes the context.
+std::atomic<cmsContext> LittleCMS{nullptr};
+
+cmsContext Context() {
+    cmsContext context = LittleCMS.load(std::memory_order_acquire);
+    if (context != nullptr) return context;
+    cmsContext made = cmsCreateContext(MatrixShaperPlugin(), nullptr);
+    if (made == nullptr) return nullptr;  // out of memory: what needs it fails
+    // Two first uses at once: one context stays, the other goes.
+    if (LittleCMS.compare_exchange_strong(context, made, std::memory_order_acq_rel)) return made;
+    cmsDeleteContext(made);
+    return context;
 }
 
-UniqueProfile SRGBProfile() { return UniqueProfile(cmsCreate_sRGBProfile()); }
+UniqueProfile OpenProfile(const void* bytes, uint32_t size) {
+    if (bytes == nullptr || size == 0 || size > LargestProfile) return nullptr;
+    return UniqueProfile(cmsOpenProfileFromMemTHR(Context(), bytes, size));
+}
+
+UniqueProfile SRGBProfile() { return UniqueProfile(cmsCreate_sRGBProfileTHR(Context())); }
 
 // A built transform, or the record that building one from this key failed (null), so a source
 // Little CMS rejects is not parsed again for every picture.
@@ -76,7 +95,7 @@ struct EngineRecord {
     ProofingProfileFile Proofing;
 };
 
-std::mutex EngineLock;
+Mutex EngineLock;
 std::map<uint32_t, std::unique_ptr<EngineRecord>> Records;
 uint32_t LastRecordName = 0;
 TMultiThread* Workers = nullptr;
@@ -102,9 +121,9 @@ bool UsableOutput(cmsHPROFILE profile, const CMSInfo& info) {
     UniqueProfile srgb = SRGBProfile();
     if (!srgb) return false;
     // Unoptimised: only whether it can be built counts, not how fast it would run.
-    UniqueTransform probe(cmsCreateTransform(srgb.get(), TYPE_BGR_8, profile, TYPE_BGR_8,
-                                             KnownIntent(info.Intent),
-                                             LittleCMSFlags(info) | cmsFLAGS_NOOPTIMIZE));
+    UniqueTransform probe(cmsCreateTransformTHR(Context(), srgb.get(), TYPE_BGR_8, profile,
+                                                TYPE_BGR_8, KnownIntent(info.Intent),
+                                                LittleCMSFlags(info) | cmsFLAGS_NOOPTIMIZE));
     return probe != nullptr;
 }
 
@@ -183,11 +202,11 @@ UniqueProfile OpenChromaticities(const ChromaticityValues& c) {
                                        {c.Primaries[4], c.Primaries[5], 1.0}};
     // sRGB's curve: the 2.4 power with its linear toe.
     const double srgb[5] = {2.4, 1.0 / 1.055, 0.055 / 1.055, 1.0 / 12.92, 0.04045};
-    UniqueCurve curve(c.Gamma > 0 ? cmsBuildGamma(nullptr, c.Gamma)
-                                  : cmsBuildParametricToneCurve(nullptr, 4, srgb));
+    UniqueCurve curve(c.Gamma > 0 ? cmsBuildGamma(Context(), c.Gamma)
+                                  : cmsBuildParametricToneCurve(Context(), 4, srgb));
     if (!curve) return nullptr;
     cmsToneCurve* curves[3] = {curve.get(), curve.get(), curve.get()};
-    return UniqueProfile(cmsCreateRGBProfile(&white, &primaries, curves));
+    return UniqueProfile(cmsCreateRGBProfileTHR(Context(), &white, &primaries, curves));
 }
 
 // The key's prefix: everything but the source that decides the transform.
@@ -280,12 +299,12 @@ cmsHTRANSFORM Build(EngineRecord& record, const CMSInfo& info, const ImageInfo& 
     ++TransformsBuilt;
     const cmsUInt32Number flags = LittleCMSFlags(info);
     cmsHPROFILE profile = opened.Profile;
-    return proofing ? cmsCreateProofingTransform(
-                          profile, format, record.Output.get(), TYPE_BGR_8,
+    return proofing ? cmsCreateProofingTransformTHR(
+                          Context(), profile, format, record.Output.get(), TYPE_BGR_8,
                           record.Proofing.Profile.get(), KnownIntent(info.Intent),
                           KnownIntent(info.ProofingIntent), flags | cmsFLAGS_SOFTPROOFING)
-                    : cmsCreateTransform(profile, format, record.Output.get(), TYPE_BGR_8,
-                                         KnownIntent(info.Intent), flags);
+                    : cmsCreateTransformTHR(Context(), profile, format, record.Output.get(),
+                                            TYPE_BGR_8, KnownIntent(info.Intent), flags);
 }
 
 // The sources for a buffer, most specific first.
@@ -428,13 +447,12 @@ bool RowsFit(int32_t width, int32_t stride, int bytesPerPixel) {
 }  // namespace
 
 void SetWorkerGroup(TMultiThread* group) noexcept {
-    std::lock_guard<std::mutex> lock(EngineLock);
+    std::lock_guard<Mutex> lock(EngineLock);
     Workers = group;
 }
 
 bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitorSize,
                       const void* cmykProfile, int32_t cmykSize) noexcept {
-    RegisterMatrixShaperKernel();
     try {
         auto record = std::make_unique<EngineRecord>();
         if (monitorSize > 0) {
@@ -452,7 +470,7 @@ bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitor
         }
         if (!record->Output) return false;
 
-        std::lock_guard<std::mutex> lock(EngineLock);
+        std::lock_guard<Mutex> lock(EngineLock);
         const uint32_t name = ++LastRecordName;
         Records.emplace(name, std::move(record));
         if (FindRecord(info) != nullptr) Records.erase(info.State[1]);
@@ -465,19 +483,19 @@ bool InitializeRecord(CMSInfo& info, const void* monitorProfile, int32_t monitor
 }
 
 void FinalizeRecord(CMSInfo& info) noexcept {
-    std::lock_guard<std::mutex> lock(EngineLock);
+    std::lock_guard<Mutex> lock(EngineLock);
     if (FindRecord(info) != nullptr) Records.erase(info.State[1]);
     info.State[0] = 0;
     info.State[1] = 0;
 }
 
 bool RecordPrepared(const CMSInfo& info) noexcept {
-    std::lock_guard<std::mutex> lock(EngineLock);
+    std::lock_guard<Mutex> lock(EngineLock);
     return FindRecord(info) != nullptr;
 }
 
 bool RecordUsesMonitorProfile(const CMSInfo& info) noexcept {
-    std::lock_guard<std::mutex> lock(EngineLock);
+    std::lock_guard<Mutex> lock(EngineLock);
     const EngineRecord* record = FindRecord(info);
     return record != nullptr && record->OutputIsMonitor;
 }
@@ -489,7 +507,7 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
     static const ImageInfo Nothing{};
     const ImageInfo& picture = image != nullptr ? *image : Nothing;
     try {
-        std::lock_guard<std::mutex> lock(EngineLock);
+        std::lock_guard<Mutex> lock(EngineLock);
         EngineRecord* record = FindRecord(info);
         switch (kind) {
         case TransformBGR: {
@@ -549,12 +567,20 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
 
 uint32_t ProfileFileColorSpace(const char* path) noexcept {
     if (path == nullptr || *path == '\0') return 0;
-    UniqueProfile profile(cmsOpenProfileFromFile(path, "r"));
+    UniqueProfile profile(cmsOpenProfileFromFileTHR(Context(), path, "r"));
     return profile ? static_cast<uint32_t>(cmsGetColorSpace(profile.get())) : 0;
 }
 
+void ReleaseEngine() noexcept {
+    {
+        std::lock_guard<Mutex> lock(EngineLock);
+        Records.clear();
+    }
+    if (cmsContext context = LittleCMS.exchange(nullptr)) cmsDeleteContext(context);
+}
+
 EngineCounters Counters() noexcept {
-    std::lock_guard<std::mutex> lock(EngineLock);
+    std::lock_guard<Mutex> lock(EngineLock);
     size_t transforms = 0;
     for (const auto& [name, record] : Records)
         for (const auto& cached : record->Cache) transforms += cached.Transform != nullptr;

@@ -65,6 +65,10 @@ void Transform(CMSInfo& info, const ImageInfo* image, void* source, void* destin
 // not a readable profile.
 uint32_t ProfileFileColorSpace(const char* path) noexcept;
 
+// At the library's unload, with no transform running: releases every record's state and Little
+// CMS's context of the engine. A later call starts afresh.
+void ReleaseEngine() noexcept;
+
 // For tests and benchmarks: how often a transform was built, and what is alive.
 struct EngineCounters {
     uint64_t TransformsBuilt;

@@ -77,6 +77,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // the code they park in goes. On process exit they are gone already.
     if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         engine::StopWorkerThreads();
+        engine::ReleaseEngine();
         qorvi::ReleaseRuntimeMemory();
     }
     return TRUE;

@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <new>
 
 namespace qorvi::engine {
@@ -257,7 +256,7 @@ cmsBool Factory(_cmsTransform2Fn* xform, void** userData, _cmsFreeUserDataFn* fr
 }
 
 cmsPluginTransform Plugin = {{cmsPluginMagicNumber, LCMS_VERSION, cmsPluginTransformSig, nullptr},
-                             {nullptr}};
+                             {.xform = Factory}};
 
 }  // namespace
 
@@ -273,12 +272,6 @@ bool MatrixShaperUsesSSE2() noexcept {
 #endif
 }
 
-void RegisterMatrixShaperKernel() noexcept {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Plugin.factories.xform = Factory;
-        cmsPlugin(&Plugin);
-    });
-}
+void* MatrixShaperPlugin() noexcept { return &Plugin; }
 
 }  // namespace qorvi::engine

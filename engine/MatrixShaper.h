@@ -9,14 +9,14 @@
 // itself quantises tabulated curves to; results stay within 1 level of Little CMS's
 // floating-point transform, and it is no slower than Little CMS's own 8-bit path.
 //
-// RegisterMatrixShaperKernel installs it as a Little CMS transform plug-in (once per process);
-// the plug-in takes only pipelines of that form between TYPE_BGR_8 buffers and leaves everything
+// MatrixShaperPlugin is the Little CMS transform plug-in to create the engine's context with; the
+// plug-in takes only pipelines of that form between TYPE_BGR_8 buffers and leaves everything
 // else (CMYK, grey, look-up tables, proofing) to Little CMS.
 #pragma once
 
 namespace qorvi::engine {
 
-void RegisterMatrixShaperKernel() noexcept;
+void* MatrixShaperPlugin() noexcept;
 // The kernel takes its SSE2 path at the SIMD level SSE2 of the processor-feature probe
 // (base/ProcessorFeatures.h) and its plain path below it: it has no MMX path, so a processor
 // with MMX alone, or QORVI_SIMD=mmx, gets the plain one. Both give results within the bounds

@@ -1,6 +1,7 @@
 #include "engine/WorkerThreads.h"
 
 #include "base/MultiThread.h"
+#include "base/Mutex.h"
 #include "engine/ColorEngine.h"
 
 #include <mutex>
@@ -10,7 +11,7 @@ namespace qorvi::engine {
 
 namespace {
 
-std::mutex WorkersLock;
+Mutex WorkersLock;
 // A plain pointer, not an owner with a destructor: on process exit the group must be left alone
 // (its threads are gone, and ending it would wait for them for ever).
 TMultiThread* Workers = nullptr;
@@ -18,7 +19,7 @@ TMultiThread* Workers = nullptr;
 }  // namespace
 
 void CreateWorkerThreads(int32_t count) noexcept {
-    std::lock_guard<std::mutex> lock(WorkersLock);
+    std::lock_guard<Mutex> lock(WorkersLock);
     TMultiThread* started = nullptr;
     if (count > 1) {
         try {
@@ -34,7 +35,7 @@ void CreateWorkerThreads(int32_t count) noexcept {
 }
 
 void StopWorkerThreads() noexcept {
-    std::lock_guard<std::mutex> lock(WorkersLock);
+    std::lock_guard<Mutex> lock(WorkersLock);
     SetWorkerGroup(nullptr);
     delete Workers;
     Workers = nullptr;

@@ -1,5 +1,6 @@
 // TSusiePlugin: one child import plug-in, and the placement of its information box.
 #include "base/GuardedCall.h"
+#include "base/ThreadValue.h"
 #include "base/WinText.h"
 #include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
@@ -47,10 +48,10 @@ struct BoxPlacement {
     HWND owner = nullptr;
     UniqueHook hook;
 };
-thread_local BoxPlacement* tBoxPlacement = nullptr;
+ThreadValue<BoxPlacement*> tBoxPlacement;
 
 LRESULT CALLBACK PlaceBoxHook(int code, WPARAM wParam, LPARAM lParam) {
-    BoxPlacement* placement = tBoxPlacement;
+    BoxPlacement* placement = tBoxPlacement.get();
     if (placement == nullptr) return CallNextHookEx(nullptr, code, wParam, lParam);
     HHOOK hook = placement->hook.get();
     if (code == HCBT_ACTIVATE) {
@@ -220,11 +221,11 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     BoxPlacement placement;
     placement.owner = owner;
     placement.hook.reset(SetWindowsHookExW(WH_CBT, PlaceBoxHook, nullptr, GetCurrentThreadId()));
-    BoxPlacement* previous = tBoxPlacement;
-    tBoxPlacement = &placement;
+    BoxPlacement* previous = tBoxPlacement.get();
+    tBoxPlacement.set(&placement);
     MessageBeep(MB_ICONINFORMATION);
     MessageBoxW(owner, text.c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
-    tBoxPlacement = previous;
+    tBoxPlacement.set(previous);
     // placement.hook unhooks here if the box never activated.
 }
 

@@ -13,6 +13,8 @@
 // with the settings it started with, whatever the dialog publishes meanwhile.
 #pragma once
 
+#include "base/Mutex.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,20 +65,20 @@ using SettingsSnapshot = std::shared_ptr<const TPluginOption>;
 class SettingsHolder {
 public:
     SettingsSnapshot Snapshot() const {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<Mutex> lock(mutex_);
         return current_;
     }
     void Publish(TPluginOption settings) {
         SettingsSnapshot next = std::make_shared<const TPluginOption>(std::move(settings));
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<Mutex> lock(mutex_);
             current_.swap(next);
         }
         // The previous record goes here, outside the lock, unless a request still holds it.
     }
 
 private:
-    mutable std::mutex mutex_;
+    mutable Mutex mutex_;
     SettingsSnapshot current_ = std::make_shared<const TPluginOption>();
 };
 

@@ -1,6 +1,7 @@
 #include "plugin/SusiePluginMain.h"
 
 #include "base/RuntimeMemory.h"
+#include "base/ThreadValue.h"
 #include "geometry/OutputSize.h"
 #include "plugin/ImageBuffer.h"
 #include "plugin/InputImage.h"
@@ -42,20 +43,20 @@ struct HostCall {
     SusieProgressCallback progress = nullptr;  // the host's, for a picture request
     SusieLength lData = 0;
 };
-thread_local const HostCall* tHostCall = nullptr;
+ThreadValue<const HostCall*> tHostCall;
 
 // Marks this thread as inside a host call while it lives. A child that calls qorvi's own exports
 // from inside its entry point would otherwise have qorvi ask it again, without end: such a call
 // is refused (Nested()).
 class HostCallScope {
 public:
-    explicit HostCallScope(const HostCall& call) : saved_(std::exchange(tHostCall, &call)) {}
+    explicit HostCallScope(const HostCall& call) : saved_(tHostCall.get()) { tHostCall.set(&call); }
     explicit HostCallScope(HostCall&&) = delete;  // the call must outlive the scope
-    ~HostCallScope() { tHostCall = saved_; }
+    ~HostCallScope() { tHostCall.set(saved_); }
     HostCallScope(const HostCallScope&) = delete;
     HostCallScope& operator=(const HostCallScope&) = delete;
 
-    static bool Nested() { return tHostCall != nullptr; }
+    static bool Nested() { return tHostCall.get() != nullptr; }
 
 private:
     const HostCall* saved_;
@@ -67,7 +68,7 @@ private:
 // viewer's thread waits for that decoder could deadlock the viewer or break its window state.
 // Calls from elsewhere, or without a host callback, are answered "go on".
 int __stdcall ForwardProgress(int num, int denom, SusieLength) {
-    const HostCall* call = tHostCall;
+    const HostCall* call = tHostCall.get();
     if (call == nullptr || call->progress == nullptr) return 0;
     return call->progress(num, denom, call->lData);
 }
@@ -106,7 +107,8 @@ int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool previe
                     RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
     const auto size = static_cast<long>(image.Size);
-    const SusieLength lData = tHostCall != nullptr ? tHostCall->lData : 0;
+    const HostCall* call = tHostCall.get();
+    const SusieLength lData = call != nullptr ? call->lData : 0;
     if (preview) {
         const int result = child.CallGetPreview(data, size, SusieInputMemory, &blocks.Info,
                                                 &blocks.Bits, ForwardProgress, lData);

@@ -77,10 +77,12 @@ struct Picture {
     }
 };
 
-// Little CMS's own transform of the picture's pixels, B,G,R in and out, 8 bits or doubles.
+// The engine's 8-bit transform of the picture's pixels from one source, B,G,R in and out: Little
+// CMS with the engine's kernel, as the engine builds it (in a context of its own).
 Bytes Reference8(cmsHPROFILE in, cmsHPROFILE out, Picture picture, int32_t intent,
                  cmsUInt32Number flags) {
-    cmsHTRANSFORM t = cmsCreateTransform(in, TYPE_BGR_8, out, TYPE_BGR_8, intent, flags);
+    static const cmsContext kernel = cmsCreateContext(MatrixShaperPlugin(), nullptr);
+    cmsHTRANSFORM t = cmsCreateTransformTHR(kernel, in, TYPE_BGR_8, out, TYPE_BGR_8, intent, flags);
     EXPECT_NE(t, nullptr);
     if (t != nullptr) {
         cmsDoTransformLineStride(t, picture.bytes.data(), picture.bytes.data(), picture.width,
