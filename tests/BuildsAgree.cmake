@@ -16,9 +16,15 @@ file(COPY ${BUILD32}/bin/qorvi.spi ${BUILD32}/bin/qorvi.dll ${BUILD32}/bin/wicde
 file(WRITE ${folder}/qorvi.ini "[Default]\nColorManagement=1\nAutomaticRotation=1\n"
                                "LimitedOutputSize=1\nMaxWidth=320\nMaxHeight=240\n")
 
-# One wineserver for the 32-bit prefix while this runs: each start of a process is then warm.
+# One wineserver for the 32-bit prefix while this runs, and Wine's services started: each start
+# of a process is then warm. Both outlive their command, so their output goes to files: a pipe
+# they kept open would make us wait for them.
 execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${PREFIX32} WINEARCH=win32 wineserver -p
-                RESULT_VARIABLE server_started)
+                RESULT_VARIABLE server_started
+                OUTPUT_FILE ${WORK}/wineserver.log ERROR_FILE ${WORK}/wineserver.log)
+execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${PREFIX32} WINEARCH=win32 WINEDEBUG=-all
+                        ${WINE32} wineboot
+                OUTPUT_FILE ${WORK}/wineboot.log ERROR_FILE ${WORK}/wineboot.log TIMEOUT 300)
 
 function(windows_path out path)
   string(REPLACE "/" "\\" path "Z:${path}")
