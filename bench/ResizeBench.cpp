@@ -1,10 +1,11 @@
 // The resizer on a 4000 x 3000 24-bit picture: source megapixels per second for Lanczos3,
 // Spline36 and area averaging, to 1440 x 1080 and to 160 x 120, with 1 and 2 threads, on the
-// SSE2 and the MMX path (and the scalar reference for Lanczos3 on one thread). Medians of
-// several runs; tables and scratch are built before the timing, as they are for a series of
-// pictures of one size.
+// SSE2 and the MMX path (the MMX path in the 32-bit build only), and the scalar reference for
+// Lanczos3 on one thread. Medians of several runs; tables and scratch are built before the
+// timing, as they are for a series of pictures of one size.
 //
 //   wine build/win/bin/resize_bench.exe [RUNS] [--ppm FILE]    (default 5 runs)
+//   (and build/win64/bin/resize_bench.exe the same under 64-bit Wine)
 //
 // --ppm resizes that picture (binary PPM, 8 bits a sample) instead of the built-in one. Besides
 // the table, every figure is printed as one line for bench/peers:
@@ -140,6 +141,7 @@ int main(int argc, char** argv) {
         for (const Filter& filter : filters) {
             for (FilterPath path : {FilterPath::SSE2, FilterPath::MMX, FilterPath::Scalar}) {
                 for (int32_t threads : {1, 2}) {
+                    if (!FilterPathBuilt(path)) continue;  // MMX, in the 64-bit build
                     if (path == FilterPath::Scalar && (threads != 1 || filter.mode != 2)) continue;
                     TResizer resizer(threads, path);
                     resizer.SetMode(filter.mode);
@@ -167,6 +169,7 @@ int main(int argc, char** argv) {
     }
     // Where the time of one thread goes: each pass alone, on the calling thread.
     for (FilterPath path : {FilterPath::SSE2, FilterPath::MMX}) {
+        if (!FilterPathBuilt(path)) continue;
         std::unique_ptr<TFilter> filter = MakeFilter(path);
         const TImageDesc desc{picture.bytes.data(), picture.width, picture.height, picture.stride,
                               3};

@@ -3,9 +3,10 @@
 // both passes over the worker thread group (MultiThread.h) in small portions.
 //
 // The pass object is chosen once per resizer, at the SIMD level of the processor-feature probe
-// (base/ProcessorFeatures.h: SSE2, MMX or scalar, or a lower one QORVI_SIMD names); every path
-// gives the same bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of radius 2 to
-// 4, 4 Spline16, 5 Spline36, any other value area average.
+// (base/ProcessorFeatures.h: SSE2, MMX or scalar, or a lower one QORVI_SIMD names; the 64-bit
+// build has no MMX path and takes the scalar one for that level); every path gives the same
+// bytes. The mode selects the filter: 0 area average, 1 to 3 Lanczos of radius 2 to 4, 4 Spline16,
+// 5 Spline36, any other value area average.
 //
 // Until the first SetMode a resizer has no filter and ResizeImage does nothing. It only
 // shrinks: same or larger sizes (either axis), sizes below 1, a stride shorter than a row and

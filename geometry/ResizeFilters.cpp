@@ -116,21 +116,22 @@ void ScalarFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stripC
 }
 
 bool FilterPathBuilt(FilterPath path) {
-#if QORVI_SIMD_PATHS
-    (void)path;
-    return true;
-#else
-    return path == FilterPath::Scalar;
-#endif
+    switch (path) {
+    case FilterPath::Scalar: return true;
+    case FilterPath::MMX: return QORVI_MMX_PATH != 0;
+    case FilterPath::SSE2: return QORVI_SIMD_PATHS != 0;
+    }
+    return false;
 }
 
 std::unique_ptr<TFilter> MakeFilter(FilterPath path) {
 #if QORVI_SIMD_PATHS
     if (path == FilterPath::SSE2) return std::make_unique<TSSE2IntFilter>();
-    if (path == FilterPath::MMX) return std::make_unique<TMMXFilter>();
-#else
-    (void)path;
 #endif
+#if QORVI_MMX_PATH
+    if (path == FilterPath::MMX) return std::make_unique<TMMXFilter>();
+#endif
+    (void)path;
     return std::make_unique<ScalarFilter>();
 }
 

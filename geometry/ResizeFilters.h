@@ -5,8 +5,10 @@
 // the vertical pass turns the intermediate columns into destination rows, in 4-byte strips. Each
 // result is clamp((sum of weight x sample + 8192) >> 14, 0, 255), the same on every path:
 //   ScalarFilter   the reference: plain C++, reads the source rows as they are;
-//   TMMXFilter      MMX, 4 rows of 1 byte or 2 rows of 3 and 4 bytes per horizontal group;
-//   TSSE2IntFilter  SSE2, 4 rows of 1 and 3 bytes or 2 rows of 4 bytes per group.
+//   TMMXFilter      MMX, 4 rows of 1 byte or 2 rows of 3 and 4 bytes per horizontal group; not
+//                   in the 64-bit build, where every processor has SSE2 (FilterPathBuilt);
+//   TSSE2IntFilter  SSE2, 4 rows of 1 and 3 bytes or 2 rows of 4 bytes per group; in the 64-bit
+//                   build two groups of 3-byte rows at a time, which share each weight.
 // The SIMD paths widen a group's rows to 16-bit words in the layout their multiply-adds take
 // (comments at each kernel show the lanes), from a staging copy of the rows (MMX), or of only
 // what the loads could read past a row's end and of short groups (SSE2). Each worker gives its
@@ -111,7 +113,8 @@ protected:
     }
 };
 
-// Whether this build has the kernels of `path` (the scalar path always).
+// Whether this build has the kernels of `path` (the scalar path always). MakeFilter gives the
+// scalar path for one it lacks.
 bool FilterPathBuilt(FilterPath path);
 std::unique_ptr<TFilter> MakeFilter(FilterPath path);
 

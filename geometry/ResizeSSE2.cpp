@@ -24,6 +24,15 @@ inline __m128i Descale(__m128i sum) {
     return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(WeightRounding)), WeightShift);
 }
 
+#if defined(__x86_64__)
+// An empty statement that asks for every sum in a register of its own at the end of a step.
+// Without it GCC 12 added each product into the product's register and copied it back, and
+// spilled two of eight sums to the stack.
+#define KeepInRegisters3(a, b, c) asm("" : "+x"(a), "+x"(b), "+x"(c))
+#define KeepInRegisters4(a, b, c, d) asm("" : "+x"(a), "+x"(b), "+x"(c), "+x"(d))
+
+#endif
+
 // The source bytes one widening group takes, and the bytes its loads read from its start.
 constexpr int32_t GroupBytes(int32_t bpp) { return bpp == 1 ? 4 : 2 * bpp; }
 constexpr int32_t GroupLoad(int32_t bpp) { return bpp == 1 ? 4 : 8; }
@@ -100,6 +109,35 @@ void Widen3(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t
     }
 }
 
+#if defined(__x86_64__)
+
+// sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair,
+// two pairs a step, every sum and weight in a register of its own.
+inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& sum0, __m128i& sum1,
+                      __m128i& sum2) {
+    for (; n >= 2; n -= 2, w += 2, p += 6) {
+        // [4 x i32] w[0] w[1] ..: each pair broadcast on its own
+        const __m128i pairs = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w));
+        const __m128i first = _mm_shuffle_epi32(pairs, 0x00),
+                      second = _mm_shuffle_epi32(pairs, 0x55);
+        sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_load_si128(p), first));
+        sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_load_si128(p + 1), first));
+        sum2 = _mm_add_epi32(sum2, _mm_madd_epi16(_mm_load_si128(p + 2), first));
+        sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_load_si128(p + 3), second));
+        sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_load_si128(p + 4), second));
+        sum2 = _mm_add_epi32(sum2, _mm_madd_epi16(_mm_load_si128(p + 5), second));
+        KeepInRegisters3(sum0, sum1, sum2);
+    }
+    if (n != 0) {
+        const __m128i weight = Broadcast(w[0]);
+        sum0 = _mm_add_epi32(sum0, _mm_madd_epi16(_mm_load_si128(p), weight));
+        sum1 = _mm_add_epi32(sum1, _mm_madd_epi16(_mm_load_si128(p + 1), weight));
+        sum2 = _mm_add_epi32(sum2, _mm_madd_epi16(_mm_load_si128(p + 2), weight));
+    }
+}
+
+#else
+
 // sum0..2 += the three [8 x i16] of each of n (at least 1) source pairs times its weight pair,
 // two pairs a step. Written out because the compiler, short of registers on 32-bit x86, copied
 // every accumulator once more on each step.
@@ -146,26 +184,95 @@ inline void SumPairs3(const __m128i* p, const uint32_t* w, int32_t n, __m128i& s
     }
 }
 
+#endif
+
+// Output x of rows 0 to 3 from its three descaled sums (laid out as in Filter3): 6 bytes at x in
+// block01 (rows 0 and 1) and in block23.
+inline void Store3(__m128i value0, __m128i value1, __m128i value2, uint8_t* block01,
+                   uint8_t* block23, int32_t x) {
+    // [16 x u8] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2 | ..
+    const __m128i bytes =
+        _mm_packus_epi16(_mm_packs_epi32(value0, value1), _mm_packs_epi32(value2, value2));
+    const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
+    StoreU32(block01 + 6 * x, uint32_t(_mm_cvtsi128_si32(bytes)));
+    StoreU16(block01 + 6 * x + 4, last);
+    StoreU32(block23 + 6 * x, uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4))));
+    StoreU16(block23 + 6 * x + 4, last >> 16);
+}
+
 void Filter3(const TFilter& f, const uint8_t* widened, uint8_t* block01, uint8_t* block23) {
     for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
         const SampleWeightList sample = SampleWeights(f.Horizontal, widened, x);
-        const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
-        const uint32_t* w = sample.Pairs;
-        const int32_t n = sample.Count;
         // [4 x i32] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2
         __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128(), sum2 = _mm_setzero_si128();
-        SumPairs3(p, w, n, sum0, sum1, sum2);
-        const __m128i words01 = _mm_packs_epi32(Descale(sum0), Descale(sum1));
-        const __m128i words2 = _mm_packs_epi32(Descale(sum2), Descale(sum2));
-        // [16 x u8] r0c0 r1c0 r0c1 r1c1 | r2c0 r3c0 r2c1 r3c1 | r0c2 r1c2 r2c2 r3c2 | ..
-        const __m128i bytes = _mm_packus_epi16(words01, words2);
-        const uint32_t last = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 8)));
-        StoreU32(block01 + 6 * x, uint32_t(_mm_cvtsi128_si32(bytes)));
-        StoreU16(block01 + 6 * x + 4, last);
-        StoreU32(block23 + 6 * x, uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(bytes, 4))));
-        StoreU16(block23 + 6 * x + 4, last >> 16);
+        SumPairs3(reinterpret_cast<const __m128i*>(sample.Source), sample.Pairs, sample.Count, sum0,
+                  sum1, sum2);
+        Store3(Descale(sum0), Descale(sum1), Descale(sum2), block01, block23, x);
     }
 }
+
+// The widened pairs of one group of 3-byte rows, rounded up to whole 128-byte lines.
+constexpr size_t Widened3Bytes(size_t width) { return (24 * width + 256 + 127) / 128 * 128; }
+
+#if defined(__x86_64__)
+
+// Rows of 3 bytes a pixel widened at a time: two groups, whose filter shares each weight.
+constexpr int32_t WidenedRows3 = 8;
+
+// Output x of rows 0 to 7, from two groups widened `second - first` bytes apart: one weight
+// broadcast serves six multiply-adds, and the sums start at the rounding constant.
+void Filter3Twice(const TFilter& f, const uint8_t* first, const uint8_t* second, uint8_t* block01,
+                  uint8_t* block23, uint8_t* block45, uint8_t* block67) {
+    const ptrdiff_t apart = (second - first) / 16;
+    const __m128i rounding = _mm_set1_epi32(WeightRounding);
+    for (int32_t x = 0; x < f.Horizontal.OutputCount; ++x) {
+        const SampleWeightList sample = SampleWeights(f.Horizontal, first, x);
+        const __m128i* p = reinterpret_cast<const __m128i*>(sample.Source);
+        const __m128i* q = p + apart;
+        const uint32_t* w = sample.Pairs;
+        int32_t n = sample.Count;
+        // [4 x i32] as in Filter3: a0..a2 of rows 0 to 3, b0..b2 of rows 4 to 7
+        __m128i a0 = rounding, a1 = rounding, a2 = rounding;
+        __m128i b0 = rounding, b1 = rounding, b2 = rounding;
+        for (; n >= 2; n -= 2, w += 2, p += 6, q += 6) {
+            const __m128i pairs = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(w));
+            const __m128i v = _mm_shuffle_epi32(pairs, 0x00), u = _mm_shuffle_epi32(pairs, 0x55);
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_load_si128(p), v));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_load_si128(p + 1), v));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_load_si128(p + 2), v));
+            b0 = _mm_add_epi32(b0, _mm_madd_epi16(_mm_load_si128(q), v));
+            b1 = _mm_add_epi32(b1, _mm_madd_epi16(_mm_load_si128(q + 1), v));
+            b2 = _mm_add_epi32(b2, _mm_madd_epi16(_mm_load_si128(q + 2), v));
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_load_si128(p + 3), u));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_load_si128(p + 4), u));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_load_si128(p + 5), u));
+            b0 = _mm_add_epi32(b0, _mm_madd_epi16(_mm_load_si128(q + 3), u));
+            b1 = _mm_add_epi32(b1, _mm_madd_epi16(_mm_load_si128(q + 4), u));
+            b2 = _mm_add_epi32(b2, _mm_madd_epi16(_mm_load_si128(q + 5), u));
+            KeepInRegisters3(a0, a1, a2);
+            KeepInRegisters3(b0, b1, b2);
+        }
+        if (n != 0) {
+            const __m128i v = Broadcast(w[0]);
+            a0 = _mm_add_epi32(a0, _mm_madd_epi16(_mm_load_si128(p), v));
+            a1 = _mm_add_epi32(a1, _mm_madd_epi16(_mm_load_si128(p + 1), v));
+            a2 = _mm_add_epi32(a2, _mm_madd_epi16(_mm_load_si128(p + 2), v));
+            b0 = _mm_add_epi32(b0, _mm_madd_epi16(_mm_load_si128(q), v));
+            b1 = _mm_add_epi32(b1, _mm_madd_epi16(_mm_load_si128(q + 1), v));
+            b2 = _mm_add_epi32(b2, _mm_madd_epi16(_mm_load_si128(q + 2), v));
+        }
+        Store3(_mm_srai_epi32(a0, WeightShift), _mm_srai_epi32(a1, WeightShift),
+               _mm_srai_epi32(a2, WeightShift), block01, block23, x);
+        Store3(_mm_srai_epi32(b0, WeightShift), _mm_srai_epi32(b1, WeightShift),
+               _mm_srai_epi32(b2, WeightShift), block45, block67, x);
+    }
+}
+
+#else
+
+constexpr int32_t WidenedRows3 = 4;
+
+#endif
 
 // 4 bytes per pixel, 2 rows a group, 32 bytes a source pair.
 void Widen4(const uint8_t* const* rows, uint8_t* widened, int32_t first, int32_t end) {
@@ -203,6 +310,34 @@ void Filter4(const TFilter& f, const uint8_t* widened, uint8_t* block) {
         _mm_storel_epi64(reinterpret_cast<__m128i*>(block + 8 * x), _mm_packus_epi16(words, words));
     }
 }
+
+#if defined(__x86_64__)
+
+// low, high += the two halves of 16 bytes of a pair block, widened into [8 x i16], times the
+// block's weight pair.
+inline void SumBlock(__m128i bytes, __m128i weight, __m128i& low, __m128i& high) {
+    const __m128i zero = _mm_setzero_si128();
+    low = _mm_add_epi32(low, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), weight));
+    high = _mm_add_epi32(high, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), weight));
+}
+
+// Four strips of every destination row: 32 bytes of each of n (at least 1) pair blocks, `step`
+// bytes apart from `p`, widened into [8 x i16] four times and summed with the block's weight
+// pair into [4 x i32] bytes 0-3, 4-7, 8-11 and 12-15.
+inline void SumStrips4(const uint8_t* p, ptrdiff_t step, const uint32_t* w, int32_t n,
+                       __m128i* sums) {
+    __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
+    __m128i sum2 = _mm_setzero_si128(), sum3 = _mm_setzero_si128();
+    for (int32_t k = 0; k < n; ++k, p += step) {
+        const __m128i weight = Broadcast(w[k]);
+        SumBlock(_mm_load_si128(reinterpret_cast<const __m128i*>(p)), weight, sum0, sum1);
+        SumBlock(_mm_load_si128(reinterpret_cast<const __m128i*>(p + 16)), weight, sum2, sum3);
+        KeepInRegisters4(sum0, sum1, sum2, sum3);
+    }
+    sums[0] = sum0, sums[1] = sum1, sums[2] = sum2, sums[3] = sum3;
+}
+
+#else
 
 // Four strips of every destination row: 32 bytes of each of n (at least 1) pair blocks, `step`
 // bytes apart from `p`, widened into [8 x i16] four times and summed with the block's weight
@@ -247,13 +382,15 @@ inline void SumStrips4(const uint8_t* p, ptrdiff_t step, const uint32_t* w, int3
     sums[0] = sum0, sums[1] = sum1, sums[2] = sum2, sums[3] = sum3;
 }
 
+#endif
+
 }  // namespace
 
 size_t TSSE2IntFilter::ScratchSize() const {
     const size_t width = size_t(Horizontal.InputCount);
     switch (BytesPerPixel) {
     case 1: return 8 * width + 256;
-    case 3: return 24 * width + 256;
+    case 3: return size_t(WidenedRows3 / 4) * Widened3Bytes(width);
     default: return 16 * width + 128;
     }
 }
@@ -273,7 +410,8 @@ void TSSE2IntFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* w
     const int32_t direct =
         int64_t(rowBytes) < GroupLoad(bpp) ? 0 : int32_t(inside < groups ? inside : groups);
     const size_t tail = size_t(direct) * size_t(GroupBytes(bpp));
-    for (int32_t row = 0; row < rowCount; row += groupRows) {
+    // Widens the group of rows from `row` into `into`.
+    auto widen = [&](int32_t row, uint8_t* into) {
         const int32_t real = rowCount - row < groupRows ? rowCount - row : groupRows;
         const uint8_t* stagedRows[4];
         for (int32_t r = 0; r < 4; ++r) stagedRows[r] = staging + ptrdiff_t(r) * StagingPitch;
@@ -292,23 +430,40 @@ void TSSE2IntFilter::HorizontalPass(uint8_t* dst, const uint8_t* src, uint8_t* w
                             src + ptrdiff_t(row + r) * SourceStride, rowBytes);
         }
         const int32_t split = real == groupRows ? direct : 0;
-        uint8_t* block = dst + ptrdiff_t(row) * IntermediateStride;
         switch (bpp) {
         case 1:
-            Widen1(rows, widened, 0, split);
-            Widen1(stagedRows, widened, split, groups);
-            Filter1(*this, widened, block, block + blockBytes);
+            Widen1(rows, into, 0, split);
+            Widen1(stagedRows, into, split, groups);
             break;
         case 3:
-            Widen3(rows, widened, 0, split);
-            Widen3(stagedRows, widened, split, groups);
-            Filter3(*this, widened, block, block + blockBytes);
+            Widen3(rows, into, 0, split);
+            Widen3(stagedRows, into, split, groups);
             break;
         default:
-            Widen4(rows, widened, 0, split);
-            Widen4(stagedRows, widened, split, groups);
-            Filter4(*this, widened, block);
+            Widen4(rows, into, 0, split);
+            Widen4(stagedRows, into, split, groups);
             break;
+        }
+    };
+    for (int32_t row = 0; row < rowCount; row += groupRows) {
+        uint8_t* block = dst + ptrdiff_t(row) * IntermediateStride;
+#if defined(__x86_64__)
+        if (bpp == 3 && rowCount - row >= 2 * groupRows) {
+            // Each group is widened whole before the next one uses the staging rows.
+            uint8_t* second = widened + Widened3Bytes(size_t(Horizontal.InputCount));
+            widen(row, widened);
+            widen(row + groupRows, second);
+            Filter3Twice(*this, widened, second, block, block + blockBytes, block + 2 * blockBytes,
+                         block + 3 * blockBytes);
+            row += groupRows;
+            continue;
+        }
+#endif
+        widen(row, widened);
+        switch (bpp) {
+        case 1: Filter1(*this, widened, block, block + blockBytes); break;
+        case 3: Filter3(*this, widened, block, block + blockBytes); break;
+        default: Filter4(*this, widened, block); break;
         }
     }
 }
@@ -321,6 +476,34 @@ void TSSE2IntFilter::VerticalPass(uint8_t* dst, const uint8_t* src, int32_t stri
         const auto [blocks, w, n] = SampleWeights(Vertical, src, y);
         uint8_t* out = dst + ptrdiff_t(y) * DestinationStride;
         int32_t s = 0;
+#if defined(__x86_64__)
+        // Eight strips a step: 64 bytes of each pair block, its eight sums held in registers.
+        for (; s + 8 <= stripCount; s += 8) {
+            const uint8_t* p = blocks + 8 * s;
+            __m128i sum0 = _mm_setzero_si128(), sum1 = _mm_setzero_si128();
+            __m128i sum2 = _mm_setzero_si128(), sum3 = _mm_setzero_si128();
+            __m128i sum4 = _mm_setzero_si128(), sum5 = _mm_setzero_si128();
+            __m128i sum6 = _mm_setzero_si128(), sum7 = _mm_setzero_si128();
+            for (int32_t k = 0; k < n; ++k, p += blockStep) {
+                const __m128i weight = Broadcast(w[k]);
+                const __m128i* v = reinterpret_cast<const __m128i*>(p);
+                SumBlock(_mm_load_si128(v), weight, sum0, sum1);
+                SumBlock(_mm_load_si128(v + 1), weight, sum2, sum3);
+                SumBlock(_mm_load_si128(v + 2), weight, sum4, sum5);
+                SumBlock(_mm_load_si128(v + 3), weight, sum6, sum7);
+                KeepInRegisters4(sum0, sum1, sum2, sum3);
+                KeepInRegisters4(sum4, sum5, sum6, sum7);
+            }
+            const __m128i words0 = _mm_packs_epi32(Descale(sum0), Descale(sum1));
+            const __m128i words1 = _mm_packs_epi32(Descale(sum2), Descale(sum3));
+            const __m128i words2 = _mm_packs_epi32(Descale(sum4), Descale(sum5));
+            const __m128i words3 = _mm_packs_epi32(Descale(sum6), Descale(sum7));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * s),
+                             _mm_packus_epi16(words0, words1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * s + 16),
+                             _mm_packus_epi16(words2, words3));
+        }
+#endif
         for (; s + 4 <= stripCount; s += 4) {
             __m128i sums[4];
             SumStrips4(blocks + 8 * s, blockStep, w, n, sums);

@@ -28,7 +28,11 @@ struct TResizeJob {
 FilterPath DefaultFilterPath() {
     switch (SelectedSimdLevel()) {
     case SimdLevel::SSE2: return FilterPath::SSE2;
-    case SimdLevel::MMX: return FilterPath::MMX;
+    case SimdLevel::MMX:
+        // The 64-bit build has no MMX path: a processor that has SSE2 only gets here when MMX was
+        // asked for, and then takes the path below it.
+        if (FilterPathBuilt(FilterPath::MMX)) return FilterPath::MMX;
+        break;
     case SimdLevel::Scalar: break;
     }
     return FilterPath::Scalar;
