@@ -105,7 +105,7 @@ public:
 int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
                     RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
-    const auto size = static_cast<long>(image.Size);
+    const auto size = static_cast<SusieLength>(image.Size);
     const SusieLength lData = tHostCall != nullptr ? tHostCall->lData : 0;
     if (preview) {
         const int result = child.CallGetPreview(data, size, SusieInputMemory, &blocks.Info,
