@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cfenv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -385,13 +386,20 @@ struct RowSpan {
 };
 
 void TransformRows(cmsHTRANSFORM transform, const RowSpan& rows, int32_t first, int32_t count) {
-    if (count <= 0) return;
-    cmsDoTransformLineStride(transform, rows.Source + int64_t(first) * rows.SourceStride,
-                             rows.Destination + int64_t(first) * rows.DestinationStride,
-                             static_cast<cmsUInt32Number>(rows.Width),
-                             static_cast<cmsUInt32Number>(count),
-                             static_cast<cmsUInt32Number>(rows.SourceStride),
-                             static_cast<cmsUInt32Number>(rows.DestinationStride), 0, 0);
+    // Little CMS adds up its row offsets in 32 bits: one call covers at most 4 GiB of rows, so a
+    // larger picture goes in several calls. Every row converts on its own; the bytes are the same.
+    const int64_t widest = std::max(rows.SourceStride, rows.DestinationStride);
+    const int32_t perCall = int32_t(std::min<int64_t>(INT32_MAX, UINT32_MAX / widest));
+    for (int32_t done = 0; done < count; done += perCall) {
+        const int32_t row = first + done;
+        const int32_t lines = std::min(perCall, count - done);
+        cmsDoTransformLineStride(transform, rows.Source + int64_t(row) * rows.SourceStride,
+                                 rows.Destination + int64_t(row) * rows.DestinationStride,
+                                 static_cast<cmsUInt32Number>(rows.Width),
+                                 static_cast<cmsUInt32Number>(lines),
+                                 static_cast<cmsUInt32Number>(rows.SourceStride),
+                                 static_cast<cmsUInt32Number>(rows.DestinationStride), 0, 0);
+    }
 }
 
 // One transform split over the worker group: member `slice` converts its share of the rows.

@@ -52,7 +52,7 @@ UniqueImage AllocateImage(int32_t bytesPerPixel, int32_t width, int32_t height) 
     const auto stride = RowStride(width, 8 * bytesPerPixel);
     if (!stride) return {};
     // An odd height gets one more zero row; both sizes are bounded here, before any allocation.
-    const uint32_t rows = uint32_t(height) + (uint32_t(height) & 1);
+    const uint64_t rows = uint64_t(height) + (uint64_t(height) & 1);
     const auto bitsBytes = PixelBlockBytes(*stride, rows);
     if (!bitsBytes) return {};
     const size_t headerBytes =
@@ -75,7 +75,9 @@ UniqueImage AllocateImage(int32_t bytesPerPixel, int32_t width, int32_t height) 
     h.biPlanes = 1;
     h.biBitCount = WORD(8 * bytesPerPixel);
     h.biCompression = BI_RGB;
-    h.biSizeImage = *stride * uint32_t(height);
+    // A block past 4 GiB has no 32-bit size; 0 is what uncompressed bitmaps may say instead.
+    const uint64_t imageBytes = uint64_t(*stride) * uint64_t(height);
+    h.biSizeImage = imageBytes <= UINT32_MAX ? DWORD(imageBytes) : 0;
     h.biClrUsed = bytesPerPixel == 1 ? MaxPaletteEntries : 0;
     return UniqueImage(image);
 }
@@ -168,12 +170,15 @@ ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept {
     if (infoBytes < needed) return ChildBitmap::Short;
 
     // A negative height counts top-down rows; its size is the row count all the same. 64 bits,
-    // because -2^31 has no 32-bit opposite (and no block can hold 2^31 rows).
+    // because -2^31 has no 32-bit opposite. The size the header announces is judged against the
+    // block first: a stride below 2^33 times fewer than 2^32 rows cannot wrap in 64 bits.
     const uint64_t rows = uint64_t(std::llabs(int64_t(header.biHeight)));
+    const uint64_t rowBytes =
+        (uint64_t(uint32_t(header.biWidth)) * uint32_t(bitCount) + 31) / 32 * 4;
+    if (uint64_t(pixelBytes) / rowBytes < rows) return ChildBitmap::Short;
+    // The block holds it, but its rows or offsets do not fit what the stages compute with.
     const auto stride = RowStride(header.biWidth, bitCount);
-    if (!stride) return ChildBitmap::Short;
-    const auto bitsBytes = PixelBlockBytes(*stride, uint32_t(rows));
-    if (!bitsBytes || pixelBytes < *bitsBytes) return ChildBitmap::Short;
+    if (!stride || !PixelBlockBytes(*stride, rows)) return ChildBitmap::TooLarge;
     return ChildBitmap::Usable;
 }
 

@@ -74,8 +74,8 @@ bool AllocateLockedBlock(size_t size, HLOCAL& handle, void*& pointer);
 // A new bottom-up picture of 1, 3 or 4 bytes per pixel, zero-filled: a header block of the header
 // and a full colour table (MaxPaletteEntries entries, biClrUsed saying so) for 1 byte per pixel
 // and of the header and one spare RGBQUAD otherwise, and a pixel block of stride x (height rounded
-// up to even). Empty for any other pixel size, a width or height below 1, a pixel block past
-// MaxPixelBlockBytes, or no memory.
+// up to even). Empty for any other pixel size, a width or height below 1, a row past MaxRowStride,
+// a pixel block past MaxPixelBlockBytes, or no memory. biSizeImage is 0 for a block past 4 GiB.
 UniqueImage AllocateImage(int32_t bytesPerPixel, int32_t width, int32_t height);
 
 // Unlocks and frees the old blocks of `buffer`, then stores `replacement` in it.
@@ -112,10 +112,12 @@ ChildBlock InspectChildBlock(HLOCAL handle) noexcept;
 
 // What a child's two blocks hold, against what the header says.
 enum class ChildBitmap {
-    Usable,   // every stage may read and write the header, the colour table and all rows
-    Foreign,  // a form the stages do not handle (compressed rows, an unknown depth): pass it on
-    Short,    // a block is missing, not local memory or smaller than the header announces (the
-              // header block than biSize, the colour table or the masks): nothing may read it
+    Usable,    // every stage may read and write the header, the colour table and all rows
+    Foreign,   // a form the stages do not handle (compressed rows, an unknown depth): pass it on
+    Short,     // a block is missing, not local memory or smaller than the header announces (the
+               // header block than biSize, the colour table or the masks): nothing may read it
+    TooLarge,  // the block holds what the header announces, but a row is longer than
+               // MaxRowStride or the pixel block larger than MaxPixelBlockBytes
 };
 ChildBitmap CheckChildBitmap(HLOCAL infoHandle, HLOCAL bitsHandle) noexcept;
 // A copy of the BITMAPINFOHEADER at the start of a child's header block; false when the block

@@ -23,6 +23,7 @@ void ShowFaultBox(const wchar_t* message) { MessageBoxW(nullptr, message, L"qorv
 
 constexpr wchar_t ShortBitmapMessage[] =
     L"The child plug-in's bitmap is smaller than its header says";
+constexpr wchar_t TooLargeBitmapMessage[] = L"The picture is too large for this plug-in";
 constexpr wchar_t OutOfMemoryMessage[] = L"Out of memory";
 
 // The file's own colour data: white point, primaries, gamma, a profile or an Exif colour space.
@@ -199,6 +200,7 @@ bool ProcessPicture(PluginState& state, const TPluginOption& settings, TMemoryRe
         // child's block.
         ReportPipelineFault(ShortBitmapMessage);
         return false;
+    case ChildBitmap::TooLarge: ReportPipelineFault(TooLargeBitmapMessage); return false;
     case ChildBitmap::Foreign: return true;
     case ChildBitmap::Usable: break;
     }

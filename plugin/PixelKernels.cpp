@@ -7,14 +7,15 @@ namespace qorvi {
 std::optional<uint32_t> RowStride(int32_t width, int32_t bitCount) {
     if (width < 1 || bitCount < 1 || bitCount > 32) return std::nullopt;
     const uint64_t stride = (uint64_t(width) * uint64_t(bitCount) + 31) / 32 * 4;
-    if (stride > MaxPixelBlockBytes) return std::nullopt;
+    if (stride > MaxRowStride) return std::nullopt;
     return uint32_t(stride);
 }
 
-std::optional<uint32_t> PixelBlockBytes(uint32_t stride, uint32_t rows) {
-    const uint64_t bytes = uint64_t(stride) * rows;
-    if (bytes > MaxPixelBlockBytes) return std::nullopt;
-    return uint32_t(bytes);
+std::optional<size_t> PixelBlockBytes(uint32_t stride, uint64_t rows) {
+    // Divided rather than multiplied: a stride below 2^32 times rows up to 2^64 has no 64-bit
+    // product to compare.
+    if (stride != 0 && rows > MaxPixelBlockBytes / stride) return std::nullopt;
+    return size_t(uint64_t(stride) * rows);
 }
 
 int32_t PaletteEntryCount(int32_t bitCount, uint32_t clrUsed) {

@@ -1,25 +1,30 @@
 // The platform-free half of the image buffer stages (ImageBuffer.h): the layout arithmetic of
 // bitmaps, the colour-table rules and the compositing of B,G,R,A pixels over a checkerboard.
 //
-// Layout arithmetic never overflows: every size is formed in 64 bits and a bitmap whose pixel
-// block would pass MaxPixelBlockBytes has no layout (std::nullopt), so no caller ever allocates,
+// Layout arithmetic never overflows: every size is formed in 64 bits and a bitmap whose row or
+// pixel block would pass its bound has no layout (std::nullopt), so no caller ever allocates,
 // reads or writes through a wrapped size.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
 namespace qorvi {
 
-// The largest pixel block the plug-in makes or accepts: every byte offset into it fits the
-// signed 32-bit fields of a bitmap header, and a 32-bit process could not hold more anyway.
-inline constexpr uint32_t MaxPixelBlockBytes = 0x7FFFFFFF;
+// The longest row the plug-in makes or accepts: strides travel as signed 32-bit values (the
+// geometry kernels' row descriptions, the engine's transform entry points).
+inline constexpr uint32_t MaxRowStride = 0x7FFFFFFF;
+// The largest pixel block: every byte offset into it, a row index times the stride, must fit a
+// signed pointer-sized value. That is 2 GiB - 1 in a 32-bit process, whose address space has no
+// larger block anyway, and no limit but memory in a 64-bit one.
+inline constexpr size_t MaxPixelBlockBytes = size_t(PTRDIFF_MAX);
 
 // Bytes from one row to the next for `width` pixels of `bitCount` bits, filled up to a multiple
-// of 4. No value for a width below 1, a bit count outside 1..32, or a row past the bound.
+// of 4. No value for a width below 1, a bit count outside 1..32, or a row past MaxRowStride.
 std::optional<uint32_t> RowStride(int32_t width, int32_t bitCount);
 // stride x rows, when it stays within MaxPixelBlockBytes.
-std::optional<uint32_t> PixelBlockBytes(uint32_t stride, uint32_t rows);
+std::optional<size_t> PixelBlockBytes(uint32_t stride, uint64_t rows);
 
 // The colour table of a paletted bitmap lies directly after the first 40 header bytes.
 inline constexpr uint32_t BitmapHeaderBytes = 40;

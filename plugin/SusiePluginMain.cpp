@@ -106,7 +106,7 @@ public:
 int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
                     RequestBlocks& blocks) {
     const auto data = reinterpret_cast<LPCSTR>(image.Memory);
-    const auto size = static_cast<long>(image.Size);
+    const auto size = static_cast<SusieLength>(image.Size);
     const HostCall* call = tHostCall.get();
     const SusieLength lData = call != nullptr ? call->lData : 0;
     if (preview) {

@@ -52,8 +52,13 @@ TEST(AllocateImage, RefusesOtherPixelSizesEmptyPicturesAndOversizedBlocks) {
     EXPECT_FALSE(AllocateImage(3, 0, 4));
     EXPECT_FALSE(AllocateImage(3, 4, 0));
     EXPECT_FALSE(AllocateImage(3, 4, -4));
-    EXPECT_FALSE(AllocateImage(4, 0x20000000, 1));    // a 2 GiB row: 32-bit arithmetic would wrap
-    EXPECT_FALSE(AllocateImage(1, 0x10000, 0x7FFF));  // 2^31 bytes once the height is even
+    EXPECT_FALSE(AllocateImage(4, 0x20000000, 1));  // a 2 GiB row: 32-bit arithmetic would wrap
+    // 2^31 bytes once the height is even: past the bound of a 32-bit process only.
+    if (sizeof(void*) == 4) {
+        EXPECT_FALSE(AllocateImage(1, 0x10000, 0x7FFF));
+    }
+    // 2^62 bytes: past the 32-bit bound, and more than any 64-bit process is given.
+    EXPECT_FALSE(AllocateImage(4, 0x1FFFFFFF, 0x7FFFFFFF));
     EXPECT_FALSE(AllocateImage(3, 0x7FFFFFFF, 0x7FFFFFFF));
 }
 
@@ -198,6 +203,16 @@ TEST(CheckChildBitmap, ComparesTheBlocksWithWhatTheHeaderAnnounces) {
     Block header(&plain, 40);
     EXPECT_EQ(CheckChildBitmap(header.handle.get(), nullptr), ChildBitmap::Short);
     EXPECT_EQ(CheckChildBitmap(nullptr, bits.handle.get()), ChildBitmap::Short);
+
+    // A block that holds a row longer than strides go: too large, not short. Only a 64-bit
+    // process has room for it; the block is never touched.
+    if (sizeof(void*) == 8) {
+        const BITMAPINFOHEADER wide = Header(0x2AAAAAAB, 1, 24);  // a row of 2^31 + 4 bytes
+        Block wideHeader(&wide, 40);
+        UniqueLocal row(LocalAlloc(LMEM_MOVEABLE, size_t(0x80000004)));
+        ASSERT_TRUE(row);
+        EXPECT_EQ(CheckChildBitmap(wideHeader.handle.get(), row.get()), ChildBitmap::TooLarge);
+    }
 }
 
 // What a child may store instead of a local block: nothing may lock, read or free it.

@@ -26,9 +26,17 @@ TEST(BitmapLayout, StridesAndBlocksStayWithinTheBound) {
     for (const StrideCase& c : strides)
         EXPECT_EQ(RowStride(c.width, c.bitCount), c.stride) << c.width << " x " << c.bitCount;
 
+    // Blocks: within 2 GiB - 1 in a 32-bit process, 2^63 - 1 in a 64-bit one.
+    const bool wide = sizeof(void*) == 8;
     EXPECT_EQ(PixelBlockBytes(0x10000, 0x7FFF), 0x7FFF0000u);
-    EXPECT_EQ(PixelBlockBytes(0x10000, 0x8000), std::nullopt);
-    EXPECT_EQ(PixelBlockBytes(0x7FFFFFFC, 0xFFFFFFFF), std::nullopt);  // wraps in 32 bits
+    EXPECT_EQ(PixelBlockBytes(0x10000, 0x8000),
+              wide ? std::optional<size_t>(0x80000000u) : std::nullopt);
+    EXPECT_EQ(PixelBlockBytes(120000, 20000),  // 2.4 GB
+              wide ? std::optional<size_t>(2400000000u) : std::nullopt);
+    EXPECT_EQ(PixelBlockBytes(0x7FFFFFFC, 0xFFFFFFFF),  // wraps in 32 bits
+              wide ? std::optional<size_t>(uint64_t(0x7FFFFFFC) * 0xFFFFFFFF) : std::nullopt);
+    EXPECT_EQ(PixelBlockBytes(0x7FFFFFFC, uint64_t(1) << 33), std::nullopt);  // past 2^63
+    EXPECT_EQ(PixelBlockBytes(4, UINT64_MAX), std::nullopt);                  // wraps in 64 bits
 }
 
 TEST(BitmapLayout, PaletteCountsFollowTheDepth) {
