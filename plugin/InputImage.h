@@ -6,9 +6,10 @@
 // reader lies over the host's own block, which is neither copied nor owned, unless the image is
 // shorter than HeadBytes (see below): then it is copied into a padded block of the request.
 //
-// The reader's Memory and Size are what children get as the image. Children that are asked
-// through IsSupported with a pointer read a fixed head of HeadBytes from it whatever the size, so
-// the bytes from Memory on are always readable that far (zero after the image).
+// Data and Size are what children get as the image; the reader lies over the same bytes (over
+// their first 4 GiB less one byte: its positions are 32-bit). Children that are asked through
+// IsSupported with a pointer read a fixed head of HeadBytes from it whatever the size, so the
+// bytes from Data on are always readable that far (zero after the image).
 #pragma once
 
 #include "base/WinHandles.h"
@@ -31,10 +32,13 @@ constexpr uint32_t HeadBytes = SusieHeadBytes;
 struct InputImage {
     UniqueVirtual InputBlock;  // the file's content, or a padded copy of a short memory image
     std::unique_ptr<TMemoryReader> Reader;
+    const void* Data = nullptr;  // the image
+    size_t Size = 0;
 };
 
 // Returns 0 with `input` filled, or 6 (the file cannot be opened or read completely) or 4 (no
-// block for the file, an empty file included) with `input` empty. An offset outside the file
+// block for the file, an empty file and one larger than the process can address included) with
+// `input` empty. An offset outside the file
 // gives a reader over nothing rather than one that reads outside the block.
 int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input);
 

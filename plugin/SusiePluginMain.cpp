@@ -21,12 +21,11 @@ const char* const PluginVersionText =
 namespace {
 
 // The child for a picture request: the file's name takes part in the choice for file input.
-TSusiePlugin* ChooseChild(PluginState* state, LPCSTR buf, unsigned flag,
-                          const TMemoryReader& reader) {
+TSusiePlugin* ChooseChild(PluginState* state, LPCSTR buf, unsigned flag, const InputImage& image) {
     if (state == nullptr || !state->PluginList) return nullptr;
     const bool fileInput = (flag & SusieInputMask) == SusieInputFile;
     const std::string fileName = fileInput && buf != nullptr ? std::string(buf) : std::string();
-    return state->PluginList->FindSupportingData(fileName, reader.Memory, reader.Size);
+    return state->PluginList->FindSupportingData(fileName, image.Data, image.Size);
 }
 
 std::string InformationText(int infono) {
@@ -103,9 +102,9 @@ public:
 // The child decodes the image held in memory, whatever the host passed: its thumbnail when a
 // preview is asked for and it has one, else the picture. Its progress reports go through
 // ForwardProgress to the host call of this thread.
-int DecodeWithChild(TSusiePlugin& child, const TMemoryReader& image, bool preview,
+int DecodeWithChild(TSusiePlugin& child, const InputImage& image, bool preview,
                     RequestBlocks& blocks) {
-    const auto data = reinterpret_cast<LPCSTR>(image.Memory);
+    const auto data = static_cast<LPCSTR>(image.Data);
     const auto size = static_cast<SusieLength>(image.Size);
     const HostCall* call = tHostCall.get();
     const SusieLength lData = call != nullptr ? call->lData : 0;
@@ -127,9 +126,9 @@ int MakePicture(PluginState* state, LPCSTR buf, SusieLength len, unsigned flag, 
     InputImage input;
     int result = LoadInputImage(buf, len, flag, input);
     if (result != SusieSuccess) return result;
-    TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
+    TSusiePlugin* child = ChooseChild(state, buf, flag, input);
     if (child == nullptr) return SusieUnsupported;
-    result = DecodeWithChild(*child, *input.Reader, preview, blocks);
+    result = DecodeWithChild(*child, input, preview, blocks);
     if (result != SusieSuccess) return result;
     const bool processed =
         ProcessPicture(*state, *settings, *input.Reader, blocks.Info, blocks.Bits, preview);
@@ -169,7 +168,7 @@ WORD DotsPerInch(LONG pixelsPerMetre) {
 
 // The picture information of a child that cannot give it but decodes the image: the size, depth
 // and density of the bitmap it delivers, which is then freed.
-int InformationFromBitmap(TSusiePlugin& child, const TMemoryReader& image, PictureInfo& info) {
+int InformationFromBitmap(TSusiePlugin& child, const InputImage& image, PictureInfo& info) {
     RequestBlocks blocks;
     const int result = DecodeWithChild(child, image, false, blocks);
     if (result != SusieSuccess) return result;
@@ -259,13 +258,13 @@ extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned fl
         InputImage input;
         const int loaded = LoadInputImage(buf, len, flag, input);
         if (loaded != SusieSuccess) return loaded;
-        TSusiePlugin* child = ChooseChild(state, buf, flag, *input.Reader);
+        TSusiePlugin* child = ChooseChild(state, buf, flag, input);
         if (child == nullptr) return SusieUnsupported;
         // The child gets the host's own arguments: for file input it opens the file itself.
         int result = child->CallGetPictureInfo(buf, len, flag, lpInfo);
         // Some children decode what they cannot describe: their bitmap tells instead.
         if (result != SusieSuccess && lpInfo != nullptr && child->GetPicture != nullptr &&
-            InformationFromBitmap(*child, *input.Reader, *lpInfo) == SusieSuccess)
+            InformationFromBitmap(*child, input, *lpInfo) == SusieSuccess)
             result = SusieSuccess;
         if (result != SusieSuccess || lpInfo == nullptr) return result;
         // What the host will be given: 32-bit pictures arrive as 24-bit, over the checkerboard

@@ -67,6 +67,37 @@ TEST(LoadInputImage, FileFailuresLeaveNothingBehind) {
     }
 }
 
+// A file of 4 GiB and more (sparse here: its middle is a hole): the 64-bit build reads it whole
+// and its end is where the file's end is; the 32-bit one cannot address it and says so, where a
+// size taken from its low 32 bits would have read only the first few bytes.
+TEST(LoadInputImage, FilePast4GiBIsReadWholeOrRefused) {
+    TempFile file("head");
+    const uint64_t size = (uint64_t{1} << 32) + 4096;
+    {
+        UniqueFile writer(
+            CreateFileA(file.Path().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(writer);
+        LARGE_INTEGER end;
+        end.QuadPart = static_cast<LONGLONG>(size - 4);
+        ASSERT_TRUE(SetFilePointerEx(writer.get(), end, nullptr, FILE_BEGIN));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(writer.get(), "tail", 4, &written, nullptr));
+    }
+    InputImage input;
+    const int result = LoadInputImage(file.Path().c_str(), 0, SusieInputFile, input);
+#ifdef _WIN64
+    ASSERT_EQ(result, SusieSuccess);
+    ASSERT_EQ(input.Size, size);
+    const auto* bytes = static_cast<const char*>(input.Data);
+    EXPECT_EQ(std::string(bytes, 4), "head");
+    EXPECT_EQ(std::string(bytes + size - 4, 4), "tail");
+    EXPECT_EQ(input.Reader->Size, UINT32_MAX) << "the readers see the first 4 GiB";
+#else
+    EXPECT_EQ(result, SusieOutOfMemory);
+    EXPECT_FALSE(input.Reader);
+#endif
+}
+
 TEST(LoadInputImage, FileLockedForWritingCannotBeRead) {
     TempFile file(Pattern(100));
     UniqueFile writer(CreateFileA(file.Path().c_str(), GENERIC_WRITE,
