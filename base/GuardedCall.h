@@ -32,8 +32,11 @@
 //    it restores the ebp and esp that __builtin_setjmp saved, and its locals are found through ebp.
 //  - Guards nest: a fault is taken by the innermost guard; the outer one goes on undisturbed.
 //  - A stack overflow inside the child is contained like any fault, and the guard page it used
-//    up is put back, so a later overflow is contained too. Out of scope: a fault raised by the
-//    child's own unwind handlers while they unwind.
+//    up is put back, so a later overflow is contained too. On x64 the overflow is dispatched and
+//    unwound on the overflowing stack itself: the guard raises the calling thread's stack
+//    guarantee to 64 KB (never lowers it) so that the overflow comes with that much room, and
+//    puts the guard page back above it. Out of scope: a fault raised by the child's own unwind
+//    handlers while they unwind.
 //  - x86: a C++ `throw` that a MinGW-built child (GCC, DWARF-2 unwinding) does not catch never
 //    reaches us as an exception: the child's unwinder knows only its own module's frames and
 //    ends in std::terminate and abort() inside the child. abort() raises SIGABRT through the
