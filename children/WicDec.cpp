@@ -125,7 +125,7 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 
 int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead dw) {
     uint8_t head[wicdec::SignatureBytes];
-    if (dw >> 16)  // a pointer to at least the first 2 KiB of the file
+    if (!qorvi::IsFileHandle(dw))  // a pointer to at least the first 2 KiB of the file
         return wicdec::DetectFormat(reinterpret_cast<const void*>(dw), sizeof head) !=
                wicdec::ImageFormat::Unknown;
     DWORD got = 0;

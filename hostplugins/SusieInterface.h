@@ -50,6 +50,7 @@ using SusieLength = LONG_PTR;
 // IsSupported's second argument: a file handle when no bit above the low 16 is set, else a
 // pointer to the file's head (DWORD in the 32-bit interface, pointer-sized in the 64-bit one).
 using SusieHandleOrHead = ULONG_PTR;
+inline bool IsFileHandle(SusieHandleOrHead value) { return (value >> 16) == 0; }
 
 #pragma pack(push, 1)
 struct PictureInfo {

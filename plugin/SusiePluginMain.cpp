@@ -237,7 +237,7 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead d
         // some take only memory: they are all shown one head, read once, at the position the
         // host left, which is then put back. A handle that cannot be read so goes on as it came.
         FileHead head;
-        if ((dw >> 16) == 0 && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
+        if (qorvi::IsFileHandle(dw) && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
             dw = reinterpret_cast<qorvi::SusieHandleOrHead>(head.data());
         return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) !=
                nullptr;

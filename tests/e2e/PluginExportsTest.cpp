@@ -323,12 +323,16 @@ TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
     EXPECT_EQ(plugin.GetPluginInfo(4, pattern, sizeof pattern), 0);
 }
 
+// What the other build names its children and its engine, in a folder both share.
+#ifdef _WIN64
+const std::string otherChild = ".spi", otherEngine = "qorvi.dll";
+#else
+const std::string otherChild = ".sph", otherEngine = "qorvi64.dll";
+#endif
+
 // Both builds can share one folder: each loads the children and the engine of its own kind only,
 // although the other kind here is this build's own code under the other build's names.
 TEST_F(PluginExports, EachBuildLoadsOnlyItsOwnKindFromASharedFolder) {
-    const bool wide = ForBuild(".spi") != ".spi";
-    const std::string otherChild = wide ? ".spi" : ".sph";
-    const std::string otherEngine = wide ? "qorvi.dll" : "qorvi64.dll";
     const std::string mine = folder.AddChild("fixture.spi", "mine.spi");
     const std::string mineInSpi = folder.AddChild("fixture.spi", "nested.spi", "SPI");
     const std::string engine = folder.AddChild("fixture_engine.dll", "qorvi.dll");
@@ -358,12 +362,11 @@ TEST_F(PluginExports, OrderConfirmedInTheDialogKeepsChildrenNotLoaded) {
     folder.AddChild("fixture.spi", "a.spi");
     folder.AddChild("fixture.spi", "b.spi");
     folder.AddChild("fixture_engine.dll", "qorvi.dll");  // no start-up warning
-    const std::string other = ForBuild(".spi") == ".spi" ? ".sph" : ".spi";
     auto entry = [](const std::string& name, int flag) {
         return '"' + name + '=' + std::to_string(flag) + '"';
     };
     const std::string a = entry(ForBuild("a.spi"), 1), b = entry(ForBuild("b.spi"), 1);
-    const std::string x = entry("x" + other, 0), y = entry("y" + other, 1);
+    const std::string x = entry("x" + otherChild, 0), y = entry("y" + otherChild, 1);
     const std::string ini = folder.Path() + "\\qorvi.ini";
     WritePrivateProfileStringA("Default", "SPIOrder", (a + ',' + x + ',' + b).c_str(), ini.c_str());
     plugin.Load();

@@ -129,7 +129,8 @@ int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
 }
 
 int __stdcall IsSupported(LPCSTR, qorvi::SusieHandleOrHead dw) {
-    return (dw >> 16) != 0 && std::memcmp(reinterpret_cast<const void*>(dw), Magic, 4) == 0;
+    return !qorvi::IsFileHandle(dw) &&
+           std::memcmp(reinterpret_cast<const void*>(dw), Magic, 4) == 0;
 }
 
 int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
