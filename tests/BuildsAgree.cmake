@@ -46,10 +46,13 @@ foreach(image IN LISTS IMAGES)
         windows_path(plugin ${folder}/qorvi.sph)
       endif()
       windows_path(out ${WORK}/${bits}/${name}.${command}.png)
+      # Into a file, not a pipe: a Wine service the host's first use of something starts (the
+      # COM service for the imaging component) outlives it and would hold a pipe open.
+      set(log ${WORK}/${bits}/${name}.${command}.log)
       execute_process(COMMAND ${run} ${plugin} ${command} ${picture} --out ${out}
-                      RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output
-                      TIMEOUT 120)
+                      RESULT_VARIABLE status OUTPUT_FILE ${log} ERROR_FILE ${log} TIMEOUT 120)
       if(NOT status EQUAL 0)
+        file(READ ${log} output)
         execute_process(COMMAND ${CMAKE_COMMAND} -E env WINEPREFIX=${PREFIX32} wineserver -k)
         message(FATAL_ERROR "${bits}-bit ${command} of ${name} failed (${status}):\n${output}")
       endif()
