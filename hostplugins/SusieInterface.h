@@ -85,6 +85,17 @@ using GetPictureProc = int(__stdcall*)(LPCSTR buf, SusieLength len, unsigned fla
                                        SusieLength lData);
 using GetPreviewProc = GetPictureProc;
 using ConfigurationDlgProc = int(__stdcall*)(HWND parent, int fnc);
+// The wide-character twins: file names in UTF-16, GetPluginInfoW's buffer and its length in
+// characters; every other argument and every result as in the ANSI function.
+using GetPluginInfoWProc = int(__stdcall*)(int infono, LPWSTR buf, int buflen);
+using IsSupportedWProc = int(__stdcall*)(LPCWSTR filename, SusieHandleOrHead dw);
+using GetPictureInfoWProc = int(__stdcall*)(LPCWSTR buf, SusieLength len, unsigned flag,
+                                            PictureInfo* lpInfo);
+using GetPictureWProc = int(__stdcall*)(LPCWSTR buf, SusieLength len, unsigned flag,
+                                        HLOCAL* pHBInfo, HLOCAL* pHBm,
+                                        SusieProgressCallback lpPrgressCallback,
+                                        SusieLength lData);
+using GetPreviewWProc = GetPictureWProc;
 // Extensions some children export.
 using UseCMYKColorSpaceProc = int(__stdcall*)(BOOL value);
 using IsSupported2Proc = int(__stdcall*)(const void* data, SusieLength size);
@@ -95,7 +106,8 @@ Proc EntryPoint(HMODULE module, const char* name) {
     return reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The six functions of the interface, as a host binds them; any of them may be null.
+// The six functions of the interface and the five wide twins, as a host binds them; any of them
+// may be null.
 struct SusieEntryPoints {
     GetPluginInfoProc GetPluginInfo = nullptr;
     IsSupportedProc IsSupported = nullptr;
@@ -103,6 +115,11 @@ struct SusieEntryPoints {
     GetPictureProc GetPicture = nullptr;
     GetPreviewProc GetPreview = nullptr;
     ConfigurationDlgProc ConfigurationDlg = nullptr;
+    GetPluginInfoWProc GetPluginInfoW = nullptr;
+    IsSupportedWProc IsSupportedW = nullptr;
+    GetPictureInfoWProc GetPictureInfoW = nullptr;
+    GetPictureWProc GetPictureW = nullptr;
+    GetPreviewWProc GetPreviewW = nullptr;
 
     void Bind(HMODULE module) {
         GetPluginInfo = EntryPoint<GetPluginInfoProc>(module, "GetPluginInfo");
@@ -111,6 +128,11 @@ struct SusieEntryPoints {
         GetPicture = EntryPoint<GetPictureProc>(module, "GetPicture");
         GetPreview = EntryPoint<GetPreviewProc>(module, "GetPreview");
         ConfigurationDlg = EntryPoint<ConfigurationDlgProc>(module, "ConfigurationDlg");
+        GetPluginInfoW = EntryPoint<GetPluginInfoWProc>(module, "GetPluginInfoW");
+        IsSupportedW = EntryPoint<IsSupportedWProc>(module, "IsSupportedW");
+        GetPictureInfoW = EntryPoint<GetPictureInfoWProc>(module, "GetPictureInfoW");
+        GetPictureW = EntryPoint<GetPictureWProc>(module, "GetPictureW");
+        GetPreviewW = EntryPoint<GetPreviewWProc>(module, "GetPreviewW");
     }
 };
 
