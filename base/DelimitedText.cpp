@@ -18,12 +18,6 @@ bool EndsEntry(char c, char delimiter) {
     return static_cast<unsigned char>(c) <= 32 || c == delimiter;
 }
 
-// The text up to its first zero byte: the stored and reported texts are C strings.
-std::string_view UpToZero(std::string_view text) {
-    const size_t zero = text.find('\0');
-    return zero == std::string_view::npos ? text : text.substr(0, zero);
-}
-
 // Reads a quoted entry starting at text[pos] == '"'; leaves pos after the closing quote, or at
 // the end of the text when the quote is never closed.
 std::string ReadQuoted(std::string_view text, size_t& pos) {
@@ -49,12 +43,95 @@ void SkipBlanks(std::string_view text, size_t& pos) {
     while (pos < text.size() && IsBlank(text[pos])) ++pos;
 }
 
-bool IsPathDelimiter(char c) { return c == '\\' || c == '/'; }
+// The path operations, for ANSI text (with the code page's lead-byte test) and for UTF-16 text
+// (without: no UTF-16 unit of a character outside ASCII equals a delimiter or a dot).
+template <class Char>
+bool IsLeadAt(std::basic_string_view<Char> text, size_t pos, LeadByteTest isLeadByte) {
+    if constexpr (sizeof(Char) == 1)
+        return isLeadByte != nullptr && isLeadByte(static_cast<unsigned char>(text[pos]));
+    else
+        return false;
+}
+
+template <class Char>
+bool IsPathDelimiterOf(Char c) {
+    return c == Char('\\') || c == Char('/');
+}
+
+// The text up to its first zero: the stored and reported texts are C strings.
+template <class Char>
+std::basic_string_view<Char> UpToZeroOf(std::basic_string_view<Char> text) {
+    const size_t zero = text.find(Char(0));
+    return zero == std::basic_string_view<Char>::npos ? text : text.substr(0, zero);
+}
+
+template <class Char>
+std::basic_string<Char> FileExtensionOf(std::basic_string_view<Char> fileName,
+                                        LeadByteTest isLeadByte) {
+    fileName = UpToZeroOf(fileName);
+    size_t dot = std::basic_string_view<Char>::npos;
+    for (size_t pos = 0; pos < fileName.size(); ++pos) {
+        const Char c = fileName[pos];
+        // A trail byte may be 0x5C ('\\'); step over both bytes of a double-byte character.
+        if (IsLeadAt(fileName, pos, isLeadByte)) {
+            ++pos;
+            continue;
+        }
+        if (c == Char('.')) {
+            dot = pos;
+        } else if (IsPathDelimiterOf(c) || c == Char(':')) {
+            dot = std::basic_string_view<Char>::npos;
+        }
+    }
+    if (dot == std::basic_string_view<Char>::npos) return {};
+    return std::basic_string<Char>(fileName.substr(dot));
+}
+
+template <class Char>
+bool EndsWithPathDelimiterOf(std::basic_string_view<Char> path, LeadByteTest isLeadByte) {
+    path = UpToZeroOf(path);
+    bool delimiterLast = false;
+    for (size_t pos = 0; pos < path.size(); ++pos) {
+        if (IsLeadAt(path, pos, isLeadByte)) {
+            delimiterLast = false;
+            ++pos;
+            continue;
+        }
+        delimiterLast = IsPathDelimiterOf(path[pos]);
+    }
+    return delimiterLast;
+}
+
+template <class Char>
+size_t FileNameStartOf(std::basic_string_view<Char> path, LeadByteTest isLeadByte) {
+    size_t start = 0;
+    for (size_t i = 0; i < path.size(); ++i) {
+        if (IsLeadAt(path, i, isLeadByte) && i + 1 < path.size()) {
+            ++i;  // the trail byte may be 0x5C and is still part of the character
+            continue;
+        }
+        if (IsPathDelimiterOf(path[i]) || path[i] == Char(':')) start = i + 1;
+    }
+    return start;
+}
+
+template <class Char>
+std::basic_string<Char> ChangeFileExtensionOf(std::basic_string_view<Char> path,
+                                              std::basic_string_view<Char> extension,
+                                              LeadByteTest isLeadByte) {
+    const size_t nameStart = FileNameStartOf(path, isLeadByte);
+    // A "." inside a double-byte character cannot occur: trail bytes start at 0x40.
+    size_t dot = path.rfind(Char('.'));
+    if (dot == std::basic_string_view<Char>::npos || dot < nameStart) dot = path.size();
+    std::basic_string<Char> result(path.substr(0, dot));
+    result += extension;
+    return result;
+}
 
 }  // namespace
 
 std::vector<std::string> SplitDelimitedText(std::string_view text, char delimiter) {
-    text = UpToZero(text);
+    text = UpToZeroOf(text);
     std::vector<std::string> entries;
     size_t pos = 0;
     SkipBlanks(text, pos);
@@ -77,60 +154,34 @@ std::vector<std::string> SplitDelimitedText(std::string_view text, char delimite
 }
 
 std::string FileExtension(std::string_view fileName, LeadByteTest isLeadByte) {
-    fileName = UpToZero(fileName);
-    size_t dot = std::string_view::npos;
-    for (size_t pos = 0; pos < fileName.size(); ++pos) {
-        const char c = fileName[pos];
-        // A trail byte may be 0x5C ('\\'); step over both bytes of a double-byte character.
-        if (isLeadByte && isLeadByte(static_cast<unsigned char>(c))) {
-            ++pos;
-            continue;
-        }
-        if (c == '.') {
-            dot = pos;
-        } else if (IsPathDelimiter(c) || c == ':') {
-            dot = std::string_view::npos;
-        }
-    }
-    return dot == std::string_view::npos ? std::string() : std::string(fileName.substr(dot));
+    return FileExtensionOf(fileName, isLeadByte);
 }
 
 bool EndsWithPathDelimiter(std::string_view path, LeadByteTest isLeadByte) {
-    path = UpToZero(path);
-    bool delimiterLast = false;
-    for (size_t pos = 0; pos < path.size(); ++pos) {
-        if (isLeadByte && isLeadByte(static_cast<unsigned char>(path[pos]))) {
-            delimiterLast = false;
-            ++pos;
-            continue;
-        }
-        delimiterLast = IsPathDelimiter(path[pos]);
-    }
-    return delimiterLast;
+    return EndsWithPathDelimiterOf(path, isLeadByte);
 }
 
 size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte) {
-    size_t start = 0;
-    for (size_t i = 0; i < path.size(); ++i) {
-        unsigned char c = static_cast<unsigned char>(path[i]);
-        if (isLeadByte && isLeadByte(c) && i + 1 < path.size()) {
-            ++i;  // the trail byte may be 0x5C and is still part of the character
-            continue;
-        }
-        if (c == '\\' || c == '/' || c == ':') start = i + 1;
-    }
-    return start;
+    return FileNameStartOf(path, isLeadByte);
 }
 
 std::string ChangeFileExtension(std::string_view path, std::string_view extension,
                                 LeadByteTest isLeadByte) {
-    const size_t nameStart = FileNameStart(path, isLeadByte);
-    // A "." inside a double-byte character cannot occur: trail bytes start at 0x40.
-    size_t dot = path.rfind('.');
-    if (dot == std::string_view::npos || dot < nameStart) dot = path.size();
-    std::string result(path.substr(0, dot));
-    result += extension;
-    return result;
+    return ChangeFileExtensionOf(path, extension, isLeadByte);
+}
+
+std::wstring FileExtension(std::wstring_view fileName) {
+    return FileExtensionOf(fileName, nullptr);
+}
+
+bool EndsWithPathDelimiter(std::wstring_view path) {
+    return EndsWithPathDelimiterOf(path, nullptr);
+}
+
+size_t FileNameStart(std::wstring_view path) { return FileNameStartOf(path, nullptr); }
+
+std::wstring ChangeFileExtension(std::wstring_view path, std::wstring_view extension) {
+    return ChangeFileExtensionOf(path, extension, nullptr);
 }
 
 }  // namespace qorvi

@@ -6,11 +6,11 @@
 //   delimiter and blanks, a doubled quote inside standing for one quote.
 // - FileExtension, FileNameStart, ChangeFileExtension, EndsWithPathDelimiter: the parts of a path.
 //
-// Texts are ANSI strings in the system code page. Where a double-byte character could hide a
-// path delimiter in its trail byte, the caller passes a lead-byte test (IsDBCSLeadByte on
-// Windows); without one every byte is a character of its own. Nothing here fails: every input
-// text gives a result, and an embedded zero byte ends the text, as it does for the C strings
-// these texts come from.
+// Texts are ANSI strings in the system code page, and paths also UTF-16 strings. Where a
+// double-byte character could hide a path delimiter in its trail byte, the caller passes a
+// lead-byte test (IsDBCSLeadByte on Windows); without one every byte is a character of its own.
+// Nothing here fails: every input text gives a result, and an embedded zero byte ends the text, as
+// it does for the C strings these texts come from.
 #pragma once
 
 #include <cstddef>
@@ -48,5 +48,11 @@ size_t FileNameStart(std::string_view path, LeadByteTest isLeadByte = nullptr);
 // `extension`; a file name without "." gets `extension` appended.
 std::string ChangeFileExtension(std::string_view path, std::string_view extension,
                                 LeadByteTest isLeadByte = nullptr);
+
+// The same for paths in UTF-16, where no character can hide a delimiter.
+std::wstring FileExtension(std::wstring_view fileName);
+bool EndsWithPathDelimiter(std::wstring_view path);
+size_t FileNameStart(std::wstring_view path);
+std::wstring ChangeFileExtension(std::wstring_view path, std::wstring_view extension);
 
 }  // namespace qorvi

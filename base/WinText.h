@@ -1,6 +1,7 @@
-// Conversions between the system's ANSI code page (file names, child plug-in texts, the INI
-// file) and the wide strings the user interface is shown in, and the code page's lead-byte test
-// for the platform-free text helpers (base/DelimitedText.h).
+// Conversions between the system's ANSI code page (child plug-in texts, the INI file, the names
+// ANSI interfaces take) and the wide strings the user interface and the file system work in, the
+// code page's lead-byte test for the platform-free text helpers (base/DelimitedText.h), and a
+// module's own path.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +33,41 @@ inline std::string NarrowToAnsi(std::wstring_view text) {
     std::string narrow(static_cast<size_t>(count), '\0');
     WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), count, nullptr, nullptr);
     return narrow;
+}
+
+// A wide file name as an ANSI interface takes it: each character the system's code page lacks
+// becomes "?", which no file name holds, rather than a look-alike that may name another file.
+inline std::string AnsiFileName(std::wstring_view name) {
+    if (name.empty()) return std::string();
+    const int size = static_cast<int>(name.size());
+    // The UTF-8 code page lacks no character, and takes neither flags nor a default character.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    const char* missing = utf8 ? nullptr : "?";
+    const int count =
+        WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, missing, nullptr);
+    if (count <= 0) return std::string();
+    std::string narrow(static_cast<size_t>(count), '\0');
+    WideCharToMultiByte(CP_ACP, flags, name.data(), size, narrow.data(), count, missing, nullptr);
+    return narrow;
+}
+
+// The full path of `module` (null: the executable), however long; empty when the system
+// cannot tell it.
+inline std::wstring ModulePath(HMODULE module) {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = static_cast<DWORD>(path.size());
+        const DWORD length = GetModuleFileNameW(module, path.data(), size);
+        if (length == 0) return std::wstring();
+        // A path that fills the buffer may have been cut: ask again with room to spare, up to
+        // the longest path the system has.
+        if (length < size || size >= 32768) {
+            path.resize(length);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
 }
 
 }  // namespace qorvi

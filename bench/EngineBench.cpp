@@ -5,6 +5,7 @@
 //
 //   wine build/win/bin/engine_bench.exe [RUNS]      (default 7 runs; profiles from Debian's
 //                                                     icc-profiles-free, as the tests use)
+#include "base/WinText.h"
 #include "bench/BenchTiming.h"
 #include "color/LCMSDll.h"
 
@@ -57,7 +58,7 @@ double Median(int runs, const Bytes& original, const std::function<void(Bytes&)>
 int main(int argc, char** argv) {
     const int runs = bench::RunsArgument(argc, argv, 7);
     const Bytes adobe = ReadFile("Z:/usr/share/color/icc/compatibleWithAdobeRGB1998.icc");
-    if (adobe.empty() || !LoadLCMSDll(BesideExecutable("qorvi.dll"))) {
+    if (adobe.empty() || !LoadLCMSDll(WidenAnsi(BesideExecutable("qorvi.dll")))) {
         std::fprintf(stderr, "engine_bench: needs qorvi.dll beside it and icc-profiles-free\n");
         return 1;
     }

@@ -32,9 +32,9 @@ void Bind(Proc& entry, const char* name) {
 
 }  // namespace
 
-bool LoadLCMSDll(const std::string& path) {
+bool LoadLCMSDll(const std::wstring& path) {
     FreeLCMSDll(false);
-    Engine.reset(LoadLibraryA(path.c_str()));
+    Engine.reset(LoadLibraryW(path.c_str()));
     if (!Engine) return false;
     Bind(LCMSDll.InitializeCMSInfo, Export("InitializeCMSInfo"));
     Bind(LCMSDll.FinalizeCMSInfo, Export("FinalizeCMSInfo"));

@@ -28,9 +28,9 @@ struct LCMSEntryPoints {
 // The engine lies beside the plug-in under the plug-in's name with this ending instead of its
 // extension: qorvi.spi's is qorvi.dll, qorvi.sph's qorvi64.dll, so both can share one folder.
 #ifdef _WIN64
-inline constexpr char EngineNameEnding[] = "64.dll";
+inline constexpr wchar_t EngineNameEnding[] = L"64.dll";
 #else
-inline constexpr char EngineNameEnding[] = ".dll";
+inline constexpr wchar_t EngineNameEnding[] = L".dll";
 #endif
 
 // The bound engine: all null when it is not loaded.
@@ -38,7 +38,7 @@ extern LCMSEntryPoints LCMSDll;
 
 // Loads the engine at `path` and binds every entry point it has. On failure everything stays
 // null and the result is false; nothing is shown (start-up shows the warning).
-bool LoadLCMSDll(const std::string& path);
+bool LoadLCMSDll(const std::wstring& path);
 // Unbinds and releases the engine. With `processExit` the library is left to the system.
 void FreeLCMSDll(bool processExit);
 

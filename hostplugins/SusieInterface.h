@@ -93,8 +93,7 @@ using GetPictureInfoWProc = int(__stdcall*)(LPCWSTR buf, SusieLength len, unsign
                                             PictureInfo* lpInfo);
 using GetPictureWProc = int(__stdcall*)(LPCWSTR buf, SusieLength len, unsigned flag,
                                         HLOCAL* pHBInfo, HLOCAL* pHBm,
-                                        SusieProgressCallback lpPrgressCallback,
-                                        SusieLength lData);
+                                        SusieProgressCallback lpPrgressCallback, SusieLength lData);
 using GetPreviewWProc = GetPictureWProc;
 // Extensions some children export.
 using UseCMYKColorSpaceProc = int(__stdcall*)(BOOL value);

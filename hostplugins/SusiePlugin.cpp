@@ -33,6 +33,40 @@ int CallForResult(CriticalSection& lock, bool locking, Entry entry, Args... args
     return result;
 }
 
+// Asks a support test (IsSupported, IsSupportedW or IsSupported2): false when the child lacks it
+// or faults.
+template <class Entry, class Name, class Value>
+bool AskIsSupported(CriticalSection& lock, bool locking, Entry entry, Name name, Value value) {
+    if (entry == nullptr) return false;
+    CriticalSectionGuard guard(lock, locking);
+    int result = 0;
+    auto call = [&] { result = entry(name, value); };
+    if (!RunGuarded(call).completed) return false;
+    return result != 0;
+}
+
+// GetPluginInfo or GetPluginInfoW(infono) into a cleared buffer of `bufferSize` characters,
+// telling the child one less; guarded, never locked.
+template <class Text, class Entry>
+ChildInfoAnswer<Text> ReadInfoText(Entry entry, int infono, int bufferSize, bool cutAtReturned) {
+    ChildInfoAnswer<Text> answer;
+    if (entry == nullptr || bufferSize < 1) return answer;
+    Text buffer(static_cast<size_t>(bufferSize), 0);  // made before the guarded region
+    auto* characters = buffer.data();
+    int returned = 0;
+    auto call = [&] { returned = entry(infono, characters, bufferSize - 1); };
+    if (!RunGuarded(call).completed) return answer;
+    answer.completed = true;
+    answer.returned = returned;
+    // A child may claim more than it wrote, or more than the buffer holds: the text ends at the
+    // buffer's last character, at the first zero and, when asked, at the claimed length.
+    size_t limit = buffer.size() - 1;
+    if (cutAtReturned) limit = returned < 0 ? 0 : std::min(limit, static_cast<size_t>(returned));
+    const size_t zero = buffer.find(typename Text::value_type(0));
+    answer.text.assign(characters, std::min(limit, zero));
+    return answer;
+}
+
 // The module this code runs in: qorvi.spi in a host.
 HMODULE OwnModule() noexcept {
     HMODULE module = nullptr;
@@ -74,13 +108,16 @@ LRESULT CALLBACK PlaceBoxHook(int code, WPARAM wParam, LPARAM lParam) {
 
 TSusiePlugin::~TSusiePlugin() { Unload(); }
 
-bool TSusiePlugin::LoadFrom(const std::string& path) {
+RequestFileName::RequestFileName(std::wstring wide)
+    : Ansi(AnsiFileName(wide)), Wide(std::move(wide)) {}
+
+bool TSusiePlugin::LoadFrom(const std::wstring& path) {
     // A file that is not a loadable library is passed over silently: no system error box for a
     // missing dependency or a bad image while the host starts.
     DWORD previousMode = 0;
     const bool quiet =
         SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode) != FALSE;
-    UniqueModule module(LoadLibraryA(path.c_str()));
+    UniqueModule module(LoadLibraryW(path.c_str()));
     if (quiet) SetThreadErrorMode(previousMode, nullptr);
     if (!module) return false;
     // The list skips "qorvi.spi" by name; a copy of ourselves under another name loads as the
@@ -129,40 +166,39 @@ void TSusiePlugin::Unload() {
     IsSupported2 = nullptr;
     HasConfigurationDlg = false;
     Enabled = false;
+    WideFileName.clear();
     FileName.clear();
     FormatList.clear();
     module_.reset();
 }
 
-bool TSusiePlugin::CallIsSupported(const std::string& fileName, SusieHandleOrHead value) {
-    IsSupportedProc entry = IsSupported;
-    if (entry == nullptr) return false;
+bool TSusiePlugin::CallIsSupported(const RequestFileName& fileName, SusieHandleOrHead value) {
     // The host interface's way of saying "no file name, look at dw": a null pointer.
-    LPCSTR name = fileName.empty() ? nullptr : fileName.c_str();
-    CriticalSectionGuard guard(Lock, LockCalls());
-    int result = 0;
-    auto call = [&] { result = entry(name, value); };
-    if (!RunGuarded(call).completed) return false;
-    return result != 0;
+    if (!fileName.Wide.empty() && IsSupportedW != nullptr)
+        return AskIsSupported(Lock, LockCalls(), IsSupportedW, fileName.Wide.c_str(), value);
+    LPCSTR name = fileName.Ansi.empty() ? nullptr : fileName.Ansi.c_str();
+    return AskIsSupported(Lock, LockCalls(), IsSupported, name, value);
 }
 
-bool TSusiePlugin::CallIsSupported2(const std::string& fileName, const void* data, size_t size) {
+bool TSusiePlugin::CallIsSupported2(const RequestFileName& fileName, const void* data,
+                                    size_t size) {
     IsSupported2Proc entry = IsSupported2;
     if (entry == nullptr) {
         // Children without the extension are asked the classic way, the data pointer standing
         // in for the 32-bit value; CallIsSupported takes the lock, once.
         return CallIsSupported(fileName, reinterpret_cast<SusieHandleOrHead>(data));
     }
-    CriticalSectionGuard guard(Lock, LockCalls());
-    int result = 0;
-    auto call = [&] { result = entry(data, static_cast<SusieLength>(size)); };
-    if (!RunGuarded(call).completed) return false;
-    return result != 0;
+    return AskIsSupported(Lock, LockCalls(), entry, data, static_cast<SusieLength>(size));
 }
 
 int TSusiePlugin::CallGetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
                                      PictureInfo* lpInfo) {
     return CallForResult(Lock, LockCalls(), GetPictureInfo, buf, len, flag, lpInfo);
+}
+
+int TSusiePlugin::CallGetPictureInfoW(LPCWSTR buf, SusieLength len, unsigned flag,
+                                      PictureInfo* lpInfo) {
+    return CallForResult(Lock, LockCalls(), GetPictureInfoW, buf, len, flag, lpInfo);
 }
 
 int TSusiePlugin::CallGetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
@@ -192,22 +228,11 @@ void TSusiePlugin::CallUseCMYKColorSpace(int32_t value) {
 }
 
 ChildInfoText TSusiePlugin::CallGetPluginInfo(int infono, int bufferSize, bool cutAtReturned) {
-    ChildInfoText answer;
-    GetPluginInfoProc entry = GetPluginInfo;
-    if (entry == nullptr || bufferSize < 1) return answer;
-    std::string buffer(static_cast<size_t>(bufferSize), '\0');  // made before the guarded region
-    char* bytes = buffer.data();
-    int returned = 0;
-    auto call = [&] { returned = entry(infono, bytes, bufferSize - 1); };
-    if (!RunGuarded(call).completed) return answer;
-    answer.completed = true;
-    answer.returned = returned;
-    // A child may claim more than it wrote, or more than the buffer holds: the text ends at the
-    // buffer's last byte, at the first zero and, when asked, at the claimed length.
-    size_t limit = buffer.size() - 1;
-    if (cutAtReturned) limit = returned < 0 ? 0 : std::min(limit, static_cast<size_t>(returned));
-    answer.text.assign(bytes, strnlen(bytes, limit));
-    return answer;
+    return ReadInfoText<std::string>(GetPluginInfo, infono, bufferSize, cutAtReturned);
+}
+
+ChildInfoTextW TSusiePlugin::CallGetPluginInfoW(int infono, int bufferSize, bool cutAtReturned) {
+    return ReadInfoText<std::wstring>(GetPluginInfoW, infono, bufferSize, cutAtReturned);
 }
 
 void TSusiePlugin::ShowInformation(HWND owner) {
@@ -216,7 +241,7 @@ void TSusiePlugin::ShowInformation(HWND owner) {
     // no text).
     const ChildInfoText about = CallGetPluginInfo(1, AboutBufferSize, true);
     const std::wstring text = WidenAnsi(about.text);
-    const std::wstring caption = WidenAnsi(FileName);
+    const std::wstring& caption = WideFileName;
 
     BoxPlacement placement;
     placement.owner = owner;

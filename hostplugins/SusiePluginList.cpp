@@ -18,8 +18,14 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 // The system's own file name; a child of that name would be ourselves.
-const std::string OwnFileName = OwnPluginFileName;
-const std::string ChildExtension = PluginExtension;
+const std::wstring OwnFileName = WidenAnsi(OwnPluginFileName);
+const std::wstring ChildExtension = WidenAnsi(PluginExtension);
+
+// File names compare as the file system compares them: ignoring case, character by character.
+bool SameFileName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
 
 constexpr DWORD NotAChildFile =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
@@ -35,6 +41,14 @@ bool ReadInformation(TSusiePlugin& plugin, int infono, std::string& text) {
     if (!answer.completed || answer.returned == 0) return false;
     text = std::move(answer.text);
     return true;
+}
+
+// The same text in UTF-16: the child's own from GetPluginInfoW when it gives one, else `ansi`
+// converted from the system's code page.
+std::wstring ReadInformationW(TSusiePlugin& plugin, int infono, const std::string& ansi) {
+    ChildInfoTextW answer = plugin.CallGetPluginInfoW(infono, InfoBufferSize, true);
+    if (answer.completed && answer.returned != 0) return std::move(answer.text);
+    return WidenAnsi(ansi);
 }
 
 int IndexOfExtensionIn(const std::vector<TSusiePlugin*>& order, const std::string& ext) {
@@ -72,33 +86,42 @@ void TSusiePluginList::Move(int from, int to) {
     items_.insert(items_.begin() + to, std::move(moving));
 }
 
-void TSusiePluginList::LoadDirectory(const std::string& folder) {
-    std::string base = folder;
-    if (!EndsWithPathDelimiter(base, SystemLeadByte)) base.push_back('\\');
+void TSusiePluginList::LoadDirectory(const std::wstring& folder) {
+    std::wstring base = folder;
+    if (!EndsWithPathDelimiter(base)) base.push_back(L'\\');
 
-    WIN32_FIND_DATAA found;
-    UniqueFind find(FindFirstFileA((base + "*" + ChildExtension).c_str(), &found));
+    WIN32_FIND_DATAW found;
+    UniqueFind find(FindFirstFileW((base + L"*" + ChildExtension).c_str(), &found));
     if (!find) return;
     do {
         if (found.dwFileAttributes & NotAChildFile) continue;
-        const std::string name = found.cFileName;
+        const std::wstring name = found.cFileName;
         // The mask also matches a long name such as "x.spix" through its 8.3 short name.
-        if (!SameTextIgnoringCase(FileExtension(name, SystemLeadByte), ChildExtension)) continue;
-        if (SameTextIgnoringCase(name, OwnFileName)) continue;
+        if (!SameFileName(FileExtension(name), ChildExtension)) continue;
+        if (SameFileName(name, OwnFileName)) continue;
         // The main folder is read first, so its child wins over one of the same name in SPI.
-        if (IndexOfFileName(name) != -1) continue;
+        if (IndexOfWideFileName(name) != -1) continue;
 
         auto plugin = std::make_unique<TSusiePlugin>();
         if (!plugin->LoadFrom(base + name)) continue;
-        plugin->FileName = name;
+        plugin->WideFileName = name;
+        plugin->FileName = AnsiFileName(name);
         plugin->Enabled = true;
         Add(std::move(plugin));
-    } while (FindNextFileA(find.get(), &found));
+    } while (FindNextFileW(find.get(), &found));
 }
 
 int TSusiePluginList::IndexOfFileName(const std::string& name) const {
+    if (name.find('?') != std::string::npos) return -1;
     for (int i = 0; i < Count(); ++i) {
         if (Items(i)->FileName == name) return i;
+    }
+    return -1;
+}
+
+int TSusiePluginList::IndexOfWideFileName(const std::wstring& name) const {
+    for (int i = 0; i < Count(); ++i) {
+        if (Items(i)->WideFileName == name) return i;
     }
     return -1;
 }
@@ -116,11 +139,12 @@ int TSusiePluginList::IndexOfExtension(const std::string& ext) const {
 }
 
 template <class Accepts>
-TSusiePlugin* TSusiePluginList::FindFirst(const std::string& fileName, Accepts accepts) const {
+TSusiePlugin* TSusiePluginList::FindFirst(const RequestFileName& fileName, Accepts accepts) const {
     const std::vector<TSusiePlugin*> order = Order();
     // A memory request has no name to guess from.
-    const int guess =
-        fileName.empty() ? -1 : IndexOfExtensionIn(order, FileExtension(fileName, SystemLeadByte));
+    const int guess = fileName.Ansi.empty()
+                          ? -1
+                          : IndexOfExtensionIn(order, FileExtension(fileName.Ansi, SystemLeadByte));
     if (guess != -1 && accepts(*order[size_t(guess)])) return order[size_t(guess)];
     // Then every other enabled child in order. Each is asked once: a child that reads the head
     // from a file handle moves its position, and asking twice costs a child's look at the file.
@@ -130,14 +154,14 @@ TSusiePlugin* TSusiePluginList::FindFirst(const std::string& fileName, Accepts a
     return nullptr;
 }
 
-TSusiePlugin* TSusiePluginList::FindSupporting(const std::string& fileName,
+TSusiePlugin* TSusiePluginList::FindSupporting(const RequestFileName& fileName,
                                                SusieHandleOrHead value) {
     return FindFirst(fileName,
                      [&](TSusiePlugin& child) { return child.CallIsSupported(fileName, value); });
 }
 
-TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, const void* data,
-                                                   size_t size) {
+TSusiePlugin* TSusiePluginList::FindSupportingData(const RequestFileName& fileName,
+                                                   const void* data, size_t size) {
     return FindFirst(fileName, [&](TSusiePlugin& child) {
         return child.CallIsSupported2(fileName, data, size);
     });
@@ -146,6 +170,8 @@ TSusiePlugin* TSusiePluginList::FindSupportingData(const std::string& fileName, 
 void TSusiePluginList::BuildFormatLists() {
     Patterns.clear();
     Descriptions.clear();
+    PatternsW.clear();
+    DescriptionsW.clear();
     for (int i = 0; i < Count(); ++i) {
         TSusiePlugin& plugin = *Items(i);
         if (!plugin.Enabled || !plugin.GetPluginInfo) continue;
@@ -158,6 +184,8 @@ void TSusiePluginList::BuildFormatLists() {
                 !ReadInformation(plugin, number + 1, description)) {
                 break;
             }
+            PatternsW.push_back(ReadInformationW(plugin, number, pattern));
+            DescriptionsW.push_back(ReadInformationW(plugin, number + 1, description));
             Patterns.push_back(std::move(pattern));
             Descriptions.push_back(std::move(description));
         }
@@ -172,6 +200,16 @@ std::string TSusiePluginList::GetPattern(int index) const {
 std::string TSusiePluginList::GetDescription(int index) const {
     if (index < 0 || index >= static_cast<int>(Descriptions.size())) return {};
     return Descriptions[static_cast<size_t>(index)];
+}
+
+std::wstring TSusiePluginList::GetPatternW(int index) const {
+    if (index < 0 || index >= static_cast<int>(PatternsW.size())) return {};
+    return PatternsW[static_cast<size_t>(index)];
+}
+
+std::wstring TSusiePluginList::GetDescriptionW(int index) const {
+    if (index < 0 || index >= static_cast<int>(DescriptionsW.size())) return {};
+    return DescriptionsW[static_cast<size_t>(index)];
 }
 
 std::string TSusiePluginList::GetOrderString() const {
@@ -213,6 +251,8 @@ void TSusiePluginList::Clear() {
     while (!items_.empty()) items_.pop_back();
     Patterns.clear();
     Descriptions.clear();
+    PatternsW.clear();
+    DescriptionsW.clear();
 }
 
 }  // namespace qorvi

@@ -37,9 +37,9 @@ void SetImage(InputImage& input, const void* data, size_t size) {
     input.Reader = std::make_unique<TMemoryReader>(data, seen);
 }
 
-}  // namespace
-
-int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input) {
+// What both entry points do; `open` opens the named file for file input.
+template <class Char, class Open>
+int LoadInput(const Char* buf, SusieLength len, unsigned flag, InputImage& input, Open open) {
     input.Reader.reset();
     input.InputBlock.reset();
     input.Data = nullptr;
@@ -62,8 +62,9 @@ int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input
         return SusieSuccess;
     }
 
-    UniqueFile file(CreateFileA(buf, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // A null name is no file; the system would look for the current folder's file "".
+    if (buf == nullptr) return SusieReadError;
+    UniqueFile file(open(buf));
     if (!file) return SusieReadError;
     // An empty file would need a block of 0 bytes, which the system cannot give; a failed size
     // query fails the same way.
@@ -82,6 +83,22 @@ int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input
              static_cast<size_t>(size) - offset);
     input.InputBlock = std::move(block);
     return SusieSuccess;
+}
+
+}  // namespace
+
+int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input) {
+    return LoadInput(buf, len, flag, input, [](LPCSTR name) {
+        return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    });
+}
+
+int LoadInputImage(LPCWSTR buf, SusieLength len, unsigned flag, InputImage& input) {
+    return LoadInput(buf, len, flag, input, [](LPCWSTR name) {
+        return CreateFileW(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    });
 }
 
 bool ReadFileHead(HANDLE file, FileHead& head) {

@@ -40,7 +40,9 @@ struct InputImage {
 // block for the file, an empty file and one larger than the process can address included) with
 // `input` empty. An offset outside the file
 // gives a reader over nothing rather than one that reads outside the block.
+// The wide entry points name the file in UTF-16 (for memory input `buf` is the image either way).
 int LoadInputImage(LPCSTR buf, SusieLength len, unsigned flag, InputImage& input);
+int LoadInputImage(LPCWSTR buf, SusieLength len, unsigned flag, InputImage& input);
 
 // The head of a file as children are shown it: HeadBytes from the handle's position on, zero
 // after the file's end.

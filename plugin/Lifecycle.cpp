@@ -17,17 +17,10 @@ namespace {
 bool Started = false;
 bool Finished = false;
 
-// The library's own path, as the system reports it: at most MAX_PATH characters.
-std::string ModulePath(HMODULE module) {
-    char path[MAX_PATH + 1] = {};
-    GetModuleFileNameA(module, path, MAX_PATH);
-    return path;
-}
-
 // Shown once, at start-up, when the engine cannot be loaded; the plug-in goes on without it.
-void ShowEngineWarning(const std::string& enginePath) {
-    const std::string file = enginePath.substr(FileNameStart(enginePath, SystemLeadByte));
-    const std::wstring text = WidenAnsi(file) + L"のLoadに失敗しました";
+void ShowEngineWarning(const std::wstring& enginePath) {
+    const std::wstring text =
+        enginePath.substr(FileNameStart(enginePath)) + L"のLoadに失敗しました";
     MessageBoxW(nullptr, text.c_str(), L"警告", MB_OK | MB_ICONWARNING);
 }
 
@@ -66,14 +59,15 @@ void InitializePlugin(HMODULE module) {
     GetSystemInfo(&system);
     state.ProcessorCount = static_cast<int32_t>(std::max<DWORD>(system.dwNumberOfProcessors, 1));
 
-    const std::string path = ModulePath(module);
-    const std::string folder = path.substr(0, FileNameStart(path, SystemLeadByte));
+    // Wide throughout: the folder may hold characters the system's code page lacks.
+    const std::wstring path = ModulePath(module);
+    const std::wstring folder = path.substr(0, FileNameStart(path));
     state.PluginList = std::make_unique<TSusiePluginList>();
     state.PluginList->LoadDirectory(folder);
-    state.PluginList->LoadDirectory(folder + "SPI");
+    state.PluginList->LoadDirectory(folder + L"SPI");
 
     PluginOption = DefaultPluginOption();
-    const std::string ini = IniPathFromLibraryPathA(path);
+    const std::wstring ini = IniPathFromLibraryPath(path);
     state.SettingsFile = ini;
     std::string orderString;
     ReadHostSettings(ini, PluginOption, orderString);
@@ -84,7 +78,7 @@ void InitializePlugin(HMODULE module) {
     state.Settings.Publish(PluginOption);
     const TPluginOption& settings = PluginOption;
 
-    const std::string enginePath = ChangeFileExtension(path, EngineNameEnding, SystemLeadByte);
+    const std::wstring enginePath = ChangeFileExtension(path, EngineNameEnding);
     if (!LoadLCMSDll(enginePath)) ShowEngineWarning(enginePath);
     WriteCMSInfoIntents(state, settings);
 

@@ -38,7 +38,7 @@ struct PluginState {
     std::unique_ptr<TResizer> PictureResizer;    // GetPicture's output
     std::unique_ptr<TResizer> ThumbnailResizer;  // GetPreview's output
     // qorvi.ini beside the library, where a confirmed settings dialog writes.
-    std::string SettingsFile;
+    std::wstring SettingsFile;
     // The order string start-up read from it: what a confirmed dialog merges into a section
     // that stores none of its own (SaveSettings).
     std::string StartupOrder;

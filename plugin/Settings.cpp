@@ -70,59 +70,52 @@ constexpr DWORD ValueBufferSize = 2048;
 // would switch that child off. It is read whole, up to a bound no real list comes near.
 constexpr DWORD OrderBufferLimit = 1 << 20;
 
-// Reads a value with a buffer of `bufferSize` bytes, grown up to `bufferLimit` while the value
-// comes back cut (the profile reader then answers with the buffer's size less one).
-std::string ReadValue(const std::string& ini, const std::string& section, const char* key,
+// Reads a value with a buffer of ValueBufferSize characters, grown up to `bufferLimit` while the
+// value comes back cut (the profile reader then answers with the buffer's size less one). The
+// file is in the system's code page: section, key and value are that code page's texts.
+std::string ReadValue(const std::wstring& ini, const std::string& section, const char* key,
                       const std::string& defaultValue, DWORD bufferLimit = ValueBufferSize) {
-    std::vector<char> buffer(ValueBufferSize);
+    const std::wstring wideSection = WidenAnsi(section), wideKey = WidenAnsi(key),
+                       wideDefault = WidenAnsi(defaultValue);
+    std::vector<wchar_t> buffer(ValueBufferSize);
     for (;;) {
         const DWORD size = static_cast<DWORD>(buffer.size());
-        DWORD length = GetPrivateProfileStringA(section.c_str(), key, defaultValue.c_str(),
-                                                buffer.data(), size, ini.c_str());
+        DWORD length =
+            GetPrivateProfileStringW(wideSection.c_str(), wideKey.c_str(), wideDefault.c_str(),
+                                     buffer.data(), size, ini.c_str());
         // The count is bounded by the buffer whatever the reader says.
         length = std::min<DWORD>(length, size - 1);
-        if (length < size - 1 || size >= bufferLimit) return std::string(buffer.data(), length);
-        buffer.assign(static_cast<size_t>(size) * 2, '\0');
+        if (length < size - 1 || size >= bufferLimit)
+            return NarrowToAnsi(std::wstring_view(buffer.data(), length));
+        buffer.assign(static_cast<size_t>(size) * 2, L'\0');
     }
 }
 
 // The "SPIOrder" that `section` holds now, or `fallback` when it holds none. A value read from
 // the file ends at its line, so only the default can be a line break.
-std::string StoredOrderOr(const std::string& ini, const std::string& section,
+std::string StoredOrderOr(const std::wstring& ini, const std::string& section,
                           const std::string& fallback) {
     const std::string absent = "\n";
     std::string stored = ReadValue(ini, section, OrderKey, absent, OrderBufferLimit);
     return stored == absent ? fallback : WrapOrderString(std::move(stored));
 }
 
-void WriteValue(const std::string& ini, const std::string& section, const char* key,
+void WriteValue(const std::wstring& ini, const std::string& section, const char* key,
                 const std::string& value) {
-    if (!WritePrivateProfileStringA(section.c_str(), key, value.c_str(), ini.c_str()))
+    if (!WritePrivateProfileStringW(WidenAnsi(section).c_str(), WidenAnsi(key).c_str(),
+                                    WidenAnsi(value).c_str(), ini.c_str()))
         throw SettingsWriteError(ini);
 }
 
-std::wstring WriteErrorMessage(const std::string& path) {
+std::wstring WriteErrorMessage(const std::wstring& path) {
     std::wstring message = L"%s に書き込めません";
-    message.replace(message.find(L"%s"), 2, WidenAnsi(path));
+    message.replace(message.find(L"%s"), 2, path);
     return message;
-}
-
-// The executable's full path; the buffer grows, since a path may be longer than MAX_PATH.
-std::string ExecutablePath() {
-    std::vector<char> buffer(MAX_PATH + 1);
-    for (;;) {
-        DWORD length =
-            GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) return {};
-        if (length < buffer.size() - 1) return std::string(buffer.data(), length);
-        if (buffer.size() >= 32768) return std::string(buffer.data(), length);  // longest path
-        buffer.resize(buffer.size() * 2);
-    }
 }
 
 }  // namespace
 
-SettingsWriteError::SettingsWriteError(const std::string& path)
+SettingsWriteError::SettingsWriteError(const std::wstring& path)
     : std::runtime_error(NarrowToAnsi(WriteErrorMessage(path))),
       path_(path),
       message_(WriteErrorMessage(path)) {}
@@ -134,13 +127,17 @@ TPluginOption DefaultPluginOption() {
     return option;
 }
 
-std::string IniPathFromLibraryPathA(const std::string& libraryPath) {
-    return IniPathFromLibraryPath(libraryPath, SystemLeadByte);
+std::wstring IniPathFromLibraryPath(const std::wstring& libraryPath) {
+    return ChangeFileExtension(libraryPath, L".ini");
 }
 
-std::string HostSectionName() { return HostSectionNameFromPath(ExecutablePath(), SystemLeadByte); }
+std::string HostSectionName() {
+    const std::wstring executable = ModulePath(nullptr);
+    const std::wstring name = executable.substr(FileNameStart(executable));
+    return AnsiFileName(ChangeFileExtension(name, L""));
+}
 
-void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
+void ReadPluginOption(const std::wstring& ini, const std::string& section, TPluginOption& option,
                       std::string& orderString) {
     for (const OptionKey& key : HostKeys) {
         if (key.Boolean) {
@@ -159,7 +156,7 @@ void ReadPluginOption(const std::string& ini, const std::string& section, TPlugi
     orderString = WrapOrderString(ReadValue(ini, section, OrderKey, orderString, OrderBufferLimit));
 }
 
-void WritePluginOption(const std::string& ini, const std::string& section,
+void WritePluginOption(const std::wstring& ini, const std::string& section,
                        const TPluginOption& option, const std::string& orderString) {
     for (const OptionKey& key : HostKeys) {
         if (key.Boolean)
@@ -172,29 +169,29 @@ void WritePluginOption(const std::string& ini, const std::string& section,
     WriteValue(ini, section, OrderKey, orderString);
 }
 
-void ReadSizeLists(const std::string& ini, TPluginOption& option) {
+void ReadSizeLists(const std::wstring& ini, TPluginOption& option) {
     option.ImageSizeList =
         ReadValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
     option.ThumbnailSizeList =
         ReadValue(ini, CommonSectionName, ThumbnailSizeListKey, option.ThumbnailSizeList);
 }
 
-void WriteSizeLists(const std::string& ini, const TPluginOption& option) {
+void WriteSizeLists(const std::wstring& ini, const TPluginOption& option) {
     WriteValue(ini, CommonSectionName, ImageSizeListKey, option.ImageSizeList);
     WriteValue(ini, CommonSectionName, ThumbnailSizeListKey, option.ThumbnailSizeList);
 }
 
-void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string& orderString) {
+void ReadHostSettings(const std::wstring& ini, TPluginOption& option, std::string& orderString) {
     ReadPluginOption(ini, DefaultSectionName, option, orderString);
     ReadPluginOption(ini, HostSectionName(), option, orderString);
 }
 
-void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString) {
+void LoadSettings(const std::wstring& ini, TPluginOption& option, std::string& orderString) {
     ReadHostSettings(ini, option, orderString);
     ReadSizeLists(ini, option);
 }
 
-void SaveSettings(const std::string& ini, const TPluginOption& option,
+void SaveSettings(const std::wstring& ini, const TPluginOption& option,
                   const std::string& orderString, const std::string& startupOrder,
                   bool writeDefault) {
     auto write = [&](const std::string& section) {

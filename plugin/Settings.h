@@ -85,12 +85,12 @@ private:
 // A write to the INI file failed. message() is the text shown to the user, naming the file.
 class SettingsWriteError : public std::runtime_error {
 public:
-    explicit SettingsWriteError(const std::string& path);
+    explicit SettingsWriteError(const std::wstring& path);
     const std::wstring& message() const noexcept { return message_; }
-    const std::string& path() const noexcept { return path_; }
+    const std::wstring& path() const noexcept { return path_; }
 
 private:
-    std::string path_;
+    std::wstring path_;
     std::wstring message_;
 };
 
@@ -102,31 +102,35 @@ inline constexpr const char* CommonSectionName = "Common";
 TPluginOption DefaultPluginOption();
 
 // The INI path beside the library at `libraryPath` (its extension changed to ".ini"), and the
-// host's section (its executable's file name without folder and extension). Both read the
-// paths in the system's code page, so a double-byte character is never split at a "\".
-std::string IniPathFromLibraryPathA(const std::string& libraryPath);
+// host's section (its executable's file name without folder and extension, in the system's
+// code page).
+//
+// The file is read and written through the wide profile functions, so it may lie in any folder;
+// it stays a file in the system's code page, and every section, key and value is a text of that
+// code page.
+std::wstring IniPathFromLibraryPath(const std::wstring& libraryPath);
 std::string HostSectionName();
 
 // Reads every key but the two size lists, and "SPIOrder", from `section`. A missing key or a
 // value that does not parse leaves the field (and `orderString`) as it is; an empty stored
 // string is read as empty. At most 2047 characters of a value are read.
-void ReadPluginOption(const std::string& ini, const std::string& section, TPluginOption& option,
+void ReadPluginOption(const std::wstring& ini, const std::string& section, TPluginOption& option,
                       std::string& orderString);
 // Writes the section's keys into `section` in their fixed order, "SPIOrder" last, unchanged.
 // Throws SettingsWriteError at the first key that cannot be written.
-void WritePluginOption(const std::string& ini, const std::string& section,
+void WritePluginOption(const std::wstring& ini, const std::string& section,
                        const TPluginOption& option, const std::string& orderString);
 // "ImageSizeList" and "ThumbnailSizeList" in section "Common".
-void ReadSizeLists(const std::string& ini, TPluginOption& option);
-void WriteSizeLists(const std::string& ini, const TPluginOption& option);  // throws as above
+void ReadSizeLists(const std::wstring& ini, TPluginOption& option);
+void WriteSizeLists(const std::wstring& ini, const TPluginOption& option);  // throws as above
 
 // Start-up reads "Default", then the host's section, into one record and one order string.
 // It applies the order string and builds the format lists before it reads the size lists, so it
 // calls ReadHostSettings and ReadSizeLists itself; LoadSettings is the two in a row for callers
 // that do nothing in between. The record's starting values are the caller's (normally
 // DefaultPluginOption(), with an empty order string).
-void ReadHostSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
-void LoadSettings(const std::string& ini, TPluginOption& option, std::string& orderString);
+void ReadHostSettings(const std::wstring& ini, TPluginOption& option, std::string& orderString);
+void LoadSettings(const std::wstring& ini, TPluginOption& option, std::string& orderString);
 // What a confirmed settings dialog writes: "Default" when `writeDefault`, then the host's
 // section, then the size lists. Throws SettingsWriteError; the writes before it remain.
 // `orderString` is the order of the children loaded now. A 32-bit and a 64-bit build may share
@@ -134,7 +138,7 @@ void LoadSettings(const std::string& ini, TPluginOption& option, std::string& or
 // (MergeOrderStrings) with the "SPIOrder" that section holds when it is written, read again
 // since the other build may have written it meanwhile; a section that holds none merges with
 // `startupOrder`, the order string start-up read (ReadHostSettings).
-void SaveSettings(const std::string& ini, const TPluginOption& option,
+void SaveSettings(const std::wstring& ini, const TPluginOption& option,
                   const std::string& orderString, const std::string& startupOrder,
                   bool writeDefault);
 

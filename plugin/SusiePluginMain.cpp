@@ -2,6 +2,7 @@
 
 #include "base/RuntimeMemory.h"
 #include "base/ThreadValue.h"
+#include "base/WinText.h"
 #include "geometry/OutputSize.h"
 #include "plugin/ImageBuffer.h"
 #include "plugin/InputImage.h"
@@ -20,12 +21,23 @@ const char* const PluginVersionText =
 
 namespace {
 
+// The name a request's input goes by: none for memory input.
+RequestFileName NameOfInput(LPCSTR buf, unsigned flag) {
+    const bool named = (flag & SusieInputMask) == SusieInputFile && buf != nullptr;
+    return named ? RequestFileName(std::string(buf)) : RequestFileName();
+}
+
+RequestFileName NameOfInput(LPCWSTR buf, unsigned flag) {
+    const bool named = (flag & SusieInputMask) == SusieInputFile && buf != nullptr;
+    return named ? RequestFileName(std::wstring(buf)) : RequestFileName();
+}
+
 // The child for a picture request: the file's name takes part in the choice for file input.
-TSusiePlugin* ChooseChild(PluginState* state, LPCSTR buf, unsigned flag, const InputImage& image) {
+template <class Char>
+TSusiePlugin* ChooseChild(PluginState* state, const Char* buf, unsigned flag,
+                          const InputImage& image) {
     if (state == nullptr || !state->PluginList) return nullptr;
-    const bool fileInput = (flag & SusieInputMask) == SusieInputFile;
-    const std::string fileName = fileInput && buf != nullptr ? std::string(buf) : std::string();
-    return state->PluginList->FindSupportingData(fileName, image.Data, image.Size);
+    return state->PluginList->FindSupportingData(NameOfInput(buf, flag), image.Data, image.Size);
 }
 
 std::string InformationText(int infono) {
@@ -35,6 +47,38 @@ std::string InformationText(int infono) {
     const TSusiePluginList& children = *Plugin->PluginList;
     const int index = (infono - 2) / 2;
     return infono % 2 == 0 ? children.GetPattern(index) : children.GetDescription(index);
+}
+
+std::wstring InformationTextW(int infono) {
+    if (infono < 2) return WidenAnsi(InformationText(infono));
+    if (!Plugin || !Plugin->PluginList) return {};
+    const TSusiePluginList& children = *Plugin->PluginList;
+    const int index = (infono - 2) / 2;
+    return infono % 2 == 0 ? children.GetPatternW(index) : children.GetDescriptionW(index);
+}
+
+// GetPluginInfo and GetPluginInfoW: the text, cut to buflen - 1 characters, and a terminating
+// zero; the length written. A negative number, no buffer or no room and an empty text write
+// nothing.
+template <class Char, class Text>
+int CopyInformation(int infono, Char* buf, int buflen, Text (*information)(int)) {
+    if (infono < 0 || buf == nullptr || buflen < 1) return 0;
+    Text text;
+    try {
+        text = information(infono);
+    } catch (...) {
+        return 0;
+    }
+    if (text.empty()) return 0;
+    size_t length = std::min<size_t>(text.size(), static_cast<size_t>(buflen - 1));
+    // In UTF-16 a character outside the basic plane takes two units: a cut between them would
+    // leave half a character.
+    if constexpr (sizeof(Char) == 2) {
+        if (length > 0 && length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;
+    }
+    std::copy_n(text.data(), length, buf);
+    buf[length] = Char(0);
+    return static_cast<int>(length);
 }
 
 // What a host call on this thread is doing while qorvi is inside it: null when there is none.
@@ -119,7 +163,8 @@ int DecodeWithChild(TSusiePlugin& child, const InputImage& image, bool preview,
 }
 
 // GetPicture and GetPreview up to the final blocks in `blocks`: input, child, pipeline.
-int MakePicture(PluginState* state, LPCSTR buf, SusieLength len, unsigned flag, bool preview,
+template <class Char>
+int MakePicture(PluginState* state, const Char* buf, SusieLength len, unsigned flag, bool preview,
                 RequestBlocks& blocks) {
     // The settings this request runs with, whatever the settings dialog does meanwhile.
     const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
@@ -138,7 +183,8 @@ int MakePicture(PluginState* state, LPCSTR buf, SusieLength len, unsigned flag, 
 // GetPicture and GetPreview. After any result but 0 both host variables hold null and nothing
 // the request allocated is alive: viewers free nothing after a failed request, and some free
 // whatever non-null handles they get back.
-int RequestPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
+template <class Char>
+int RequestPicture(const Char* buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo, HLOCAL* pHBm,
                    SusieProgressCallback progress, SusieLength lData, bool preview) {
     EnsureStarted();
     // Nowhere to put a picture: no child is asked to decode one.
@@ -187,6 +233,80 @@ int InformationFromBitmap(TSusiePlugin& child, const InputImage& image, PictureI
     return SusieSuccess;
 }
 
+// The child's own picture information. The ANSI request gives it the host's own arguments: for
+// file input the child opens the file itself. A wide request gives a child with GetPictureInfoW
+// the host's arguments; the others get the file in memory, since they cannot open it by its
+// name, and memory input as it came.
+int ChildPictureInfo(TSusiePlugin& child, LPCSTR buf, SusieLength len, unsigned flag,
+                     const InputImage&, PictureInfo* lpInfo) {
+    return child.CallGetPictureInfo(buf, len, flag, lpInfo);
+}
+
+int ChildPictureInfo(TSusiePlugin& child, LPCWSTR buf, SusieLength len, unsigned flag,
+                     const InputImage& input, PictureInfo* lpInfo) {
+    if (child.GetPictureInfoW != nullptr) return child.CallGetPictureInfoW(buf, len, flag, lpInfo);
+    if ((flag & SusieInputMask) != SusieInputFile)
+        return child.CallGetPictureInfo(reinterpret_cast<LPCSTR>(buf), len, flag, lpInfo);
+    return child.CallGetPictureInfo(static_cast<LPCSTR>(input.Data),
+                                    static_cast<SusieLength>(input.Size), SusieInputMemory, lpInfo);
+}
+
+// GetPictureInfo and GetPictureInfoW.
+template <class Char>
+int DescribePicture(const Char* buf, SusieLength len, unsigned flag, PictureInfo* lpInfo) {
+    EnsureStarted();
+    PluginState* state = Plugin.get();
+    if (HostCallScope::Nested()) return SusieUnsupported;
+    const HostCall call;
+    const HostCallScope scope(call);
+    try {
+        const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
+        InputImage input;
+        const int loaded = LoadInputImage(buf, len, flag, input);
+        if (loaded != SusieSuccess) return loaded;
+        TSusiePlugin* child = ChooseChild(state, buf, flag, input);
+        if (child == nullptr) return SusieUnsupported;
+        int result = ChildPictureInfo(*child, buf, len, flag, input, lpInfo);
+        // Some children decode what they cannot describe: their bitmap tells instead.
+        if (result != SusieSuccess && lpInfo != nullptr && child->GetPicture != nullptr &&
+            InformationFromBitmap(*child, input, *lpInfo) == SusieSuccess)
+            result = SusieSuccess;
+        if (result != SusieSuccess || lpInfo == nullptr) return result;
+        // What the host will be given: 32-bit pictures arrive as 24-bit, over the checkerboard
+        // or converted from CMYK.
+        if (lpInfo->colorDepth == 32) lpInfo->colorDepth = 24;
+        if (settings->LimitedOutputSize) {
+            int32_t width = lpInfo->width, height = lpInfo->height;
+            FitToBox(width, height, settings->MaxWidth, settings->MaxHeight);
+            lpInfo->width = width;
+            lpInfo->height = height;
+        }
+        return result;
+    } catch (...) {
+        return SusieInternalError;
+    }
+}
+
+// IsSupported and IsSupportedW.
+int AskChildren(const RequestFileName& name, SusieHandleOrHead dw) {
+    EnsureStarted();
+    if (!Plugin || !Plugin->PluginList || HostCallScope::Nested()) return 0;
+    const HostCall call;
+    const HostCallScope scope(call);
+    try {
+        // A value without high bits is the host's file handle. Children would read from it
+        // without putting the position back, each seeing what the one before left over, and
+        // some take only memory: they are all shown one head, read once, at the position the
+        // host left, which is then put back. A handle that cannot be read so goes on as it came.
+        FileHead head;
+        if (IsFileHandle(dw) && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
+            dw = reinterpret_cast<SusieHandleOrHead>(head.data());
+        return Plugin->PluginList->FindSupporting(name, dw) != nullptr;
+    } catch (...) {
+        return 0;
+    }
+}
+
 }  // namespace
 
 }  // namespace qorvi
@@ -211,36 +331,25 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
 
 extern "C" int __stdcall GetPluginInfo(int infono, LPSTR buf, int buflen) {
     EnsureStarted();
-    if (infono < 0 || buf == nullptr || buflen < 1) return 0;
-    std::string text;
+    return CopyInformation(infono, buf, buflen, InformationText);
+}
+
+extern "C" int __stdcall GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
+    EnsureStarted();
+    return CopyInformation(infono, buf, buflen, InformationTextW);
+}
+
+extern "C" int __stdcall IsSupported(LPCSTR filename, SusieHandleOrHead dw) {
     try {
-        text = InformationText(infono);
+        return AskChildren(RequestFileName(filename != nullptr ? filename : ""), dw);
     } catch (...) {
         return 0;
     }
-    const int length =
-        static_cast<int>(std::min<size_t>(text.size(), static_cast<size_t>(buflen - 1)));
-    if (text.empty()) return 0;
-    std::memcpy(buf, text.data(), static_cast<size_t>(length));
-    buf[length] = '\0';
-    return length;
 }
 
-extern "C" int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead dw) {
-    EnsureStarted();
-    if (!Plugin || !Plugin->PluginList || HostCallScope::Nested()) return 0;
-    const HostCall call;
-    const HostCallScope scope(call);
+extern "C" int __stdcall IsSupportedW(LPCWSTR filename, SusieHandleOrHead dw) {
     try {
-        // A value without high bits is the host's file handle. Children would read from it
-        // without putting the position back, each seeing what the one before left over, and
-        // some take only memory: they are all shown one head, read once, at the position the
-        // host left, which is then put back. A handle that cannot be read so goes on as it came.
-        FileHead head;
-        if (qorvi::IsFileHandle(dw) && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
-            dw = reinterpret_cast<qorvi::SusieHandleOrHead>(head.data());
-        return Plugin->PluginList->FindSupporting(filename != nullptr ? filename : "", dw) !=
-               nullptr;
+        return AskChildren(RequestFileName(std::wstring(filename != nullptr ? filename : L"")), dw);
     } catch (...) {
         return 0;
     }
@@ -248,38 +357,12 @@ extern "C" int __stdcall IsSupported(LPCSTR filename, qorvi::SusieHandleOrHead d
 
 extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,
                                         PictureInfo* lpInfo) {
-    EnsureStarted();
-    PluginState* state = Plugin.get();
-    if (HostCallScope::Nested()) return SusieUnsupported;
-    const HostCall call;
-    const HostCallScope scope(call);
-    try {
-        const SettingsSnapshot settings = state ? state->Settings.Snapshot() : nullptr;
-        InputImage input;
-        const int loaded = LoadInputImage(buf, len, flag, input);
-        if (loaded != SusieSuccess) return loaded;
-        TSusiePlugin* child = ChooseChild(state, buf, flag, input);
-        if (child == nullptr) return SusieUnsupported;
-        // The child gets the host's own arguments: for file input it opens the file itself.
-        int result = child->CallGetPictureInfo(buf, len, flag, lpInfo);
-        // Some children decode what they cannot describe: their bitmap tells instead.
-        if (result != SusieSuccess && lpInfo != nullptr && child->GetPicture != nullptr &&
-            InformationFromBitmap(*child, input, *lpInfo) == SusieSuccess)
-            result = SusieSuccess;
-        if (result != SusieSuccess || lpInfo == nullptr) return result;
-        // What the host will be given: 32-bit pictures arrive as 24-bit, over the checkerboard
-        // or converted from CMYK.
-        if (lpInfo->colorDepth == 32) lpInfo->colorDepth = 24;
-        if (settings->LimitedOutputSize) {
-            int32_t width = lpInfo->width, height = lpInfo->height;
-            FitToBox(width, height, settings->MaxWidth, settings->MaxHeight);
-            lpInfo->width = width;
-            lpInfo->height = height;
-        }
-        return result;
-    } catch (...) {
-        return SusieInternalError;
-    }
+    return DescribePicture(buf, len, flag, lpInfo);
+}
+
+extern "C" int __stdcall GetPictureInfoW(LPCWSTR buf, SusieLength len, unsigned flag,
+                                         PictureInfo* lpInfo) {
+    return DescribePicture(buf, len, flag, lpInfo);
 }
 
 extern "C" int __stdcall GetPicture(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
@@ -291,6 +374,18 @@ extern "C" int __stdcall GetPicture(LPCSTR buf, SusieLength len, unsigned flag, 
 extern "C" int __stdcall GetPreview(LPCSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
                                     HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
                                     SusieLength lData) {
+    return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
+}
+
+extern "C" int __stdcall GetPictureW(LPCWSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                                     HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
+                                     SusieLength lData) {
+    return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, false);
+}
+
+extern "C" int __stdcall GetPreviewW(LPCWSTR buf, SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                                     HLOCAL* pHBm, SusieProgressCallback lpPrgressCallback,
+                                     SusieLength lData) {
     return RequestPicture(buf, len, flag, pHBInfo, pHBm, lpPrgressCallback, lData, true);
 }
 

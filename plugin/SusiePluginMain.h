@@ -99,4 +99,16 @@ int __stdcall GetPreview(LPCSTR buf, qorvi::SusieLength len, unsigned flag, HLOC
                          HLOCAL* pHBm, qorvi::SusieProgressCallback lpPrgressCallback,
                          qorvi::SusieLength lData);
 int __stdcall ConfigurationDlg(HWND parent, int fnc);
+// The wide twins: file names in UTF-16, GetPluginInfoW's texts in UTF-16 with its buffer counted
+// in characters, everything else as above.
+int __stdcall GetPluginInfoW(int infono, LPWSTR buf, int buflen);
+int __stdcall IsSupportedW(LPCWSTR filename, qorvi::SusieHandleOrHead dw);
+int __stdcall GetPictureInfoW(LPCWSTR buf, qorvi::SusieLength len, unsigned flag,
+                              qorvi::PictureInfo* lpInfo);
+int __stdcall GetPictureW(LPCWSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                          HLOCAL* pHBm, qorvi::SusieProgressCallback lpPrgressCallback,
+                          qorvi::SusieLength lData);
+int __stdcall GetPreviewW(LPCWSTR buf, qorvi::SusieLength len, unsigned flag, HLOCAL* pHBInfo,
+                          HLOCAL* pHBm, qorvi::SusieProgressCallback lpPrgressCallback,
+                          qorvi::SusieLength lData);
 }

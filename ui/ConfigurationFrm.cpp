@@ -153,7 +153,7 @@ void InsertRow(HWND list, int at, const Row& row) {
 
 }  // namespace
 
-TConfigurationForm::TConfigurationForm(std::string colorDirectory, std::string iniPath)
+TConfigurationForm::TConfigurationForm(std::string colorDirectory, std::wstring iniPath)
     : colorDirectory_(std::move(colorDirectory)), iniPath_(std::move(iniPath)) {}
 
 TConfigurationForm::~TConfigurationForm() = default;
@@ -367,12 +367,12 @@ void TConfigurationForm::FillPluginList() {
     changeHandlerAttached_ = false;
     SendMessageW(list, LVM_DELETEALLITEMS, 0, 0);
     int row = 0;
-    for (const OrderEntry& entry : ParseOrderEntries(Plugin->PluginList->GetOrderString())) {
-        const int child = Plugin->PluginList->IndexOfFileName(entry.name);
-        const std::string formats = child >= 0 ? Plugin->PluginList->Items(child)->FormatList : "";
-        InsertRow(list, row++,
-                  Row{WidenAnsi(entry.name), entry.value == "1",
-                      WidenAnsi(ExtensionColumnText(formats))});
+    // The children's names as they lie in their folders, whatever the code page.
+    for (; row < Plugin->PluginList->Count(); ++row) {
+        const TSusiePlugin& child = *Plugin->PluginList->Items(row);
+        InsertRow(list, row,
+                  Row{child.WideFileName, child.Enabled,
+                      WidenAnsi(ExtensionColumnText(child.FormatList))});
     }
     changeHandlerAttached_ = true;
     if (row > 0) SelectRow(list, 0);

@@ -29,7 +29,7 @@ class TConfigurationForm {
 public:
     // `colorDirectory` is where the profile lists come from (normally the system's colour
     // folder, see SystemColorDirectory); `iniPath` is the settings file OK writes.
-    TConfigurationForm(std::string colorDirectory, std::string iniPath);
+    TConfigurationForm(std::string colorDirectory, std::wstring iniPath);
     ~TConfigurationForm();
     TConfigurationForm(const TConfigurationForm&) = delete;
     TConfigurationForm& operator=(const TConfigurationForm&) = delete;
@@ -84,7 +84,7 @@ private:
     void SetChecked(form::ControlId id, bool checked);
 
     std::string colorDirectory_;
-    std::string iniPath_;
+    std::wstring iniPath_;
     HWND owner_ = nullptr;
     HWND window_ = nullptr;
     UniqueFont font_;

@@ -1,6 +1,7 @@
 // wicdec.spi end to end: loaded with LoadLibrary and called through its exports as a host (and
 // qorvi.spi) does, on the pictures tests/images makes (see its list for their contents).
 #include "base/WinHandles.h"
+#include "base/WinText.h"
 #include "hostplugins/SusieInterface.h"
 #include "hostplugins/SusiePluginList.h"
 #include "tests/unit/TestSupport.h"
@@ -654,7 +655,7 @@ TEST(WicDecThreads, ConcurrentDecodesAgree) {
 // qorvi.spi's own loader takes the child as an import plug-in without GetPreview.
 TEST(WicDecAsChild, LoadsThroughTSusiePlugin) {
     TSusiePlugin plugin;
-    ASSERT_TRUE(plugin.LoadFrom(ChildPath()));
+    ASSERT_TRUE(plugin.LoadFrom(WidenAnsi(ChildPath())));
     EXPECT_EQ(plugin.FormatList, "*.jpg;*.jpeg;*.jpe;*.jfif;*.png;*.tif;*.tiff;*.bmp;*.dib;*.gif");
     EXPECT_EQ(plugin.GetPreview, nullptr);
     EXPECT_NE(plugin.UseCMYKColorSpace, nullptr);

@@ -1,5 +1,6 @@
 // qorvi.dll as qorvi.spi uses it: loaded by path, its entry points bound by name, its own
 // worker threads, and memory that stays flat however often the records are prepared again.
+#include "base/WinText.h"
 #include "color/LCMSDll.h"
 #include "tests/unit/TestSupport.h"
 #include "tests/unit/engine/EngineFiles.h"
@@ -21,7 +22,7 @@ using test::ProfilePath;
 class EngineDll : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(LoadLCMSDll(test::BuiltPath("qorvi.dll")));
+        ASSERT_TRUE(LoadLCMSDll(WidenAnsi(test::BuiltPath("qorvi.dll"))));
         engine = LCMSDll;
     }
     void TearDown() override { FreeLCMSDll(false); }
@@ -106,7 +107,7 @@ TEST_F(EngineDll, WorkersGiveTheBytesOfOneThreadAndEndWhenTold) {
 TEST_F(EngineDll, UnloadingStopsWorkersNobodyStopped) {
     const std::string path = test::BuiltPath("qorvi.dll");
     for (int round = 0; round < 3; ++round) {
-        ASSERT_TRUE(LoadLCMSDll(path));
+        ASSERT_TRUE(LoadLCMSDll(WidenAnsi(path)));
         const int threads = test::ThreadCount();
         LCMSDll.CreateWorkerThread(4);
         FreeLCMSDll(false);

@@ -1,3 +1,4 @@
+#include "base/WinText.h"
 #include "hostplugins/SusiePluginList.h"
 
 #include "tests/unit/TestSupport.h"
@@ -162,8 +163,8 @@ TEST(SusiePluginList, OrderStringUndoesLiveChanges) {
 class SusiePluginListFolder : public ::testing::Test {
 protected:
     void LoadBoth() {
-        list_.LoadDirectory(folder_.Path());
-        list_.LoadDirectory(folder_.Path() + "\\SPI");
+        list_.LoadDirectory(WidenAnsi(folder_.Path()));
+        list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\SPI"));
     }
     // Loads one child per subfolder, so the list's order does not depend on enumeration order.
     void LoadInOrder(const std::vector<std::pair<std::string, std::string>>& children,
@@ -171,7 +172,7 @@ protected:
         for (size_t i = 0; i < children.size(); ++i) {
             const std::string sub = "order" + std::to_string(i);
             folder_.AddChild(fixture, children[i].first, sub, children[i].second);
-            list_.LoadDirectory(folder_.Path() + "\\" + sub);
+            list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\" + sub));
         }
         ASSERT_EQ(static_cast<size_t>(list_.Count()), children.size());
     }
@@ -187,8 +188,8 @@ TEST_F(SusiePluginListFolder, MainFolderFirstThenSpiAllEnabled) {
     folder_.AddChild("fixture.spi", "s1.spi", "SPI");
     folder_.AddChild("fixture_extended.spi", "s2.spi", "SPI");
     // A folder path that already ends in a delimiter gets no second one.
-    list_.LoadDirectory(folder_.Path() + "\\");
-    list_.LoadDirectory(folder_.Path() + "\\SPI\\");
+    list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\"));
+    list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\SPI\\"));
 
     ASSERT_EQ(list_.Count(), 4);
     EXPECT_EQ(FileNames(list_, 0, 2), (Names{"m1.spi", "m2.spi"}));
@@ -259,8 +260,8 @@ TEST_F(SusiePluginListFolder, SameNameInBothFoldersLoadsOnceFromMain) {
 }
 
 TEST_F(SusiePluginListFolder, MissingFolderAddsNothing) {
-    list_.LoadDirectory(folder_.Path() + "\\SPI");
-    list_.LoadDirectory(folder_.Path());
+    list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\SPI"));
+    list_.LoadDirectory(WidenAnsi(folder_.Path()));
     EXPECT_EQ(list_.Count(), 0);
 }
 
@@ -398,9 +399,9 @@ TEST_F(SusiePluginListFolder, NoChildWithFormatsAdvertisesNothing) {
 
 TEST_F(SusiePluginListFolder, FaultInGetPluginInfoStopsOnlyThatChild) {
     folder_.AddChild("fixture_faulty.spi", "faulty.spi", "order0", "formats=*.bad|Bad");
-    list_.LoadDirectory(folder_.Path() + "\\order0");
+    list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\order0"));
     folder_.AddChild("fixture.spi", "good.spi", "order1", "formats=*.jpg|JPEG picture");
-    list_.LoadDirectory(folder_.Path() + "\\order1");
+    list_.LoadDirectory(WidenAnsi(folder_.Path() + "\\order1"));
     ASSERT_EQ(list_.Count(), 2);
 
     const char* const faults[] = {"GetPluginInfo:access", "GetPluginInfo:divide",
@@ -437,7 +438,7 @@ TEST_F(SusiePluginListFolder, ReportedLengthsNeverReachPastTheBuffer) {
         TSusiePluginList list;
         const std::string sub = "lying" + std::to_string(i);
         folder_.AddChild("fixture.spi", "lying.spi", sub, c.config);
-        list.LoadDirectory(folder_.Path() + "\\" + sub);
+        list.LoadDirectory(WidenAnsi(folder_.Path() + "\\" + sub));
         ASSERT_EQ(list.Count(), 1) << c.name;
         list.BuildFormatLists();
         ASSERT_EQ(list.Patterns.size(), 1u) << c.name;
@@ -465,7 +466,7 @@ TEST(SusiePluginListOrder, ChoosingAChildWhileTheOrderChanges) {
     TSusiePluginList list;
     for (const char* name : {"a.spi", "b.spi", "c.spi"})
         folder.AddChild("fixture_extended.spi", name, "", "accept=all");
-    list.LoadDirectory(folder.Path());
+    list.LoadDirectory(WidenAnsi(folder.Path()));
     ASSERT_EQ(list.Count(), 3);
     const std::string data = test::QvtImage(1, 1);
     std::atomic<int> choosing{2};

@@ -1,3 +1,4 @@
+#include "base/WinText.h"
 #include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
 #include "plugin/Settings.h"
@@ -65,7 +66,7 @@ struct LoadedChild {
 
     LoadedChild(const std::string& fixture, const std::string& config,
                 const std::string& name = "child.spi") {
-        loaded = plugin->LoadFrom(folder.AddChild(fixture, name, "", config));
+        loaded = plugin->LoadFrom(WidenAnsi(folder.AddChild(fixture, name, "", config)));
     }
     // The plug-in goes before its folder: a loaded DLL cannot be deleted.
     ~LoadedChild() { plugin.reset(); }
@@ -116,7 +117,7 @@ TEST(SusiePlugin, RefusesFilesThatAreNoPlugin) {
     for (const std::string& path : {notADll, missing, kernel32}) {
         SCOPED_TRACE(path);
         TSusiePlugin plugin;
-        EXPECT_FALSE(plugin.LoadFrom(path));
+        EXPECT_FALSE(plugin.LoadFrom(WidenAnsi(path)));
         EXPECT_EQ(plugin.Module(), nullptr);
     }
 }

@@ -131,7 +131,7 @@ TEST(LoadInputImage, ShortInputsAreReadableForAWholeHead) {
     EXPECT_TRUE(memory.InputBlock);
 
     InputImage nothing;
-    ASSERT_EQ(LoadInputImage(nullptr, 500, SusieInputMemory, nothing), SusieSuccess);
+    ASSERT_EQ(LoadInputImage(LPCSTR(nullptr), 500, SusieInputMemory, nothing), SusieSuccess);
     EXPECT_EQ(nothing.Reader->Size, 0u);
 
     TempFile file(Pattern(HeadBytes + 100));

@@ -1,6 +1,7 @@
 // The settings dialog's frame on live state set up here: what a confirmed dialog makes the
 // running plug-in do again, and what a cancelled one gives back. The form is a stand-in that
 // changes what the real one may change and answers OK or Cancel.
+#include "base/WinText.h"
 #include "color/LCMSDll.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
@@ -50,7 +51,7 @@ protected:
         folder.AddChild("fixture_extended.spi", "b.spi");
         Plugin = std::make_unique<PluginState>();
         Plugin->PluginList = std::make_unique<TSusiePluginList>();
-        Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+        Plugin->PluginList->LoadDirectory(WidenAnsi(folder.Path() + "\\"));
         Plugin->PictureResizer = std::make_unique<TResizer>(1);
         Plugin->ThumbnailResizer = std::make_unique<TResizer>(1);
         WriteCMSInfoIntents(*Plugin, PluginOption);

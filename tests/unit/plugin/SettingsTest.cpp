@@ -1,4 +1,5 @@
 // The settings record against real INI files, through the system's profile functions.
+#include "base/WinText.h"
 #include "plugin/Settings.h"
 
 #include <gtest/gtest.h>
@@ -101,7 +102,7 @@ TEST_F(SettingsFile, MissingFileLeavesEveryDefault) {
     EXPECT_GT(option.MaxWidth, 0);
     EXPECT_EQ(option, ScreenDefaults());
     std::string order;
-    LoadSettings(NewPath(), option, order);
+    LoadSettings(WidenAnsi(NewPath()), option, order);
     EXPECT_EQ(option, ScreenDefaults());
     EXPECT_EQ(order, "");
     EXPECT_EQ(HostSectionName(), OwnSection);
@@ -126,7 +127,7 @@ TEST_F(SettingsFile, HostSectionOverridesDefaultAndOtherHostsAreNotRead) {
         "ThumbnailSizeList=1x1\r\n");
     TPluginOption option = DefaultPluginOption();
     std::string order;
-    LoadSettings(ini, option, order);
+    LoadSettings(WidenAnsi(ini), option, order);
 
     TPluginOption expected = ScreenDefaults();
     expected.RenderingIntent = 2;      // only in "Default": applies
@@ -164,7 +165,7 @@ TEST_F(SettingsFile, ValuesParseOrKeepTheDefault) {
         std::string ini = WriteIni(std::string("[plugin_tests]\r\n") + c.line + "\r\n");
         TPluginOption option = DefaultPluginOption();
         std::string order;
-        ReadHostSettings(ini, option, order);
+        ReadHostSettings(WidenAnsi(ini), option, order);
         TPluginOption expected = ScreenDefaults();
         c.expect(expected);
         EXPECT_EQ(option, expected);
@@ -189,16 +190,16 @@ TEST_F(SettingsFile, OrderStringReadsBackWithItsQuotes) {
         if (c.stored) content += std::string("SPIOrder=") + c.stored + "\r\n";
         TPluginOption option;
         std::string order = c.before;
-        ReadPluginOption(WriteIni(content), "s", option, order);
+        ReadPluginOption(WidenAnsi(WriteIni(content)), "s", option, order);
         EXPECT_EQ(order, c.read);
     }
     // What WritePluginOption stores reads back exactly.
     for (const char* written : {"\"a.spi=1\"", "\"a.spi=1\",\"b b.spi=0\",\"c.spi=1\"", ""}) {
         std::string ini = NewPath();
-        WritePluginOption(ini, "s", TPluginOption{}, written);
+        WritePluginOption(WidenAnsi(ini), "s", TPluginOption{}, written);
         TPluginOption option;
         std::string order = "\"stale.spi=1\"";
-        ReadPluginOption(ini, "s", option, order);
+        ReadPluginOption(WidenAnsi(ini), "s", option, order);
         EXPECT_EQ(order, written);
     }
 }
@@ -214,18 +215,18 @@ TEST_F(SettingsFile, LongOrderStringReadsWholeOtherValuesAreCut) {
     std::string ini = NewPath();
     TPluginOption written;
     written.MonitorProfileName = longName;
-    WritePluginOption(ini, "s", written, order);
+    WritePluginOption(WidenAnsi(ini), "s", written, order);
 
     TPluginOption option;
     std::string read;
-    ReadPluginOption(ini, "s", option, read);
+    ReadPluginOption(WidenAnsi(ini), "s", option, read);
     EXPECT_EQ(read, order);
     EXPECT_EQ(option.MonitorProfileName, longName.substr(0, 2047));
 }
 
 TEST_F(SettingsFile, WriteStoresAll21KeysInOrder) {
     std::string ini = NewPath();
-    WritePluginOption(ini, "viewer", EveryFieldChanged(), "\"a.spi=1\"");
+    WritePluginOption(WidenAnsi(ini), "viewer", EveryFieldChanged(), "\"a.spi=1\"");
     const std::vector<std::string> expected = {"[viewer]",
                                                "ColorManagement",
                                                "MonitorProfileName",
@@ -260,11 +261,11 @@ TEST_F(SettingsFile, SaveThenLoadRoundTripsEveryField) {
         std::string ini = NewPath();
         const TPluginOption saved = EveryFieldChanged();
         const std::string savedOrder = "\"a.spi=0\",\"b.spi=1\"";
-        SaveSettings(ini, saved, savedOrder, "", writeDefault);
+        SaveSettings(WidenAnsi(ini), saved, savedOrder, "", writeDefault);
 
         TPluginOption loaded = DefaultPluginOption();
         std::string order;
-        LoadSettings(ini, loaded, order);
+        LoadSettings(WidenAnsi(ini), loaded, order);
         EXPECT_EQ(loaded, saved);
         EXPECT_EQ(order, savedOrder);
 
@@ -299,12 +300,13 @@ TEST_F(SettingsFile, SaveMergesEachSectionWithItsStoredOrder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const std::string ini = WriteIni(c.content);
-        SaveSettings(ini, TPluginOption{}, "\"a.spi=1\"", "\"s.sph=1\",\"a.spi=0\"", true);
+        SaveSettings(WidenAnsi(ini), TPluginOption{}, "\"a.spi=1\"", "\"s.sph=1\",\"a.spi=0\"",
+                     true);
         for (const auto& [section, expected] :
              {std::pair{DefaultSectionName, c.defaultOrder}, std::pair{OwnSection, c.hostOrder}}) {
             TPluginOption option;
             std::string order;
-            ReadPluginOption(ini, section, option, order);
+            ReadPluginOption(WidenAnsi(ini), section, option, order);
             EXPECT_EQ(order, expected) << section;
         }
     }
@@ -313,16 +315,15 @@ TEST_F(SettingsFile, SaveMergesEachSectionWithItsStoredOrder) {
 TEST_F(SettingsFile, FailedWriteThrowsNamingTheFile) {
     const std::string ini = folder_ + "\\no such folder\\qorvi.ini";
     try {
-        WritePluginOption(ini, "viewer", TPluginOption{}, "");
+        WritePluginOption(WidenAnsi(ini), "viewer", TPluginOption{}, "");
         FAIL() << "no error for an unwritable file";
     } catch (const SettingsWriteError& error) {
-        EXPECT_EQ(error.path(), ini);
-        std::wstring widePath(ini.begin(), ini.end());  // the test path is plain ASCII
-        EXPECT_EQ(error.message(), widePath + L" に書き込めません");
+        EXPECT_EQ(error.path(), WidenAnsi(ini));
+        EXPECT_EQ(error.message(), WidenAnsi(ini) + L" に書き込めません");
         EXPECT_NE(std::string(error.what()).find(ini), std::string::npos);
     }
-    EXPECT_THROW(SaveSettings(ini, TPluginOption{}, "", "", true), SettingsWriteError);
-    EXPECT_THROW(WriteSizeLists(ini, TPluginOption{}), std::runtime_error);
+    EXPECT_THROW(SaveSettings(WidenAnsi(ini), TPluginOption{}, "", "", true), SettingsWriteError);
+    EXPECT_THROW(WriteSizeLists(WidenAnsi(ini), TPluginOption{}), std::runtime_error);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // window thread) and driven from the test's thread by the messages a user's clicks send. Each
 // case checks what the dialog leaves behind: PluginOption, the INI file and the plug-in list.
 // Needs a display: the UI run (under Xvfb) runs these.
+#include "base/WinText.h"
 #include "color/LCMSDll.h"
 #include "plugin/Settings.h"
 #include "plugin/SusiePluginMain.h"
@@ -32,7 +33,7 @@ std::vector<std::wstring> RowsOf(const OpenDialog& dialog) {
 std::string formColorFolder;
 std::string formIni;
 int ShowFormUnderTest(HWND owner) {
-    TConfigurationForm form(formColorFolder, formIni);
+    TConfigurationForm form(formColorFolder, WidenAnsi(formIni));
     return form.ShowModal(owner);
 }
 
@@ -63,12 +64,12 @@ protected:
         PluginOption = TPluginOption{};
         PluginOption.MaxWidth = 1024;
         PluginOption.MaxHeight = 768;
-        ASSERT_TRUE(LoadLCMSDll(test::BuiltPath("qorvi.dll")));
+        ASSERT_TRUE(LoadLCMSDll(WidenAnsi(test::BuiltPath("qorvi.dll"))));
         folder.AddChild("fixture_extended.spi", "a.spi", "", "formats=*.qvt|QVT picture;*.qv1|QVT");
         folder.AddChild("fixture_noconfig.spi", "b.spi", "", "info=child b, no settings");
         Plugin = std::make_unique<PluginState>();
         Plugin->PluginList = std::make_unique<TSusiePluginList>();
-        Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+        Plugin->PluginList->LoadDirectory(WidenAnsi(folder.Path() + "\\"));
         ASSERT_EQ(Plugin->PluginList->Count(), 2);
         Plugin->PluginList->ApplyOrderString(test::ForBuild("\"a.spi=1\",\"b.spi=1\""));
         Plugin->PictureResizer = std::make_unique<TResizer>(1);
@@ -246,7 +247,7 @@ TEST_F(ConfigurationForm, SizeListsRefuseWhatIsNoSizeAndChoosersOpenOnTheirColou
 
 TEST_F(ConfigurationForm, PluginRowsFollowTheListLiveAndCancelGivesTheirFlagsBack) {
     folder.AddChild("fixture.spi", "c.spi");
-    Plugin->PluginList->LoadDirectory(folder.Path() + "\\");
+    Plugin->PluginList->LoadDirectory(WidenAnsi(folder.Path() + "\\"));
     Plugin->PluginList->ApplyOrderString(test::ForBuild("\"a.spi=1\",\"b.spi=1\",\"c.spi=1\""));
     {
         OpenDialog dialog(RunDialog);
