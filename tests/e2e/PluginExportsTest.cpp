@@ -1,5 +1,6 @@
 // qorvi.spi end to end with fixture children: the exports' codes, input kinds, the choice of
 // child, start-up from the folder and its qorvi.ini, and what a request leaves behind.
+#include "base/WinText.h"
 #include "tests/e2e/PluginHost.h"
 #include "tests/unit/SettingsDialogDriver.h"
 
@@ -258,7 +259,20 @@ TEST_F(PluginExports, AChildsOwnCodesPassThrough) {
     EXPECT_EQ(out.info, nullptr);
 }
 
-TEST_F(PluginExports, PluginInfoCopiesAndTruncates) {
+// GetPluginInfo or GetPluginInfoW (`Char`) into a buffer first filled with 'x': what it wrote up
+// to the answered length, checking the terminator there and nothing written after it.
+template <class Char, class Entry>
+std::basic_string<Char> PluginInfoText(Entry entry, int infono, int buflen) {
+    Char buffer[128];
+    std::fill(std::begin(buffer), std::end(buffer), Char('x'));
+    const int length = entry(infono, buffer, buflen);
+    if (length < 0 || length >= 127) return {};
+    EXPECT_EQ(buffer[length], Char(0)) << infono << "/" << buflen;
+    EXPECT_EQ(buffer[length + 1], Char('x')) << "written past the text";
+    return std::basic_string<Char>(buffer, static_cast<size_t>(length));
+}
+
+TEST_F(PluginExports, PluginInfoCopiesAndTruncatesInBothForms) {
     folder.AddChild("fixture.spi", "a.spi", "", "formats=*.qa|Picture A;*.qb|Picture B");
     plugin.Load();
     struct Case {
@@ -266,28 +280,24 @@ TEST_F(PluginExports, PluginInfoCopiesAndTruncates) {
         int buflen;
         std::string expected;
     };
+    // Characters for the wide form, bytes for the ANSI one.
     const Case cases[] = {
         {0, 5, "00IN"},   {0, 4, "00I"},         {0, 2, "0"},      {0, 1, ""},
         {2, 100, "*.qa"}, {3, 100, "Picture A"}, {4, 100, "*.qb"}, {5, 4, "Pic"},
     };
     for (const Case& c : cases) {
-        char buffer[128];
-        std::memset(buffer, 'x', sizeof buffer);
-        const int length = plugin.GetPluginInfo(c.infono, buffer, c.buflen);
-        EXPECT_EQ(length, static_cast<int>(c.expected.size())) << c.infono << "/" << c.buflen;
-        EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), c.expected);
-        EXPECT_EQ(buffer[length], '\0');
-        EXPECT_EQ(buffer[length + 1], 'x') << "written past the text";
+        EXPECT_EQ(PluginInfoText<char>(plugin.GetPluginInfo, c.infono, c.buflen), c.expected);
+        EXPECT_EQ(PluginInfoText<wchar_t>(plugin.GetPluginInfoW, c.infono, c.buflen),
+                  WidenAnsi(c.expected));
     }
 
     // The version text, whole and as a truncated prefix.
-    char whole[256] = {};
-    const int length = plugin.GetPluginInfo(1, whole, sizeof whole);
-    ASSERT_GT(length, 10);
-    EXPECT_EQ(std::string(whole).rfind("qorvi ", 0), 0u);
-    char prefix[8];
-    EXPECT_EQ(plugin.GetPluginInfo(1, prefix, sizeof prefix), 7);
-    EXPECT_EQ(std::string(prefix), std::string(whole, 7));
+    const std::string whole = PluginInfoText<char>(plugin.GetPluginInfo, 1, 120);
+    ASSERT_GT(whole.size(), 10u);
+    EXPECT_EQ(whole.rfind("qorvi ", 0), 0u);
+    EXPECT_EQ(PluginInfoText<wchar_t>(plugin.GetPluginInfoW, 1, 120), WidenAnsi(whole));
+    EXPECT_EQ(PluginInfoText<char>(plugin.GetPluginInfo, 1, 8), whole.substr(0, 7));
+    EXPECT_EQ(PluginInfoText<wchar_t>(plugin.GetPluginInfoW, 1, 8), WidenAnsi(whole.substr(0, 7)));
 
     // Nothing to write: the buffer is left as it was.
     for (const Case& c : {Case{-1, 100, ""}, Case{6, 100, ""}, Case{7, 100, ""},
@@ -296,8 +306,13 @@ TEST_F(PluginExports, PluginInfoCopiesAndTruncates) {
         std::memset(buffer, 'x', sizeof buffer);
         EXPECT_EQ(plugin.GetPluginInfo(c.infono, buffer, c.buflen), 0) << c.infono;
         EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(8, 'x')) << c.infono;
+        wchar_t wide[8];
+        std::fill(std::begin(wide), std::end(wide), L'x');
+        EXPECT_EQ(plugin.GetPluginInfoW(c.infono, wide, c.buflen), 0) << c.infono;
+        EXPECT_EQ(std::wstring(wide, 8), std::wstring(8, L'x')) << c.infono;
     }
     EXPECT_EQ(plugin.GetPluginInfo(0, nullptr, 10), 0);
+    EXPECT_EQ(plugin.GetPluginInfoW(0, nullptr, 10), 0);
 }
 
 TEST_F(PluginExports, ADisabledChildIsNeverAsked) {
