@@ -1,19 +1,20 @@
 #include "tests/e2e/PluginHost.h"
 
 #include "base/WinHandles.h"
+#include "base/WinText.h"
 
 #include <stdexcept>
 
 namespace qorvi::test {
 
 PluginHost::PluginHost(TempPluginFolder& folder)
-    : path_(folder.AddBuilt("qorvi.spi", "qorvi.spi")) {}
+    : widePath_(folder.AddBuilt("qorvi.spi", L"qorvi.spi")), path_(NarrowToAnsi(widePath_)) {}
 
 PluginHost::~PluginHost() { Unload(); }
 
 void PluginHost::Load(bool startUp) {
     if (module_ != nullptr) return;
-    module_ = LoadLibraryA(path_.c_str());
+    module_ = LoadLibraryW(widePath_.c_str());
     if (module_ == nullptr) throw std::runtime_error("cannot load " + path_);
     Bind(module_);
     if (!GetPluginInfo || !IsSupported || !GetPictureInfo || !GetPicture || !GetPreview ||

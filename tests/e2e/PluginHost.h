@@ -1,6 +1,7 @@
 // qorvi.spi as a host sees it: a plug-in folder of its own (qorvi.spi, children, qorvi.ini),
-// loaded with LoadLibrary, the exports bound by name. Destroying it unloads the library,
-// which runs shut-down, before the folder goes away.
+// loaded with LoadLibraryW (so the folder's name may hold any characters), the exports and their
+// wide-character twins bound by name. Destroying it unloads the library, which runs shut-down,
+// before the folder goes away.
 #pragma once
 
 #include "hostplugins/SusieInterface.h"
@@ -26,9 +27,12 @@ public:
     void Load(bool startUp = true);
     void Unload();
     HMODULE Module() const { return module_; }
+    // The copy's path; the ANSI one only where the system code page can spell it.
     const std::string& Path() const { return path_; }
+    const std::wstring& WidePath() const { return widePath_; }
 
 private:
+    std::wstring widePath_;
     std::string path_;
     HMODULE module_ = nullptr;
 };

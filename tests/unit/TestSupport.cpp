@@ -1,6 +1,7 @@
 #include "tests/unit/TestSupport.h"
 
 #include "base/WinHandles.h"
+#include "base/WinText.h"
 #include "base/WindowPlacement.h"
 #include "hostplugins/SusiePluginList.h"
 #include "tests/fixtures/TextLines.h"
@@ -10,75 +11,83 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
 
 namespace qorvi::test {
 namespace {
 
-std::string ExecutableFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetModuleFileNameA failed");
-    std::string full(path, length);
-    return full.substr(0, full.find_last_of("\\/"));
+std::wstring ExecutableFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetModuleFileNameW failed");
+    std::wstring full(path, length);
+    return full.substr(0, full.find_last_of(L"\\/"));
 }
 
-std::string TempFolder() {
-    char path[MAX_PATH + 1] = {};
-    DWORD length = GetTempPathA(MAX_PATH, path);
-    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetTempPathA failed");
-    std::string folder(path, length);
-    while (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+std::wstring TempFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    DWORD length = GetTempPathW(MAX_PATH, path);
+    if (length == 0 || length >= MAX_PATH) throw std::runtime_error("GetTempPathW failed");
+    std::wstring folder(path, length);
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     return folder;
 }
 
-std::string Join(const std::string& folder, const std::string& relative) {
-    return relative.empty() ? folder : folder + "\\" + relative;
+// For messages: the system code page's spelling of a wide name.
+std::string Ansi(const std::wstring& text) { return NarrowToAnsi(text); }
+
+std::wstring Join(const std::wstring& folder, const std::wstring& relative) {
+    return relative.empty() ? folder : folder + L"\\" + relative;
 }
 
 // Creates `path` and every missing folder above it.
-void CreateFolders(const std::string& path) {
-    if (path.empty() || GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos && slash > 0) CreateFolders(path.substr(0, slash));
-    if (!CreateDirectoryA(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        throw std::runtime_error("cannot create folder " + path);
+void CreateFolders(const std::wstring& path) {
+    if (path.empty() || GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos && slash > 0) CreateFolders(path.substr(0, slash));
+    if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        throw std::runtime_error("cannot create folder " + Ansi(path));
 }
 
-void CreateParentFolders(const std::string& filePath) {
-    size_t slash = filePath.find_last_of("\\/");
-    if (slash != std::string::npos) CreateFolders(filePath.substr(0, slash));
+void CreateParentFolders(const std::wstring& filePath) {
+    size_t slash = filePath.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) CreateFolders(filePath.substr(0, slash));
 }
 
-void WriteWholeFile(const std::string& path, const std::string& contents) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+void WriteWholeFile(const std::wstring& path, const std::string& contents) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + path);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create " + Ansi(path));
     DWORD written = 0;
     BOOL ok = WriteFile(file, contents.data(), DWORD(contents.size()), &written, nullptr);
     CloseHandle(file);
-    if (!ok || written != contents.size()) throw std::runtime_error("cannot write " + path);
+    if (!ok || written != contents.size()) throw std::runtime_error("cannot write " + Ansi(path));
+}
+
+void WriteWholeFile(const std::string& path, const std::string& contents) {
+    WriteWholeFile(WidenAnsi(path), contents);
 }
 
 // Deletes a folder with everything in it, hidden and read-only files included. Best effort:
 // a DLL still loaded stays behind.
-void RemoveTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &found);
+void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = folder + "\\" + name;
-            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            std::wstring path = folder + L"\\" + name;
+            SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(path);
             else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(find, &found));
+                DeleteFileW(path.c_str());
+        } while (FindNextFileW(find, &found));
         FindClose(find);
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(folder.c_str());
 }
 
 void PutLE32(std::string& out, uint32_t value) {
@@ -107,17 +116,22 @@ constexpr NamePair BuildNames[] = {
 constexpr NamePair BuildNames[] = {{"", ""}};
 #endif
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
-    if (from.empty()) return text;
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+template <class Char>
+std::basic_string<Char> ReplaceAll(std::basic_string<Char> text, const char* from, const char* to) {
+    // The names are ASCII, the same characters in either width.
+    const std::basic_string<Char> wanted(from, from + std::strlen(from));
+    const std::basic_string<Char> replacement(to, to + std::strlen(to));
+    if (wanted.empty()) return text;
+    for (size_t at = text.find(wanted); at != text.npos;
+         at = text.find(wanted, at + replacement.size()))
+        text.replace(at, wanted.size(), replacement);
     return text;
 }
 
-bool IsSettingsText(const std::string& path) {
-    for (const char* ending : {".ini", ".cfg"}) {
-        const size_t length = std::strlen(ending);
-        if (path.size() >= length && _stricmp(path.c_str() + path.size() - length, ending) == 0)
+bool IsSettingsText(const std::wstring& path) {
+    for (const wchar_t* ending : {L".ini", L".cfg"}) {
+        const size_t length = std::wcslen(ending);
+        if (path.size() >= length && _wcsicmp(path.c_str() + path.size() - length, ending) == 0)
             return true;
     }
     return false;
@@ -137,48 +151,59 @@ std::string FromBuild(std::string text) {
     return text;
 }
 
-// The names are ASCII: each character maps to itself.
 std::wstring ForBuild(const std::wstring& text) {
-    const std::string narrow = ForBuild(std::string(text.begin(), text.end()));
-    return std::wstring(narrow.begin(), narrow.end());
+    std::wstring result = text;
+    for (const NamePair& names : BuildNames)
+        result = ReplaceAll(std::move(result), names.tests, names.build);
+    return result;
 }
 
 std::wstring FromBuild(const std::wstring& text) {
-    const std::string narrow = FromBuild(std::string(text.begin(), text.end()));
-    return std::wstring(narrow.begin(), narrow.end());
+    std::wstring result = text;
+    for (const NamePair& names : BuildNames)
+        result = ReplaceAll(std::move(result), names.build, names.tests);
+    return result;
 }
 
-std::string FixturePath(const std::string& file) { return BuiltPath("fixtures\\" + file); }
+namespace {
 
-std::string BuiltPath(const std::string& file) {
-    std::string path = ExecutableFolder() + "\\" + ForBuild(file);
-    if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES)
-        throw std::runtime_error("not built: " + path);
+std::wstring BuiltWidePath(const std::string& file) {
+    const std::wstring path = ExecutableFolder() + L"\\" + WidenAnsi(ForBuild(file));
+    if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("not built: " + Ansi(path));
     return path;
 }
 
-TempPluginFolder::TempPluginFolder() {
+}  // namespace
+
+std::string FixturePath(const std::string& file) { return BuiltPath("fixtures\\" + file); }
+
+std::string BuiltPath(const std::string& file) { return Ansi(BuiltWidePath(file)); }
+
+TempPluginFolder::TempPluginFolder(std::wstring_view nameTail) {
     static std::atomic<unsigned> serial{0};
-    const std::string base =
-        TempFolder() + "\\qorvi-test-" + std::to_string(GetCurrentProcessId()) + "-";
+    const std::wstring base =
+        TempFolder() + L"\\qorvi-test-" + std::to_wstring(GetCurrentProcessId()) + L"-";
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        std::string candidate =
-            base + std::to_string(serial++) + "-" + std::to_string(GetTickCount());
-        if (CreateDirectoryA(candidate.c_str(), nullptr)) {
-            path_ = candidate;
+        std::wstring candidate = base + std::to_wstring(serial++) + L"-" +
+                                 std::to_wstring(GetTickCount()) + std::wstring(nameTail);
+        if (CreateDirectoryW(candidate.c_str(), nullptr)) {
+            widePath_ = candidate;
+            path_ = Ansi(widePath_);
             return;
         }
         if (GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
-    throw std::runtime_error("cannot create a temporary plug-in folder under " + TempFolder());
+    throw std::runtime_error("cannot create a temporary plug-in folder under " +
+                             Ansi(TempFolder()));
 }
 
-TempPluginFolder::~TempPluginFolder() { RemoveTree(path_); }
+TempPluginFolder::~TempPluginFolder() { RemoveTree(widePath_); }
 
 TempFile::TempFile(const std::string& contents) {
     char name[MAX_PATH + 1] = {};
-    if (!GetTempFileNameA(TempFolder().c_str(), "qvt", 0, name))
-        throw std::runtime_error("no temporary file name under " + TempFolder());
+    if (!GetTempFileNameA(Ansi(TempFolder()).c_str(), "qvt", 0, name))
+        throw std::runtime_error("no temporary file name under " + Ansi(TempFolder()));
     path_ = name;
     WriteWholeFile(path_, contents);
 }
@@ -242,37 +267,56 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     return run;
 }
 
+std::wstring TempPluginFolder::AddChild(const std::string& fixtureFile, const std::wstring& asName,
+                                        const std::wstring& subfolder, const std::string& config) {
+    const std::wstring target = AddBuilt("fixtures\\" + fixtureFile, asName, subfolder);
+    if (!config.empty()) WriteWholeFile(target + L".cfg", ForBuild(config));
+    return target;
+}
+
+std::wstring TempPluginFolder::AddBuilt(const std::string& builtFile, const std::wstring& asName,
+                                        const std::wstring& subfolder) {
+    const std::wstring folder = Join(widePath_, subfolder);
+    CreateFolders(folder);
+    const std::wstring target = folder + L"\\" + ForBuild(asName);
+    if (!CopyFileW(BuiltWidePath(builtFile).c_str(), target.c_str(), FALSE))
+        throw std::runtime_error("cannot copy " + builtFile + " to " + Ansi(target));
+    return target;
+}
+
+std::wstring TempPluginFolder::AddFile(const std::wstring& relativePath,
+                                       const std::string& contents, DWORD attributes) {
+    const std::wstring target = Join(widePath_, ForBuild(relativePath));
+    CreateParentFolders(target);
+    WriteWholeFile(target, IsSettingsText(target) ? ForBuild(contents) : contents);
+    if (attributes != 0 && !SetFileAttributesW(target.c_str(), attributes))
+        throw std::runtime_error("cannot set the attributes of " + Ansi(target));
+    return target;
+}
+
+std::wstring TempPluginFolder::AddFolder(const std::wstring& relativePath) {
+    const std::wstring target = Join(widePath_, relativePath);
+    CreateFolders(target);
+    return target;
+}
+
 std::string TempPluginFolder::AddChild(const std::string& fixtureFile, const std::string& asName,
                                        const std::string& subfolder, const std::string& config) {
-    const std::string target = AddBuilt("fixtures\\" + fixtureFile, asName, subfolder);
-    if (!config.empty()) WriteWholeFile(target + ".cfg", ForBuild(config));
-    return target;
+    return Ansi(AddChild(fixtureFile, WidenAnsi(asName), WidenAnsi(subfolder), config));
 }
 
 std::string TempPluginFolder::AddBuilt(const std::string& builtFile, const std::string& asName,
                                        const std::string& subfolder) {
-    const std::string folder = Join(path_, subfolder);
-    CreateFolders(folder);
-    const std::string target = folder + "\\" + ForBuild(asName);
-    if (!CopyFileA(BuiltPath(builtFile).c_str(), target.c_str(), FALSE))
-        throw std::runtime_error("cannot copy " + builtFile + " to " + target);
-    return target;
+    return Ansi(AddBuilt(builtFile, WidenAnsi(asName), WidenAnsi(subfolder)));
 }
 
 std::string TempPluginFolder::AddFile(const std::string& relativePath, const std::string& contents,
                                       DWORD attributes) {
-    const std::string target = Join(path_, ForBuild(relativePath));
-    CreateParentFolders(target);
-    WriteWholeFile(target, IsSettingsText(target) ? ForBuild(contents) : contents);
-    if (attributes != 0 && !SetFileAttributesA(target.c_str(), attributes))
-        throw std::runtime_error("cannot set the attributes of " + target);
-    return target;
+    return Ansi(AddFile(WidenAnsi(relativePath), contents, attributes));
 }
 
 std::string TempPluginFolder::AddFolder(const std::string& relativePath) {
-    const std::string target = Join(path_, relativePath);
-    CreateFolders(target);
-    return target;
+    return Ansi(AddFolder(WidenAnsi(relativePath)));
 }
 
 FixtureLog::FixtureLog() {
@@ -283,7 +327,7 @@ FixtureLog::FixtureLog() {
         previous_.assign(previous, length);
     }
     char file[MAX_PATH + 1] = {};
-    if (!GetTempFileNameA(TempFolder().c_str(), "qfl", 0, file))
+    if (!GetTempFileNameA(Ansi(TempFolder()).c_str(), "qfl", 0, file))
         throw std::runtime_error("cannot create the fixture log file");
     path_ = file;
     SetEnvironmentVariableA("QORVI_FIXTURE_LOG", path_.c_str());
@@ -318,8 +362,10 @@ std::string QvtImageTruncated(uint32_t width, uint32_t height, size_t pixelBytes
     return out;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+std::string ReadWholeFile(const std::string& path) { return ReadWholeFile(WidenAnsi(path)); }
+
+std::string ReadWholeFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
@@ -364,6 +410,12 @@ bool FixtureProbe::LastNameWasNull() const {
 }
 int FixtureProbe::LastCMYK() const { return As<int(__stdcall*)()>(Need("FixtureLastCMYK"))(); }
 int FixtureProbe::MaxInside() const { return As<int(__stdcall*)()>(Need("FixtureMaxInside"))(); }
+std::wstring FixtureProbe::LastWideName() const {
+    const auto read = As<int(__stdcall*)(wchar_t*, int)>(Need("FixtureLastWideName"));
+    std::wstring name(size_t(read(nullptr, 0)), L'\0');
+    read(name.data(), int(name.size()) + 1);  // the string's own end has room for the null
+    return name;
+}
 void FixtureProbe::Configure(const char* key, const char* value) const {
     As<void(__stdcall*)(const char*, const char*)>(Need("FixtureConfigure"))(key, value);
 }

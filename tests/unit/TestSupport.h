@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qorvi::test {
@@ -39,16 +40,20 @@ std::string FixturePath(const std::string& file);
 std::string BuiltPath(const std::string& file);
 
 // A fresh, uniquely named folder under the temporary folder, removed with all it holds when the
-// object goes away.
+// object goes away. Its name ends with `nameTail` when one is given (L"사진汉语😀"), for tests of
+// paths the system code page cannot spell. Every file operation goes through the wide-character
+// functions; the ANSI names of the functions below are taken and given back in the system code
+// page, and are right only where it can spell them. Each has a twin for wide names.
 class TempPluginFolder {
 public:
-    TempPluginFolder();
+    explicit TempPluginFolder(std::wstring_view nameTail = {});
     ~TempPluginFolder();
     TempPluginFolder(const TempPluginFolder&) = delete;
     TempPluginFolder& operator=(const TempPluginFolder&) = delete;
 
     // No trailing delimiter.
     const std::string& Path() const { return path_; }
+    const std::wstring& WidePath() const { return widePath_; }
 
     // Copies the fixture `fixtureFile` to Path()\subfolder\asName (creating the subfolder) and,
     // when `config` is not empty, writes it to asName.cfg beside the copy
@@ -65,7 +70,16 @@ public:
     // Creates a folder (and the folders above it) relative to Path(). Returns its full path.
     std::string AddFolder(const std::string& relativePath);
 
+    std::wstring AddChild(const std::string& fixtureFile, const std::wstring& asName,
+                          const std::wstring& subfolder = L"", const std::string& config = "");
+    std::wstring AddBuilt(const std::string& builtFile, const std::wstring& asName,
+                          const std::wstring& subfolder = L"");
+    std::wstring AddFile(const std::wstring& relativePath, const std::string& contents,
+                         DWORD attributes = 0);
+    std::wstring AddFolder(const std::wstring& relativePath);
+
 private:
+    std::wstring widePath_;
     std::string path_;
 };
 
@@ -124,6 +138,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
+std::string ReadWholeFile(const std::wstring& path);
 
 // The control exports of a loaded fixture. The module must stay loaded while this is used.
 class FixtureProbe {
@@ -138,6 +153,8 @@ public:
     bool LastNameWasNull() const;
     int LastCMYK() const;
     int MaxInside() const;
+    // The file name the last wide-character function got (fixture_wide.spi).
+    std::wstring LastWideName() const;
     // Sets one configuration key until the next Reset.
     void Configure(const char* key, const char* value) const;
     // Clears the records and rereads the fixture's .cfg file.
