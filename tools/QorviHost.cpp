@@ -196,15 +196,15 @@ bool Exported(const Plugin& plugin, const void* proc, const char* name) {
 // ---- the two kinds of entry point ----
 
 // A file's full name as the two kinds of viewer pass it: in UTF-16, and in the system code page
-// as an ANSI viewer has it (each character the code page lacks as '?', so such a file cannot be
-// opened by that name: what an ANSI viewer meets too).
+// as an ANSI viewer has it, each character the code page lacks as '?' and never a look-alike
+// (so such a file cannot be opened by that name: what an ANSI viewer meets too).
 struct FileName {
     std::wstring wide;
     std::string ansi;
     std::string shown;  // UTF-8, for our lines
 
     explicit FileName(const std::wstring& path)
-        : wide(FullPath(path)), ansi(NarrowToAnsi(wide)), shown(Utf8(wide)) {}
+        : wide(FullPath(path)), ansi(AnsiFileName(wide)), shown(Utf8(wide)) {}
 };
 
 enum class Request { PluginInfo, Supported, PictureInfo, Picture, Preview };

@@ -232,7 +232,7 @@ TEST_F(QorviHost, WideReachesTheWideEntryPointsWithTheWholeName) {
         folder_.AddFile(L"\uC0AC\uC9C4\\\u5199\u771F\U0001F600.odd", "ODD18");
     const std::wstring out = folder_.WidePath() + L"\\\uC0AC\uC9C4\\\u5199\u771F\U0001F600.png";
     const std::string name = Narrow(CP_UTF8, picture);
-    const std::string ansiName = NarrowToAnsi(picture);
+    const std::string ansiName = AnsiFileName(picture);
     if (ansiName.find('?') == std::string::npos)
         GTEST_SKIP() << "the system code page spells the name whole";
 
