@@ -1,7 +1,7 @@
 // Conversions between the system's ANSI code page (child plug-in texts, the INI file, the names
-// ANSI interfaces take) and the wide strings the user interface and the file system work in, the
-// code page's lead-byte test for the platform-free text helpers (base/DelimitedText.h), and a
-// module's own path.
+// ANSI interfaces take), UTF-8 (what a console host prints) and the wide strings the user
+// interface and the file system work in, the code page's lead-byte test for the platform-free
+// text helpers (base/DelimitedText.h), and a module's own path.
 #pragma once
 
 #include <windows.h>
@@ -14,26 +14,30 @@ namespace qorvi {
 // True when `byte` starts a two-byte character in the system's code page.
 inline bool SystemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
-inline std::wstring WidenAnsi(std::string_view text) {
+// Text in `codePage` (CP_ACP, CP_UTF8, ...) and wide text, both ways.
+inline std::wstring Widen(UINT codePage, std::string_view text) {
     if (text.empty()) return std::wstring();
     const int size = static_cast<int>(text.size());
-    const int count = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    const int count = MultiByteToWideChar(codePage, 0, text.data(), size, nullptr, 0);
     if (count <= 0) return std::wstring();
     std::wstring wide(static_cast<size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), count);
+    MultiByteToWideChar(codePage, 0, text.data(), size, wide.data(), count);
     return wide;
 }
 
-inline std::string NarrowToAnsi(std::wstring_view text) {
+inline std::string Narrow(UINT codePage, std::wstring_view text) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
     const int count =
-        WideCharToMultiByte(CP_ACP, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
     if (count <= 0) return std::string();
     std::string narrow(static_cast<size_t>(count), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.data(), size, narrow.data(), count, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.data(), size, narrow.data(), count, nullptr, nullptr);
     return narrow;
 }
+
+inline std::wstring WidenAnsi(std::string_view text) { return Widen(CP_ACP, text); }
+inline std::string NarrowToAnsi(std::wstring_view text) { return Narrow(CP_ACP, text); }
 
 // A wide file name as an ANSI interface takes it: each character the system's code page lacks
 // becomes "?", which no file name holds, rather than a look-alike that may name another file.

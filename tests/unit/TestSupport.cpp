@@ -212,10 +212,17 @@ TempFile::~TempFile() { DeleteFileA(path_.c_str()); }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       DWORD silentMs) {
-    auto quote = [](const std::string& arg) { return "\"" + arg + "\""; };
+    std::vector<std::wstring> wideArgs;
+    for (const std::string& arg : args) wideArgs.push_back(WidenAnsi(arg));
+    return RunProgram(WidenAnsi(program), wideArgs, silentMs);
+}
+
+ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
+                      DWORD silentMs) {
+    auto quote = [](const std::wstring& arg) { return L"\"" + arg + L"\""; };
     ProgramRun run;
-    std::string commandLine = quote(program);
-    for (const std::string& arg : args) commandLine += " " + quote(arg);
+    std::wstring commandLine = quote(program);
+    for (const std::wstring& arg : args) commandLine += L" " + quote(arg);
 
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -225,16 +232,16 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     UniqueFile nul(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                                OPEN_EXISTING, 0, nullptr));
 
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nul.get();
     startup.hStdOutput = writer.get();
     startup.hStdError = writer.get();
     PROCESS_INFORMATION process{};
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+    std::vector<wchar_t> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back(L'\0');
+    if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                         &startup, &process)) {
         run.output = "CreateProcess failed";
         return run;

@@ -135,6 +135,9 @@ struct ProgramRun {
 // cannot even end its own process).
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& args,
                       DWORD silentMs = 60000);
+// The same with a wide command line, for names outside the system's code page.
+ProgramRun RunProgram(const std::wstring& program, const std::vector<std::wstring>& args,
+                      DWORD silentMs = 60000);
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);

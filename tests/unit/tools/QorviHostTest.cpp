@@ -1,6 +1,7 @@
 // qorvi-host end to end: the built executable runs as a child process against real plug-ins (the
 // QVT1 fixture and an odd child of our own), and its lines, exit codes and PNGs are checked.
 #include "base/WinHandles.h"
+#include "base/WinText.h"
 #include "tests/unit/TestSupport.h"
 #include "tests/unit/tools/PngReader.h"
 
@@ -196,6 +197,9 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
         {{FixturePath("fixture_nopreview.spi"), "preview", qvt_},
          {"GetPreview: not exported by"},
          1},
+        {{Fixture(), "picture", qvt_, "--wide"},
+         {"GetPictureW: not exported by", "(--wide calls the wide entry points)"},
+         1},
         {{missing, "info"}, {"LoadLibrary " + missing}, 1},
         // Usage errors.
         {{}, {"usage: qorvi-host PLUGIN COMMAND"}, 2},
@@ -210,6 +214,7 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
          {"--out is for picture and preview"},
          2},
         {{Fixture(), "info", "extra"}, {"info takes no arguments"}, 2},
+        {{Fixture(), "config", "--wide"}, {"--wide: ConfigurationDlg has no wide twin"}, 2},
     };
     for (const Case& c : cases) {
         ProgramRun run = RunHost(c.args);
@@ -217,6 +222,72 @@ TEST_F(QorviHost, OtherCommandsAndExitCodes) {
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& part : c.expected) EXPECT_TRUE(Contains(run.output, part)) << part;
     }
+}
+
+// A file whose folder and name no code page spells whole (Hangul, Simplified Chinese and a
+// character beyond 16 bits): with --wide the W functions get its name exactly, in every command,
+// and the host prints names as UTF-8; without, the plug-in gets the name an ANSI viewer has.
+TEST_F(QorviHost, WideReachesTheWideEntryPointsWithTheWholeName) {
+    const std::wstring picture =
+        folder_.AddFile(L"\uC0AC\uC9C4\\\u5199\u771F\U0001F600.odd", "ODD18");
+    const std::wstring out = folder_.WidePath() + L"\\\uC0AC\uC9C4\\\u5199\u771F\U0001F600.png";
+    const std::string name = Narrow(CP_UTF8, picture);
+    const std::string ansiName = AnsiFileName(picture);
+    if (ansiName.find('?') == std::string::npos)
+        GTEST_SKIP() << "the system code page spells the name whole";
+
+    struct Case {
+        std::vector<std::wstring> args;
+        std::vector<std::string> expected;  // parts of the output
+        std::vector<std::string> calls;     // the child's log
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {{L"picture", picture, L"--wide", L"--out", out},
+         {"GetPictureW: 0 (ok) 3x2 8-bit top-down", ", wrote " + Narrow(CP_UTF8, out)},
+         {"odd.spi GetPictureW " + name},
+         0},
+        {{L"preview", picture, L"--wide"},
+         {"GetPreviewW: 0 (ok) 3x2 8-bit"},
+         {"odd.spi GetPreviewW " + name},
+         0},
+        {{L"pictureinfo", picture, L"--wide"},
+         {"GetPictureInfoW: 0 (ok) 1x1 24-bit"},
+         {"odd.spi GetPictureInfoW " + name},
+         0},
+        {{L"picture", picture, L"--wide", L"--memory"},
+         {"GetPictureW: 0 (ok) 3x2 8-bit"},
+         {"odd.spi GetPictureW memory"},
+         0},
+        {{L"supported", picture, L"--wide"},
+         {"IsSupportedW(memory): 1 (supported)", "IsSupportedW(handle): 1 (supported)"},
+         {"odd.spi IsSupportedW " + name, "odd.spi IsSupportedW " + name},
+         0},
+        // The wide texts come out as UTF-8, their lengths counted in UTF-16 units.
+        {{L"info", L"--wide"},
+         {"GetPluginInfoW(0): \"00IN\"\r\n", "GetPluginInfoW(3): \"odd picture \U0001F600\"\r\n",
+          "GetPluginInfoW: 1 format pair"},
+         {"odd.spi GetPluginInfoW 0", "odd.spi GetPluginInfoW 1", "odd.spi GetPluginInfoW 2",
+          "odd.spi GetPluginInfoW 3", "odd.spi GetPluginInfoW 4"},
+         0},
+        // What an ANSI viewer passes for that name names no file.
+        {{L"picture", picture},
+         {"GetPicture: 2 (unsupported)"},
+         {"odd.spi GetPicture " + ansiName},
+         1},
+    };
+    const FixtureLog log;
+    for (const Case& c : cases) {
+        log.Clear();
+        std::vector<std::wstring> args = {WidenAnsi(OddChildPath())};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        ProgramRun run = RunProgram(WidenAnsi(HostPath()), args);
+        SCOPED_TRACE(run.output);
+        EXPECT_EQ(run.exitCode, c.exitCode);
+        for (const std::string& part : c.expected) EXPECT_TRUE(Contains(run.output, part)) << part;
+        EXPECT_EQ(log.Lines(), c.calls);
+    }
+    EXPECT_NE(GetFileAttributesW(out.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 }  // namespace
