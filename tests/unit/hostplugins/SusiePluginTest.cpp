@@ -420,7 +420,7 @@ TEST(SusiePlugin, ShowInformationShowsStringOneCentredOverTheOwner) {
         SCOPED_TRACE(c.name);
         LoadedChild child("fixture.spi", c.config, "about.spi");
         ASSERT_TRUE(child.loaded);
-        child.plugin->FileName = "about.spi";
+        child.plugin->WideFileName = L"about.spi";
         ShownBox shown;
         std::thread closer([&] { shown = DismissBox(L"about.spi", owner); });
         child.plugin->ShowInformation(owner);

@@ -293,6 +293,12 @@ TEST_F(Pipeline, TurnsPicturesByTheFileAndLeavesThemWhenRotationIsOff) {
 }
 
 TEST_F(Pipeline, AStageThatCannotGetItsBufferIsReportedOnceAndFails) {
+#ifdef _WIN64
+    // Wine keeps a byte per page of every reserved range: taking a 64-bit process's 128 TiB would
+    // cost it 32 GiB of memory. The stages' code is the same in both builds; the 32-bit run holds
+    // it.
+    GTEST_SKIP() << "a 64-bit address space cannot be taken whole";
+#endif
     struct Case {
         const char* message;
         bool preview;
