@@ -51,6 +51,13 @@ std::wstring ReadInformationW(TSusiePlugin& plugin, int infono, const std::strin
     return WidenAnsi(ansi);
 }
 
+// Entry `index` of a format list; an empty text past either end.
+template <class Text>
+Text EntryAt(const std::vector<Text>& list, int index) {
+    if (index < 0 || index >= static_cast<int>(list.size())) return {};
+    return list[static_cast<size_t>(index)];
+}
+
 int IndexOfExtensionIn(const std::vector<TSusiePlugin*>& order, const std::string& ext) {
     // A name without extension is not guessed at: "*" + "" would pick a child that lists "*".
     if (ext.empty()) return -1;
@@ -192,24 +199,16 @@ void TSusiePluginList::BuildFormatLists() {
     }
 }
 
-std::string TSusiePluginList::GetPattern(int index) const {
-    if (index < 0 || index >= static_cast<int>(Patterns.size())) return {};
-    return Patterns[static_cast<size_t>(index)];
-}
+std::string TSusiePluginList::GetPattern(int index) const { return EntryAt(Patterns, index); }
 
 std::string TSusiePluginList::GetDescription(int index) const {
-    if (index < 0 || index >= static_cast<int>(Descriptions.size())) return {};
-    return Descriptions[static_cast<size_t>(index)];
+    return EntryAt(Descriptions, index);
 }
 
-std::wstring TSusiePluginList::GetPatternW(int index) const {
-    if (index < 0 || index >= static_cast<int>(PatternsW.size())) return {};
-    return PatternsW[static_cast<size_t>(index)];
-}
+std::wstring TSusiePluginList::GetPatternW(int index) const { return EntryAt(PatternsW, index); }
 
 std::wstring TSusiePluginList::GetDescriptionW(int index) const {
-    if (index < 0 || index >= static_cast<int>(DescriptionsW.size())) return {};
-    return DescriptionsW[static_cast<size_t>(index)];
+    return EntryAt(DescriptionsW, index);
 }
 
 std::string TSusiePluginList::GetOrderString() const {
