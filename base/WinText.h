@@ -25,14 +25,16 @@ inline std::wstring Widen(UINT codePage, std::string_view text) {
     return wide;
 }
 
-inline std::string Narrow(UINT codePage, std::wstring_view text) {
+// `flags` and `missing` (the default character) as WideCharToMultiByte takes them.
+inline std::string Narrow(UINT codePage, std::wstring_view text, DWORD flags = 0,
+                          const char* missing = nullptr) {
     if (text.empty()) return std::string();
     const int size = static_cast<int>(text.size());
     const int count =
-        WideCharToMultiByte(codePage, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+        WideCharToMultiByte(codePage, flags, text.data(), size, nullptr, 0, missing, nullptr);
     if (count <= 0) return std::string();
     std::string narrow(static_cast<size_t>(count), '\0');
-    WideCharToMultiByte(codePage, 0, text.data(), size, narrow.data(), count, nullptr, nullptr);
+    WideCharToMultiByte(codePage, flags, text.data(), size, narrow.data(), count, missing, nullptr);
     return narrow;
 }
 
@@ -42,18 +44,9 @@ inline std::string NarrowToAnsi(std::wstring_view text) { return Narrow(CP_ACP, 
 // A wide file name as an ANSI interface takes it: each character the system's code page lacks
 // becomes "?", which no file name holds, rather than a look-alike that may name another file.
 inline std::string AnsiFileName(std::wstring_view name) {
-    if (name.empty()) return std::string();
-    const int size = static_cast<int>(name.size());
     // The UTF-8 code page lacks no character, and takes neither flags nor a default character.
-    const bool utf8 = GetACP() == CP_UTF8;
-    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
-    const char* missing = utf8 ? nullptr : "?";
-    const int count =
-        WideCharToMultiByte(CP_ACP, flags, name.data(), size, nullptr, 0, missing, nullptr);
-    if (count <= 0) return std::string();
-    std::string narrow(static_cast<size_t>(count), '\0');
-    WideCharToMultiByte(CP_ACP, flags, name.data(), size, narrow.data(), count, missing, nullptr);
-    return narrow;
+    if (GetACP() == CP_UTF8) return Narrow(CP_ACP, name);
+    return Narrow(CP_ACP, name, WC_NO_BEST_FIT_CHARS, "?");
 }
 
 // The full path of `module` (null: the executable), however long; empty when the system

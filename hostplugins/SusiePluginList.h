@@ -50,7 +50,6 @@ struct RequestFileName {
     RequestFileName(const char* ansi) : Ansi(ansi) {}
     // A wide request.
     explicit RequestFileName(std::wstring wide);
-    bool Empty() const { return Ansi.empty() && Wide.empty(); }
 
     std::string Ansi;
     std::wstring Wide;  // empty for an ANSI request

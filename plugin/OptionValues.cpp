@@ -97,6 +97,14 @@ std::string HostSectionNameFromPath(std::string_view executablePath, LeadByteTes
     return ChangeFileExtension(executablePath.substr(nameStart), "", isLeadByte);
 }
 
+std::wstring IniPathFromLibraryPath(std::wstring_view libraryPath) {
+    return ChangeFileExtension(libraryPath, L".ini");
+}
+
+std::wstring HostSectionNameFromPath(std::wstring_view executablePath) {
+    return ChangeFileExtension(executablePath.substr(FileNameStart(executablePath)), L"");
+}
+
 std::vector<std::string> SplitSizeList(std::string_view text) {
     return SplitDelimitedText(text, ',');
 }

@@ -44,6 +44,9 @@ std::string IniPathFromLibraryPath(std::string_view libraryPath, LeadByteTest is
 // ("C:\Tools\viewer.exe" gives "viewer").
 std::string HostSectionNameFromPath(std::string_view executablePath,
                                     LeadByteTest isLeadByte = nullptr);
+// The same for paths in UTF-16, as the plug-in takes its own and the executable's.
+std::wstring IniPathFromLibraryPath(std::wstring_view libraryPath);
+std::wstring HostSectionNameFromPath(std::wstring_view executablePath);
 
 // Size lists ("800x600,1024x768"): entries of width, lower-case "x" and height, joined by ",".
 // The settings dialog keeps its two lists in the order these operations give: sorted by width,

@@ -127,15 +127,7 @@ TPluginOption DefaultPluginOption() {
     return option;
 }
 
-std::wstring IniPathFromLibraryPath(const std::wstring& libraryPath) {
-    return ChangeFileExtension(libraryPath, L".ini");
-}
-
-std::string HostSectionName() {
-    const std::wstring executable = ModulePath(nullptr);
-    const std::wstring name = executable.substr(FileNameStart(executable));
-    return AnsiFileName(ChangeFileExtension(name, L""));
-}
+std::string HostSectionName() { return AnsiFileName(HostSectionNameFromPath(ModulePath(nullptr))); }
 
 void ReadPluginOption(const std::wstring& ini, const std::string& section, TPluginOption& option,
                       std::string& orderString) {

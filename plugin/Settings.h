@@ -101,14 +101,12 @@ inline constexpr const char* CommonSectionName = "Common";
 // The record's defaults, MaxWidth and MaxHeight from the primary screen's size now.
 TPluginOption DefaultPluginOption();
 
-// The INI path beside the library at `libraryPath` (its extension changed to ".ini"), and the
-// host's section (its executable's file name without folder and extension, in the system's
-// code page).
+// The host's section (its executable's file name without folder and extension, in the system's
+// code page). The INI path beside the library is IniPathFromLibraryPath (OptionValues.h).
 //
 // The file is read and written through the wide profile functions, so it may lie in any folder;
 // it stays a file in the system's code page, and every section, key and value is a text of that
 // code page.
-std::wstring IniPathFromLibraryPath(const std::wstring& libraryPath);
 std::string HostSectionName();
 
 // Reads every key but the two size lists, and "SPIOrder", from `section`. A missing key or a

@@ -288,7 +288,8 @@ int DescribePicture(const Char* buf, SusieLength len, unsigned flag, PictureInfo
 }
 
 // IsSupported and IsSupportedW.
-int AskChildren(const RequestFileName& name, SusieHandleOrHead dw) {
+template <class Char>
+int AskChildren(const Char* filename, SusieHandleOrHead dw) {
     EnsureStarted();
     if (!Plugin || !Plugin->PluginList || HostCallScope::Nested()) return 0;
     const HostCall call;
@@ -301,7 +302,9 @@ int AskChildren(const RequestFileName& name, SusieHandleOrHead dw) {
         FileHead head;
         if (IsFileHandle(dw) && ReadFileHead(reinterpret_cast<HANDLE>(dw), head))
             dw = reinterpret_cast<SusieHandleOrHead>(head.data());
-        return Plugin->PluginList->FindSupporting(name, dw) != nullptr;
+        // No name is the interface's "look at dw only".
+        return Plugin->PluginList->FindSupporting(NameOfInput(filename, SusieInputFile), dw) !=
+               nullptr;
     } catch (...) {
         return 0;
     }
@@ -340,19 +343,11 @@ extern "C" int __stdcall GetPluginInfoW(int infono, LPWSTR buf, int buflen) {
 }
 
 extern "C" int __stdcall IsSupported(LPCSTR filename, SusieHandleOrHead dw) {
-    try {
-        return AskChildren(RequestFileName(filename != nullptr ? filename : ""), dw);
-    } catch (...) {
-        return 0;
-    }
+    return AskChildren(filename, dw);
 }
 
 extern "C" int __stdcall IsSupportedW(LPCWSTR filename, SusieHandleOrHead dw) {
-    try {
-        return AskChildren(RequestFileName(std::wstring(filename != nullptr ? filename : L"")), dw);
-    } catch (...) {
-        return 0;
-    }
+    return AskChildren(filename, dw);
 }
 
 extern "C" int __stdcall GetPictureInfo(LPCSTR buf, SusieLength len, unsigned flag,

@@ -87,6 +87,10 @@ TEST(FilePaths, ExtensionIsTakenFromTheFileNameOnly) {
         SCOPED_TRACE(c.path);
         EXPECT_EQ(IniPathFromLibraryPath(c.path), c.ini);
         EXPECT_EQ(HostSectionNameFromPath(c.path), c.section);
+        // The same in UTF-16 (all these paths are ASCII).
+        auto wide = [](std::string_view text) { return std::wstring(text.begin(), text.end()); };
+        EXPECT_EQ(IniPathFromLibraryPath(wide(c.path)), wide(c.ini));
+        EXPECT_EQ(HostSectionNameFromPath(wide(c.path)), wide(c.section));
     }
     EXPECT_EQ(ChangeFileExtension("C:\\Susie\\qorvi.spi", ".dll"), "C:\\Susie\\qorvi.dll");
 }
